@@ -1,0 +1,84 @@
+#pragma once
+
+#include "protocol/frame.h"
+#include "protocol/payloads.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <array>
+
+class QLineEdit;
+class QPushButton;
+class QRegularExpressionValidator;
+class QSerialPort;
+class QTextBrowser;
+class QTimer;
+
+namespace Ui {
+class DialogForm;
+}
+
+// The tool's one window: the serial port, the module commands and the two hex logs.
+class Dialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit Dialog(QWidget *parent = nullptr);
+    ~Dialog() override;
+
+    // The build's label for the module-model check box; the window title is set by main.
+    void setModuleModelLabel(const QString &label);
+
+private slots:
+    void readMyCom();
+    void on_pushButton_openCom_clicked();
+    void comboBox_Parity_currentIndexChanged(const QString &text);
+    void comboBox_BaudRate_currentIndexChanged(const QString &text);
+    void comboBox_discoveryRoute_currentIndexChanged(const QString &text);
+    void comboBox_relayCount_currentIndexChanged(const QString &text);
+    void checkBox_Rq520M_Changed();
+    void rq520M_rfRate_changed();
+    void checkBox_AclEn_changed();
+    void checkBox_continueSend_changed();
+    void continueSendData();
+    void textEditInputChanged();
+    void on_pushButton_writeCfg_clicked();
+    void on_pushButton_readCfg_clicked();
+    void on_pushButton_enterCfgMode_clicked();
+    void on_pushButton_routeDiscovery_clicked();
+    void on_pushButton_readVersion_clicked();
+    void on_pushButton_resetModule_clicked();
+    void on_pushButton_sendData_clicked();
+    void on_pushButton_readAcl_clicked();
+    void on_pushButton_writeAcl_clicked();
+
+private:
+    void refreshPortList();
+    void applyBaudRate();
+    void applyParity();
+    void applyStopBits();
+    void openPort();
+    void closePort();
+    void setCommandButtonsEnabled(bool enabled);
+    void onPortError();
+
+    quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
+    // Writes the frame to the port (when open) and echoes it after "send->" in the send box.
+    void sendFrame(const quint8 *frame, quint8 length);
+    void sendCommand(quint8 group, quint8 code, const quint8 *payload = nullptr, quint8 length = 0);
+    // Builds and sends one application-data frame; false when the data do not fit.
+    bool sendApplicationData();
+    void showDataTooLong();
+
+    std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
+    std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
+
+    QSerialPort *myCom = nullptr;
+    Ui::DialogForm *ui = nullptr;
+    QTimer *readTimer = nullptr;
+    QTimer *sendTimer = nullptr;
+    QRegularExpressionValidator *hexWordValidator = nullptr;
+    std::array<quint8, protocol::txFrameCapacity> txFrame{};
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "protocol/frame.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace protocol {
+
+constexpr int configRecordSize = 16;
+constexpr quint8 configMarker = 0xA5;
+using ConfigRecord = std::array<quint8, configRecordSize>;
+
+// The module's radio and serial parameters as the parameter widgets hold them. Most fields
+// are list positions: the record carries the index of each fixed list, not its value.
+struct ModuleConfig
+{
+    int channel = 0;       // comboBox_channelNum index = channel number
+    int rfPower = 0;       // comboBox_RfPower index (0 = 20dBm ... 7 = 5dBm)
+    int userMode = 0;      // comboBox_UserMode index
+    int deviceType = 0;    // comboBox_deviceType index
+    HexWord networkId;     // lineEdit_PanID
+    HexWord moduleAddress; // lineEdit_moduleAddr
+    bool whitelistEnabled = false;
+    int rfDataRate = 0;   // comboBox_RfDataRate index
+    int uartBaud = 0;     // comboBox_UartParaBaud index
+    int uartParity = 0;   // comboBox_UartParity index
+    int uartStopBits = 0; // comboBox_UartStopBit index
+    int bandwidth = 0;    // comboBox_bandwidth index
+    int spreadFactor = 0; // comboBox_SpreadFactor index
+};
+
+// The write command's payload. Bandwidth and spreading factor are sent only for the LoRa
+// model; otherwise both bytes are zero.
+ConfigRecord encodeConfigRecord(const ModuleConfig &config, bool loraModel);
+
+// Decodes record bytes as the module returns them. Indexes are not range-checked: a value
+// outside its list comes back as an index outside the list.
+ModuleConfig decodeConfigRecord(const quint8 *record);
+
+// Bit rate text for the LoRa model, or nothing when an index is outside the table.
+std::optional<QString> loraBitRateText(int bandwidthIndex, int spreadFactorIndex);
+
+} // namespace protocol

@@ -1,0 +1,90 @@
+#include "protocol/frame.h"
+
+#include <QStringList>
+
+#include <cstring>
+
+namespace protocol {
+
+quint8 xorOf(const quint8 *bytes, int length)
+{
+    quint8 x = 0;
+    for (int i = 0; i < length; ++i)
+        x ^= bytes[i];
+    return x;
+}
+
+quint8 buildCommandFrame(quint8 *out, quint8 group, quint8 code, const quint8 *payload,
+                         quint8 length)
+{
+    out[0] = group;
+    out[1] = 0x00;
+    out[2] = code;
+    out[3] = length;
+    if (length > 0)
+        std::memcpy(out + 4, payload, length);
+    out[4 + length] = xorOf(out, 4 + length);
+    return quint8(frameOverhead + length);
+}
+
+QByteArray commandFrame(quint8 group, quint8 code, QByteArrayView payload)
+{
+    const auto length = quint8(qMin<qsizetype>(payload.size(), maxPayloadLength));
+    QByteArray frame(frameOverhead + length, Qt::Uninitialized);
+    buildCommandFrame(reinterpret_cast<quint8 *>(frame.data()), group, code,
+                      reinterpret_cast<const quint8 *>(payload.data()), length);
+    return frame;
+}
+
+QString hexLine(QByteArrayView bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    QString text;
+    text.reserve(bytes.size() * 3 + 1);
+    for (char c : bytes) {
+        const auto b = quint8(c);
+        text += QLatin1Char(digits[b >> 4]);
+        text += QLatin1Char(digits[b & 0x0f]);
+        text += QLatin1Char(' ');
+    }
+    text += QLatin1Char('\n');
+    return text;
+}
+
+bool checksumMatches(QByteArrayView chunk)
+{
+    if (chunk.isEmpty())
+        return false;
+    const auto *bytes = reinterpret_cast<const quint8 *>(chunk.data());
+    return xorOf(bytes, int(chunk.size() - 1)) == bytes[chunk.size() - 1];
+}
+
+HexWord parseHexField(const QString &text)
+{
+    // The first two characters form one piece and the rest another; the high byte comes first.
+    QString padded = text.trimmed();
+    while (padded.size() < 2)
+        padded += QLatin1Char(' ');
+    padded.insert(2, QLatin1Char(','));
+
+    quint8 bytes[2] = {0, 0};
+    int stored = 0;
+    const QStringList pieces = padded.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    for (const QString &piece : pieces) {
+        if (piece.isEmpty())
+            continue;
+        if (stored == 2)
+            break;
+        bool ok = false;
+        const qulonglong value = piece.trimmed().toULongLong(&ok, 16);
+        bytes[stored++] = ok ? quint8(value & 0xff) : 0;
+    }
+    return HexWord{bytes[0], bytes[1]};
+}
+
+QString formatHexWord(HexWord word)
+{
+    return QString::asprintf("%02x%02x", word.high, word.low);
+}
+
+} // namespace protocol

@@ -1,0 +1,61 @@
+#include "serial/linesettings.h"
+
+namespace serial {
+
+QStringList baudRateItems()
+{
+    return {QStringLiteral("300"),   QStringLiteral("600"),   QStringLiteral("1200"),
+            QStringLiteral("2400"),  QStringLiteral("4800"),  QStringLiteral("9600"),
+            QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("56000"),
+            QStringLiteral("57600"), QStringLiteral("115200")};
+}
+
+QStringList parityItems()
+{
+    return {QStringLiteral("NONE"), QStringLiteral("ODD"), QStringLiteral("EVEN")};
+}
+
+QStringList stopBitsItems()
+{
+    return {QStringLiteral("1"), QStringLiteral("2")};
+}
+
+std::optional<qint32> baudRateFromText(const QString &text)
+{
+    bool ok = false;
+    const int rate = text.toInt(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    for (const QString &item : baudRateItems()) {
+        if (item.toInt() == rate)
+            return rate;
+    }
+    return std::nullopt;
+}
+
+std::optional<QSerialPort::Parity> parityFromText(const QString &text)
+{
+    if (text == QLatin1String("NONE"))
+        return QSerialPort::NoParity;
+    if (text == QLatin1String("ODD"))
+        return QSerialPort::OddParity;
+    if (text == QLatin1String("EVEN"))
+        return QSerialPort::EvenParity;
+    return std::nullopt;
+}
+
+std::optional<QSerialPort::StopBits> stopBitsFromText(const QString &text)
+{
+    if (text == QLatin1String("1"))
+        return QSerialPort::OneStop;
+    if (text == QLatin1String("2"))
+        return QSerialPort::TwoStop;
+    return std::nullopt;
+}
+
+bool isDeviceLost(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+}
+
+} // namespace serial
