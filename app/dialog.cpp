@@ -38,6 +38,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     prepareLog(ui->SendOutBrowser);
 
     sendTimer = new QTimer(this);
+    sendTimer->setObjectName(QStringLiteral("sendTimer"));
 
     hexWordValidator = new QRegularExpressionValidator(hexWordPattern(), this);
     for (QLineEdit *field : {ui->lineEdit_PanID, ui->lineEdit_moduleAddr, ui->lineEdit_routeDstAddr,
@@ -72,9 +73,11 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     ui->lineEdit_rfRate->setGeometry(87, 377, 71, 20);
 
     myCom = new QSerialPort(this);
+    myCom->setObjectName(QStringLiteral("myCom"));
     refreshPortList();
 
     readTimer = new QTimer(this);
+    readTimer->setObjectName(QStringLiteral("readTimer"));
     connect(readTimer, &QTimer::timeout, this, &Dialog::readMyCom);
 
     QStringList channels;

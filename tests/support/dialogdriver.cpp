@@ -1,0 +1,79 @@
+#include "dialogdriver.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+void DialogDriver::click(const char *buttonName)
+{
+    widget<QAbstractButton>(buttonName)->click();
+}
+
+void DialogDriver::select(const char *comboName, int index)
+{
+    widget<QComboBox>(comboName)->setCurrentIndex(index);
+}
+
+void DialogDriver::setText(const char *lineEditName, const QString &text)
+{
+    widget<QLineEdit>(lineEditName)->setText(text);
+}
+
+QString DialogDriver::receiveText() const
+{
+    return widget<QTextBrowser>("ReceiveOutBrowser")->toPlainText();
+}
+
+QString DialogDriver::sendText() const
+{
+    return widget<QTextBrowser>("SendOutBrowser")->toPlainText();
+}
+
+void DialogDriver::openPort(const QString &device)
+{
+    auto *ports = widget<QComboBox>("comboBox_comList");
+    ports->addItem(device);
+    ports->setCurrentIndex(ports->count() - 1);
+    click("pushButton_openCom");
+}
+
+bool DialogDriver::portShownOpen() const
+{
+    return widget<QPushButton>("pushButton_openCom")->text() == QStringLiteral("关闭串口");
+}
+
+void DialogDriver::receiveTick()
+{
+    invoke("readMyCom");
+}
+
+void DialogDriver::invoke(const char *slot)
+{
+    if (!QMetaObject::invokeMethod(&d, slot, Qt::DirectConnection))
+        qFatal("no slot %s", slot);
+}
+
+MessageBoxCatcher::MessageBoxCatcher() : timer(new QTimer)
+{
+    QObject::connect(timer, &QTimer::timeout, [this] { poll(); });
+    timer->start(10);
+}
+
+MessageBoxCatcher::~MessageBoxCatcher()
+{
+    delete timer;
+}
+
+void MessageBoxCatcher::poll()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box)
+        return;
+    ++shown;
+    title = box->windowTitle();
+    text = box->text();
+    box->done(QMessageBox::Ok);
+}

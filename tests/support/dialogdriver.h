@@ -1,0 +1,55 @@
+#pragma once
+
+#include "app/dialog.h"
+
+#include <QComboBox>
+#include <QString>
+#include <QTextBrowser>
+
+class PtyPair;
+
+// Reaches the dialog's widgets by object name, as a user would find them on screen.
+class DialogDriver
+{
+public:
+    explicit DialogDriver(Dialog &dialog) : d(dialog) {}
+
+    template <typename T> T *widget(const char *name) const
+    {
+        T *w = d.findChild<T *>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+
+    void click(const char *buttonName);
+    void select(const char *comboName, int index);
+    void setText(const char *lineEditName, const QString &text);
+    QString receiveText() const;
+    QString sendText() const;
+    // Adds the device to the port list, picks it and clicks open.
+    void openPort(const QString &device);
+    bool portShownOpen() const;
+    // Runs one receive tick now instead of waiting for the timer.
+    void receiveTick();
+    void invoke(const char *slot);
+
+private:
+    Dialog &d;
+};
+
+// Captures the next modal message box, closes it with its default button and remembers what it
+// said. Arm it before the action that raises the box.
+class MessageBoxCatcher
+{
+public:
+    MessageBoxCatcher();
+    ~MessageBoxCatcher();
+    int count() const { return shown; }
+    QString title, text;
+
+private:
+    void poll();
+    int shown = 0;
+    class QTimer *timer;
+};

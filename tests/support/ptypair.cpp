@@ -1,0 +1,88 @@
+#include "ptypair.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPair::PtyPair()
+{
+    int slaveFd = -1;
+    char name[256] = {};
+    if (openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
+        masterFd = -1;
+        return;
+    }
+    termios raw{};
+    tcgetattr(slaveFd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slaveFd, TCSANOW, &raw);
+    slaveKeepFd = slaveFd;
+    slave = QString::fromLocal8Bit(name);
+    fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+}
+
+PtyPair::~PtyPair()
+{
+    hangUp();
+}
+
+void PtyPair::write(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (masterFd >= 0 && done < bytes.size()) {
+        const ssize_t n = ::write(masterFd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (errno != EAGAIN && errno != EINTR)
+            break;
+        else
+            QThread::msleep(1);
+    }
+}
+
+QByteArray PtyPair::read(int count, int timeoutMs)
+{
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.size() < count && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        char buffer[4096];
+        const ssize_t n = masterFd >= 0 ? ::read(masterFd, buffer, sizeof buffer) : -1;
+        if (n > 0)
+            got.append(buffer, n);
+        else
+            QThread::msleep(1);
+    }
+    return got;
+}
+
+QByteArray PtyPair::readFor(int ms)
+{
+    return read(INT_MAX, ms);
+}
+
+void PtyPair::hangUp()
+{
+    if (slaveKeepFd >= 0)
+        ::close(slaveKeepFd);
+    slaveKeepFd = -1;
+    if (masterFd >= 0)
+        ::close(masterFd);
+    masterFd = -1;
+}
+
+double processCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}

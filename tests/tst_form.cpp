@@ -1,0 +1,299 @@
+#include "app/dialog.h"
+#include "dialogdriver.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QStringList items(const QComboBox *box)
+{
+    QStringList list;
+    for (int i = 0; i < box->count(); ++i)
+        list << box->itemText(i);
+    return list;
+}
+
+QStringList numbers(int from, int to)
+{
+    QStringList list;
+    for (int i = from; i <= to; ++i)
+        list << QString::number(i);
+    return list;
+}
+
+const char *const commandButtons[] = {"pushButton_writeCfg",     "pushButton_readCfg",
+                                      "pushButton_enterCfgMode", "pushButton_routeDiscovery",
+                                      "pushButton_readVersion",  "pushButton_resetModule",
+                                      "pushButton_sendData"};
+
+const char *const relayFields[] = {"lineEdit_relayAddr1", "lineEdit_relayAddr2",
+                                   "lineEdit_relayAddr3", "lineEdit_relayAddr4",
+                                   "lineEdit_relayAddr5", "lineEdit_relayAddr6"};
+
+const char *const whitelistWidgets[] = {"lineEdit_Acl1",      "lineEdit_Acl2", "lineEdit_Acl3",
+                                        "lineEdit_Acl4",      "lineEdit_Acl5", "pushButton_readAcl",
+                                        "pushButton_writeAcl"};
+
+} // namespace
+
+class FormTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        dialog = new Dialog;
+        ui = new DialogDriver(*dialog);
+    }
+    void cleanup()
+    {
+        delete ui;
+        delete dialog;
+    }
+
+    void windowAndFixedLists()
+    {
+        QCOMPARE(dialog->objectName(), QStringLiteral("Dialog"));
+        QCOMPARE(dialog->size(), QSize(737, 662));
+        auto list = [&](const char *name) { return ui->widget<QComboBox>(name); };
+        QCOMPARE(items(list("comboBox_RfPower")), QStringList({"20dBm", "17dBm", "15dBm", "13dBm",
+                                                               "11dBm", "9dBm", "7dBm", "5dBm"}));
+        QCOMPARE(items(list("comboBox_deviceType")), QStringList({"Slave", "Master"}));
+        QCOMPARE(items(list("comboBox_UserMode")), QStringList({"16进制命令", "透明模式"}));
+        QCOMPARE(items(list("comboBox_UartParaBaud")),
+                 QStringList({"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400",
+                              "57600", "76800", "115200", "230400"}));
+        QCOMPARE(items(list("comboBox_UartParity")), QStringList({"无校验", "奇校验", "偶校验"}));
+        QCOMPARE(items(list("comboBox_UartStopBit")), QStringList({"1位停止位", "2位停止位"}));
+        QCOMPARE(items(list("comboBox_RfDataRate")),
+                 QStringList({"1200", "4800", "9600", "38400"}));
+        QCOMPARE(items(list("comboBox_bandwidth")), numbers(7, 9));
+        QCOMPARE(items(list("comboBox_SpreadFactor")), numbers(7, 12));
+        QCOMPARE(items(list("comboBox_routeMaxDepth")), numbers(1, 7));
+        QCOMPARE(items(list("comboBox_discoveryRoute")),
+                 QStringList({"禁止路由", "自动路由", "强制路由", "源路由"}));
+        QCOMPARE(items(list("comboBox_dataMaxDepth")), numbers(1, 7));
+        QCOMPARE(items(list("comboBox_relayCount")), numbers(0, 6));
+        QStringList intervals;
+        for (int ms = 500; ms <= 5000; ms += 500)
+            intervals << QStringLiteral("%1ms").arg(ms);
+        QCOMPARE(items(list("comboBox_msTime")), intervals);
+        QCOMPARE(items(list("comboBox_channelNum")), numbers(0, 31));
+        QCOMPARE(items(list("comboBox_baudList")),
+                 QStringList({"300", "600", "1200", "2400", "4800", "9600", "19200", "38400",
+                              "56000", "57600", "115200"}));
+        QCOMPARE(items(list("comboBox_parityList")), QStringList({"NONE", "ODD", "EVEN"}));
+        QCOMPARE(items(list("comboBox_StopBitsList")), QStringList({"1", "2"}));
+        QCOMPARE(ui->widget<QCheckBox>("checkBox_rq520M")->text(), QStringLiteral("RQ-520M模块"));
+        QCOMPARE(ui->widget<QLabel>("label_BytesCount")->text(), QStringLiteral("0"));
+        QCOMPARE(ui->widget<QPushButton>("pushButton_openCom")->text(), QStringLiteral("打开串口"));
+    }
+
+    void initialSelectionsAndStates()
+    {
+        auto current = [&](const char *name) { return ui->widget<QComboBox>(name)->currentText(); };
+        QCOMPARE(current("comboBox_discoveryRoute"), QStringLiteral("自动路由"));
+        QCOMPARE(current("comboBox_dataMaxDepth"), QStringLiteral("7"));
+        QCOMPARE(current("comboBox_UartParaBaud"), QStringLiteral("9600"));
+        QCOMPARE(current("comboBox_UartParity"), QStringLiteral("偶校验"));
+        QCOMPARE(current("comboBox_UartStopBit"), QStringLiteral("1位停止位"));
+        QCOMPARE(current("comboBox_RfDataRate"), QStringLiteral("9600"));
+        QCOMPARE(current("comboBox_baudList"), QStringLiteral("9600"));
+        QCOMPARE(current("comboBox_parityList"), QStringLiteral("NONE"));
+        QCOMPARE(current("comboBox_StopBitsList"), QStringLiteral("1"));
+        QCOMPARE(current("comboBox_channelNum"), QStringLiteral("0"));
+        QCOMPARE(current("comboBox_routeMaxDepth"), QStringLiteral("1"));
+        QCOMPARE(current("comboBox_relayCount"), QStringLiteral("0"));
+        QCOMPARE(current("comboBox_msTime"), QStringLiteral("500ms"));
+
+        for (const char *name : commandButtons)
+            QVERIFY2(!ui->widget<QPushButton>(name)->isEnabled(), name);
+        // The whitelist widgets start enabled although their check box starts unchecked.
+        for (const char *name : whitelistWidgets)
+            QVERIFY2(ui->widget<QWidget>(name)->isEnabled(), name);
+        for (const char *name : relayFields) {
+            QVERIFY(ui->widget<QWidget>(name)->isHidden());
+            QVERIFY(!ui->widget<QWidget>(name)->isEnabled());
+        }
+        for (const char *name :
+             {"label_relayCount", "label_relayList", "comboBox_relayCount", "label_28", "label_29",
+              "comboBox_bandwidth", "comboBox_SpreadFactor", "lineEdit_rfRate"})
+            QVERIFY2(ui->widget<QWidget>(name)->isHidden(), name);
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_rfRate")->geometry(), QRect(87, 377, 71, 20));
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_rfRate")->parentWidget(), dialog);
+
+        QVERIFY(!ui->widget<QTimer>("readTimer")->isActive());
+        QVERIFY(!ui->widget<QTimer>("sendTimer")->isActive());
+        QVERIFY(!ui->widget<QSerialPort>("myCom")->isOpen());
+    }
+
+    void addressFieldsShareOneValidator()
+    {
+        const QValidator *validator = ui->widget<QLineEdit>("lineEdit_PanID")->validator();
+        QVERIFY(validator);
+        for (const char *name :
+             {"lineEdit_moduleAddr", "lineEdit_routeDstAddr", "lineEdit_dataDstAddr"})
+            QCOMPARE(ui->widget<QLineEdit>(name)->validator(), validator);
+        for (const char *name : relayFields)
+            QCOMPARE(ui->widget<QLineEdit>(name)->validator(), validator);
+        for (const char *name : {"lineEdit_Acl1", "lineEdit_Acl2", "lineEdit_Acl3", "lineEdit_Acl4",
+                                 "lineEdit_Acl5", "lineEdit_rfRate"})
+            QVERIFY(!ui->widget<QLineEdit>(name)->validator());
+
+        auto state = [&](QString text) {
+            int pos = 0;
+            return validator->validate(text, pos);
+        };
+        QCOMPARE(state("1A2b"), QValidator::Acceptable);
+        QCOMPARE(state("1A2b3"), QValidator::Invalid);
+        QCOMPARE(state("G"), QValidator::Invalid);
+        QCOMPARE(state("1A"), QValidator::Intermediate);
+        QCOMPARE(state(""), QValidator::Intermediate);
+
+        // Typing into a field: the fifth digit and a non-hex letter are refused.
+        auto *field = ui->widget<QLineEdit>("lineEdit_routeDstAddr");
+        QTest::keyClicks(field, "1A2bG5");
+        QCOMPARE(field->text(), QStringLiteral("1A2b"));
+        auto *acl = ui->widget<QLineEdit>("lineEdit_Acl1");
+        QTest::keyClicks(acl, "xyz 12345");
+        QCOMPARE(acl->text(), QStringLiteral("xyz 12345"));
+    }
+
+    void lineSettingChangesReachThePort()
+    {
+        auto *port = ui->widget<QSerialPort>("myCom");
+        ui->select("comboBox_baudList", 9); // 57600
+        QCOMPARE(port->baudRate(), 57600);
+        ui->select("comboBox_parityList", 2);
+        QCOMPARE(port->parity(), QSerialPort::EvenParity);
+        ui->select("comboBox_StopBitsList", 1); // no slot: taken at the next open
+        QCOMPARE(port->stopBits(), QSerialPort::OneStop);
+    }
+
+    void loraModelWidgets()
+    {
+        auto *rate = ui->widget<QLineEdit>("lineEdit_rfRate");
+        ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(true);
+        for (const char *name : {"label_28", "label_29", "comboBox_bandwidth",
+                                 "comboBox_SpreadFactor", "lineEdit_rfRate"})
+            QVERIFY2(!ui->widget<QWidget>(name)->isHidden(), name);
+        QVERIFY(ui->widget<QWidget>("comboBox_RfDataRate")->isHidden());
+        QVERIFY(!ui->widget<QWidget>("label_22")->isHidden());
+        QCOMPARE(rate->text(), QString()); // nothing chosen yet
+
+        ui->select("comboBox_bandwidth", 2); // both lists drive the same text
+        QCOMPARE(rate->text(), QStringLiteral("21.88kbps"));
+        ui->select("comboBox_SpreadFactor", 5);
+        QCOMPARE(rate->text(), QStringLiteral("1.172kbps"));
+        ui->select("comboBox_bandwidth", 0);
+        QCOMPARE(rate->text(), QStringLiteral("0.293kbps"));
+
+        ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(false);
+        QVERIFY(rate->isHidden());
+        QVERIFY(!ui->widget<QWidget>("comboBox_RfDataRate")->isHidden());
+    }
+
+    void whitelistCheckBoxDrivesItsWidgets()
+    {
+        auto *box = ui->widget<QCheckBox>("checkBox_AclEnable");
+        box->setChecked(true);
+        for (const char *name : whitelistWidgets)
+            QVERIFY2(ui->widget<QWidget>(name)->isEnabled(), name);
+        box->setChecked(false);
+        for (const char *name : whitelistWidgets)
+            QVERIFY2(!ui->widget<QWidget>(name)->isEnabled(), name);
+    }
+
+    void relayRowFollowsRoutingMode()
+    {
+        ui->select("comboBox_discoveryRoute", 3);
+        QVERIFY(!ui->widget<QWidget>("comboBox_relayCount")->isHidden());
+        QVERIFY(!ui->widget<QWidget>("lineEdit_relayAddr6")->isHidden());
+        ui->select("comboBox_relayCount", 4);
+        for (int k = 0; k < 6; ++k)
+            QCOMPARE(ui->widget<QWidget>(relayFields[k])->isEnabled(), k < 4);
+        ui->setText("lineEdit_relayAddr1", "beef");
+        ui->select("comboBox_discoveryRoute", 0);
+        QVERIFY(ui->widget<QWidget>("label_relayList")->isHidden());
+        QVERIFY(ui->widget<QWidget>("lineEdit_relayAddr1")->isHidden());
+        ui->select("comboBox_discoveryRoute", 3); // hidden widgets kept their values
+        QCOMPARE(ui->widget<QComboBox>("comboBox_relayCount")->currentIndex(), 4);
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_relayAddr1")->text(), QStringLiteral("beef"));
+        ui->select("comboBox_relayCount", 0);
+        for (const char *name : relayFields)
+            QVERIFY(!ui->widget<QWidget>(name)->isEnabled());
+    }
+
+    void dataTextIsCheckedOnEveryChange()
+    {
+        auto *edit = ui->widget<QTextEdit>("textEdit_sendData");
+        auto *count = ui->widget<QLabel>("label_BytesCount");
+        MessageBoxCatcher boxes;
+        edit->setPlainText("12 34");
+        QCOMPARE(count->text(), QStringLiteral("02"));
+        edit->setPlainText("12 34 ");
+        QCOMPARE(count->text(), QStringLiteral("02"));
+        edit->setPlainText("12");
+        QCOMPARE(count->text(), QStringLiteral("01"));
+        QCOMPARE(boxes.count(), 0);
+        edit->setPlainText("123"); // malformed: the box shows, the label keeps its count
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.title, QStringLiteral("Warning"));
+        QCOMPARE(boxes.text, QStringLiteral("请输入正确格式"));
+        QCOMPARE(count->text(), QStringLiteral("01"));
+        QCOMPARE(edit->toPlainText(), QStringLiteral("123"));
+        edit->setPlainText("123,"); // each further malformed change shows it again
+        QCOMPARE(boxes.count(), 2);
+        edit->clear();
+        QCOMPARE(count->text(), QStringLiteral("00"));
+    }
+
+    void repeatedSendingSwitch()
+    {
+        // Open a port-less window's send button as the open sequence would.
+        auto *send = ui->widget<QPushButton>("pushButton_sendData");
+        send->setEnabled(true);
+        auto *timer = ui->widget<QTimer>("sendTimer");
+        ui->select("comboBox_msTime", 2);
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->interval(), 1500);
+        QVERIFY(!timer->isSingleShot());
+        QVERIFY(!send->isEnabled());
+        ui->select("comboBox_msTime", 9); // taken only when switched on
+        QCOMPARE(timer->interval(), 1500);
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
+        QVERIFY(!timer->isActive());
+        QVERIFY(send->isEnabled());
+    }
+
+    void clearButtonsClearTheirOwnBox()
+    {
+        auto *recv = ui->widget<QTextBrowser>("ReceiveOutBrowser");
+        auto *sent = ui->widget<QTextBrowser>("SendOutBrowser");
+        recv->setPlainText("r");
+        sent->setPlainText("s");
+        ui->click("pushButton_clearRecv");
+        QCOMPARE(recv->toPlainText(), QString());
+        QCOMPARE(sent->toPlainText(), QStringLiteral("s"));
+        recv->setPlainText("r");
+        ui->click("pushButton_clearSend");
+        QCOMPARE(sent->toPlainText(), QString());
+        QCOMPARE(recv->toPlainText(), QStringLiteral("r"));
+    }
+
+private:
+    Dialog *dialog = nullptr;
+    DialogDriver *ui = nullptr;
+};
+
+QTEST_MAIN(FormTest)
+#include "tst_form.moc"
