@@ -1,0 +1,467 @@
+#include "app/dialog.h"
+#include "dialogdriver.h"
+#include "ptypair.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray withChecksum(const char *text)
+{
+    QByteArray frame = hex(text);
+    char x = 0;
+    for (char c : frame)
+        x ^= c;
+    return frame + x;
+}
+
+QString hexText(const QByteArray &bytes)
+{
+    QString text;
+    for (char c : bytes)
+        text += QString::asprintf("%02x ", quint8(c));
+    return text + QLatin1Char('\n');
+}
+
+} // namespace
+
+class CommandsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // The far end reads exactly these bytes and the send box ends with their line.
+    void expectSent(const QByteArray &frame)
+    {
+        QCOMPARE(pty->read(int(frame.size()), 2000), frame);
+        QCOMPARE(pty->readFor(30), QByteArray()); // nothing more
+        QVERIFY2(ui->sendText().endsWith(QStringLiteral("send->") + hexText(frame)),
+                 qPrintable(ui->sendText()));
+    }
+
+    // The far end answers; the next tick shows the hex line and the reply's text.
+    void reply(const QByteArray &chunk)
+    {
+        ui->widget<QTextBrowser>("ReceiveOutBrowser")->clear();
+        pty->write(chunk);
+        pty->readFor(20); // let the bytes arrive
+        ui->receiveTick();
+    }
+
+private slots:
+    void init()
+    {
+        pty = new PtyPair;
+        QVERIFY(pty->isValid());
+        dialog = new Dialog;
+        ui = new DialogDriver(*dialog);
+        ui->openPort(pty->slavePath());
+        QVERIFY(ui->portShownOpen());
+        ui->widget<QTimer>("readTimer")->stop(); // ticks are run by hand below
+    }
+    void cleanup()
+    {
+        delete ui;
+        delete dialog;
+        delete pty;
+    }
+
+    void fixedCommands_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("read configuration") << "pushButton_readCfg" << hex("0100020003");
+        QTest::newRow("read version") << "pushButton_readVersion" << hex("0100060007");
+        QTest::newRow("reset") << "pushButton_resetModule" << hex("0100070006");
+        QTest::newRow("read whitelist") << "pushButton_readAcl" << hex("0400020006");
+        QTest::newRow("configuration mode") << "pushButton_enterCfgMode" << hex("2d2d2d");
+    }
+    void fixedCommands()
+    {
+        QFETCH(QString, button);
+        QFETCH(QByteArray, frame);
+        ui->click(button.toLatin1().constData());
+        expectSent(frame);
+        QCOMPARE(ui->sendText(), QStringLiteral("send->") + hexText(frame));
+    }
+
+    void writeConfiguration()
+    {
+        ui->setText("lineEdit_PanID", "1234");
+        ui->setText("lineEdit_moduleAddr", "0001");
+        ui->select("comboBox_RfDataRate", 0);
+        ui->click("pushButton_writeCfg");
+        expectSent(withChecksum("01000110"
+                                "A5A50000000034120100000001440000"));
+
+        ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(true);
+        ui->select("comboBox_bandwidth", 1);
+        ui->select("comboBox_SpreadFactor", 5);
+        ui->click("pushButton_writeCfg");
+        expectSent(withChecksum("01000110"
+                                "A5A5000000003412010000000144080C"));
+
+        // Nothing is validated: empty and partial addresses go out as parseHexField reads them.
+        ui->setText("lineEdit_PanID", "");
+        ui->setText("lineEdit_moduleAddr", "12");
+        ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(true);
+        ui->click("pushButton_writeCfg");
+        expectSent(withChecksum("01000110"
+                                "A5A50000000000000012010001440 80C"));
+    }
+
+    void routeSearch()
+    {
+        ui->setText("lineEdit_routeDstAddr", "1234");
+        ui->select("comboBox_routeMaxDepth", 6);
+        ui->click("pushButton_routeDiscovery");
+        expectSent(hex("050008043412070 32b"));
+        QCOMPARE(ui->sendText(), QStringLiteral("send->05 00 08 04 34 12 07 03 2b \n"));
+        ui->setText("lineEdit_routeDstAddr", "ABCD");
+        ui->select("comboBox_routeMaxDepth", 0);
+        ui->click("pushButton_routeDiscovery");
+        expectSent(hex("05000804cdab01036d"));
+        ui->setText("lineEdit_routeDstAddr", "");
+        ui->click("pushButton_routeDiscovery");
+        expectSent(withChecksum("05000804"
+                                "00000103"));
+    }
+
+    void writeWhitelist()
+    {
+        ui->click("pushButton_writeAcl");
+        expectSent(hex("0400010F"
+                       "FFFF00FFFF00FFFF00FFFF00FFFF00"
+                       "0A"));
+        ui->setText("lineEdit_Acl1", "abcd");
+        ui->click("pushButton_writeAcl");
+        expectSent(hex("0400010F"
+                       "CDAB00FFFF00FFFF00FFFF00FFFF00"
+                       "6C"));
+        ui->setText("lineEdit_Acl5", "12");
+        ui->click("pushButton_writeAcl");
+        expectSent(withChecksum("0400010F"
+                                "CDAB00FFFF00FFFF00FFFF00001200"));
+    }
+
+    void sendData()
+    {
+        ui->setText("lineEdit_dataDstAddr", "1234");
+        auto *text = ui->widget<QTextEdit>("textEdit_sendData");
+        text->setPlainText("01 02 03");
+        QCOMPARE(ui->widget<QLabel>("label_BytesCount")->text(), QStringLiteral("03"));
+        ui->click("pushButton_sendData");
+        expectSent(hex("050001093412000701030102032e"));
+
+        ui->select("comboBox_discoveryRoute", 3);
+        ui->widget<QCheckBox>("checkBox_ackReq")->setChecked(true);
+        ui->select("comboBox_relayCount", 2);
+        ui->setText("lineEdit_relayAddr1", "0001");
+        ui->setText("lineEdit_relayAddr2", "0002");
+        ui->setText("lineEdit_relayAddr3", "0003"); // beyond the count: not sent
+        text->setPlainText("aa");
+        ui->click("pushButton_sendData");
+        expectSent(hex("0500010c34120107030201000200 01aa81"));
+
+        ui->select("comboBox_discoveryRoute", 1);
+        ui->widget<QCheckBox>("checkBox_ackReq")->setChecked(false);
+        text->clear();
+        ui->click("pushButton_sendData");
+        expectSent(hex("0500010634120007010022"));
+    }
+
+    void malformedTextSendsTheLabelsCountWithZeros()
+    {
+        auto *text = ui->widget<QTextEdit>("textEdit_sendData");
+        text->setPlainText("12 34 56 ");
+        MessageBoxCatcher boxes;
+        text->setPlainText("7");  // fine: one byte
+        text->setPlainText("7,"); // malformed: label keeps 01
+        QCOMPARE(boxes.count(), 1);
+        text->setPlainText("12 34 56 ");
+        text->setPlainText("1 2"); // malformed: label keeps 03, the text gives two bytes
+        QCOMPARE(ui->widget<QLabel>("label_BytesCount")->text(), QStringLiteral("03"));
+        ui->click("pushButton_sendData");
+        expectSent(withChecksum("05000109"
+                                "00000007010301"
+                                "0200"));
+    }
+
+    void oversizeDataAreRefused()
+    {
+        auto *text = ui->widget<QTextEdit>("textEdit_sendData");
+        QString data;
+        for (int i = 0; i < 115; ++i)
+            data += QStringLiteral("ab ");
+        text->setPlainText(data);
+        QCOMPARE(ui->widget<QLabel>("label_BytesCount")->text(), QStringLiteral("115"));
+        MessageBoxCatcher boxes;
+        ui->click("pushButton_sendData");
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.text, QStringLiteral("数据过长：最多可发送114字节"));
+        QCOMPARE(pty->readFor(100), QByteArray());
+        QCOMPARE(ui->sendText(), QString());
+
+        ui->select("comboBox_discoveryRoute", 3);
+        ui->select("comboBox_relayCount", 6);
+        text->setPlainText(data.left(3 * 102));
+        ui->click("pushButton_sendData");
+        QCOMPARE(boxes.count(), 2);
+        QCOMPARE(boxes.text, QStringLiteral("数据过长：最多可发送101字节"));
+        text->setPlainText(data.left(3 * 101));
+        ui->click("pushButton_sendData");
+        QCOMPARE(pty->read(125).size(), 125); // 120-byte payload plus header and checksum
+    }
+
+    void repeatedSendingStopsWhenTheDataDoNotFit()
+    {
+        auto *text = ui->widget<QTextEdit>("textEdit_sendData");
+        QString data;
+        for (int i = 0; i < 120; ++i)
+            data += QStringLiteral("0f ");
+        text->setPlainText(data);
+        MessageBoxCatcher boxes;
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+        QTest::qWait(1800);
+        QCOMPARE(boxes.count(), 1); // once, not on every tick
+        QVERIFY(!ui->widget<QCheckBox>("checkBox_continueSend")->isChecked());
+        QVERIFY(!ui->widget<QTimer>("sendTimer")->isActive());
+        QVERIFY(ui->widget<QPushButton>("pushButton_sendData")->isEnabled());
+        QCOMPARE(pty->readFor(50), QByteArray());
+    }
+
+    void repeatedSendingAtTheChosenInterval()
+    {
+        ui->setText("lineEdit_dataDstAddr", "00ab");
+        ui->select("comboBox_msTime", 1); // 1000 ms
+        QElapsedTimer clock;
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+        clock.start();
+        const QByteArray frame = withChecksum("05000106ab00000701"
+                                              "00");
+        QCOMPARE(pty->read(int(frame.size()), 3000), frame);
+        const qint64 first = clock.elapsed();
+        QVERIFY2(first >= 900, qPrintable(QString::number(first))); // one interval, not at once
+        QCOMPARE(pty->read(int(frame.size()) * 2, 3000), frame + frame);
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
+        QCOMPARE(ui->sendText().count(QStringLiteral("send->")), 3);
+        QCOMPARE(pty->readFor(1200), QByteArray());
+    }
+
+    void closedPortEchoesButWritesNothing()
+    {
+        ui->select("comboBox_msTime", 0);
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+        ui->click("pushButton_openCom"); // closing does not stop repeated sending
+        QVERIFY(!ui->portShownOpen());
+        QTest::failOnWarning(QRegularExpression(".*")); // no warning per tick either
+        QTRY_COMPARE_WITH_TIMEOUT(ui->sendText().count(QStringLiteral("send->")), 2, 2000);
+        QCOMPARE(pty->readFor(100), QByteArray());
+        // The whitelist buttons work while closed as well: echoed, not written.
+        ui->click("pushButton_readAcl");
+        QVERIFY(ui->sendText().contains(QStringLiteral("send->04 00 02 00 06 \n")));
+        QCOMPARE(pty->readFor(50), QByteArray());
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
+    }
+
+    void replyBranches_data()
+    {
+        QTest::addColumn<QByteArray>("chunk");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("configuration written") << hex("010081010081") << "配置结果：SUCCESS!\n";
+        QTest::newRow("configuration refused") << hex("010081010283") << "配置结果：FAILUER!\n";
+        QTest::newRow("version") << withChecksum("0100860700100200250314")
+                                 << "模块程序版本：V10.02 发布日期：2014-03-25\n";
+        QTest::newRow("reset") << withChecksum("0100870100") << "模块复位：SUCCESS!\n";
+        QTest::newRow("reset refused") << withChecksum("0100870107") << "模块复位：FAILUER!\n";
+        QTest::newRow("whitelist written") << withChecksum("0400810100") << "配置结果：SUCCESS!\n";
+        QTest::newRow("data sent")
+            << withChecksum("05008103ab0000") << "向节点0x00ab发送数据SUCCESS!\n";
+        QTest::newRow("data failed")
+            << withChecksum("05008103ab0001") << "向节点0x00ab发送数据FAILUER!\n";
+        QTest::newRow("route with relays")
+            << withChecksum("05008809341200000201000200")
+            << "找节点0x1234的路由SUCCESS! 中继数：02\n中继节点：0x0001 0x0002 \n";
+        QTest::newRow("route direct")
+            << withChecksum("050088053412000000") << "找节点0x1234的路由SUCCESS! 中继数：00\n\n";
+        QTest::newRow("route failed")
+            << withChecksum("05008803341205") << "找节点0x1234的路由FAILUER! 错误码为：0x05\n";
+        QTest::newRow("bad checksum") << hex("010081010080") << "";
+        QTest::newRow("one byte") << hex("81") << "";
+        QTest::newRow("unknown reply") << withChecksum("0100990100") << "";
+        QTest::newRow("too short") << withChecksum("01008601") << "";
+    }
+    void replyBranches()
+    {
+        QFETCH(QByteArray, chunk);
+        QFETCH(QString, text);
+        reply(chunk);
+        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->") + hexText(chunk) + text);
+    }
+
+    void configurationReadFillsTheWidgets()
+    {
+        ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(true);
+        reply(withChecksum("01008210"
+                           "A5A5"
+                           "05030101"
+                           "0BA0"
+                           "3412"
+                           "01"
+                           "00"
+                           "02"
+                           "C3"
+                           "09"
+                           "07"));
+        QVERIFY(ui->receiveText().endsWith(QStringLiteral("读参数成功！\n")));
+        auto index = [&](const char *name) { return ui->widget<QComboBox>(name)->currentIndex(); };
+        QCOMPARE(index("comboBox_channelNum"), 5);
+        QCOMPARE(ui->widget<QComboBox>("comboBox_RfPower")->currentText(), QStringLiteral("13dBm"));
+        QCOMPARE(index("comboBox_UserMode"), 1);
+        QCOMPARE(ui->widget<QComboBox>("comboBox_deviceType")->currentText(),
+                 QStringLiteral("Master"));
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_PanID")->text(), QStringLiteral("a00b"));
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_moduleAddr")->text(), QStringLiteral("1234"));
+        QVERIFY(ui->widget<QCheckBox>("checkBox_AclEnable")->isChecked());
+        QVERIFY(ui->widget<QPushButton>("pushButton_writeAcl")->isEnabled());
+        QCOMPARE(ui->widget<QComboBox>("comboBox_RfDataRate")->currentText(),
+                 QStringLiteral("4800"));
+        QCOMPARE(ui->widget<QComboBox>("comboBox_UartParaBaud")->currentText(),
+                 QStringLiteral("230400"));
+        QCOMPARE(ui->widget<QComboBox>("comboBox_UartParity")->currentText(),
+                 QStringLiteral("奇校验"));
+        QCOMPARE(index("comboBox_UartStopBit"), 1);
+        QCOMPARE(ui->widget<QComboBox>("comboBox_bandwidth")->currentText(), QStringLiteral("9"));
+        QCOMPARE(ui->widget<QComboBox>("comboBox_SpreadFactor")->currentText(),
+                 QStringLiteral("7"));
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_rfRate")->text(), QStringLiteral("21.88kbps"));
+
+        // Whitelist off with the check box already off still runs its slot; zeros in bytes 18
+        // and 19 leave both lists without a current item and the rate text as it was.
+        ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(false);
+        ui->widget<QPushButton>("pushButton_writeAcl")->setEnabled(true);
+        reply(withChecksum("01008210"
+                           "A5A5"
+                           "00000000"
+                           "0000"
+                           "0000"
+                           "00"
+                           "00"
+                           "03"
+                           "44"
+                           "00"
+                           "00"));
+        QVERIFY(!ui->widget<QPushButton>("pushButton_writeAcl")->isEnabled());
+        QCOMPARE(index("comboBox_bandwidth"), -1);
+        QCOMPARE(index("comboBox_SpreadFactor"), -1);
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_rfRate")->text(), QStringLiteral("21.88kbps"));
+        QCOMPARE(ui->widget<QComboBox>("comboBox_UartParity")->currentText(),
+                 QStringLiteral("偶校验"));
+        QVERIFY(ui->widget<QCheckBox>("checkBox_rq520M")->isChecked()); // the user's choice stays
+    }
+
+    void whitelistReadFillsTheFields()
+    {
+        reply(withChecksum("0400820f"
+                           "CDAB00"
+                           "FFFF07"
+                           "341200"
+                           "010000"
+                           "00FF00"));
+        QVERIFY(ui->receiveText().endsWith(QStringLiteral("读白名单表成功！\n")));
+        const char *fields[] = {"lineEdit_Acl1", "lineEdit_Acl2", "lineEdit_Acl3", "lineEdit_Acl4",
+                                "lineEdit_Acl5"};
+        const QStringList expected = {"abcd", "ffff", "1234", "0001", "ff00"};
+        for (int n = 0; n < 5; ++n)
+            QCOMPARE(ui->widget<QLineEdit>(fields[n])->text(), expected[n]);
+    }
+
+    void shortRepliesChangeNoWidget()
+    {
+        ui->setText("lineEdit_Acl1", "keep");
+        reply(withChecksum("0400820f"
+                           "CDAB00FFFF00341200010000")); // entries cut short
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_Acl1")->text(), QStringLiteral("keep"));
+        QVERIFY(!ui->receiveText().contains(QStringLiteral("成功")));
+        ui->setText("lineEdit_PanID", "beef");
+        reply(withChecksum("01008210"
+                           "A5A505030101"
+                           "0BA0")); // record cut short
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_PanID")->text(), QStringLiteral("beef"));
+    }
+
+    void splitReplyShowsTwoHexLinesOnly()
+    {
+        const QByteArray chunk = withChecksum("0100870100");
+        ui->widget<QTextBrowser>("ReceiveOutBrowser")->clear();
+        pty->write(chunk.left(3));
+        pty->readFor(20);
+        ui->receiveTick();
+        pty->write(chunk.mid(3));
+        pty->readFor(20);
+        ui->receiveTick();
+        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->01 00 87 \nRecv->01 00 87 \n"));
+    }
+
+    void oversizeChunkShowsEveryByte()
+    {
+        QByteArray chunk(400, '\x33');
+        reply(chunk);
+        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->") + hexText(chunk));
+    }
+
+    void textAlwaysLandsAtTheEnd()
+    {
+        auto *box = ui->widget<QTextBrowser>("ReceiveOutBrowser");
+        reply(withChecksum("0100870100"));
+        const QString first = box->toPlainText();
+        // The user clicks into the middle and selects some text.
+        QTextCursor cursor = box->textCursor();
+        cursor.setPosition(2);
+        cursor.setPosition(8, QTextCursor::KeepAnchor);
+        box->setTextCursor(cursor);
+        pty->write(withChecksum("0400810100"));
+        pty->readFor(20);
+        ui->receiveTick();
+        QCOMPARE(box->toPlainText(),
+                 first + QStringLiteral("Recv->04 00 81 01 00 84 \n配置结果：SUCCESS!\n"));
+        QCOMPARE(box->textCursor().selectedText(), first.mid(2, 6)); // selection untouched
+
+        auto *sent = ui->widget<QTextBrowser>("SendOutBrowser");
+        ui->click("pushButton_readVersion");
+        QTextCursor top = sent->textCursor();
+        top.setPosition(0);
+        sent->setTextCursor(top);
+        ui->click("pushButton_resetModule");
+        QCOMPARE(sent->toPlainText(),
+                 QStringLiteral("send->01 00 06 00 07 \nsend->01 00 07 00 06 \n"));
+    }
+
+    void readTimerDrainsTheReplies()
+    {
+        ui->widget<QTimer>("readTimer")->start(500);
+        pty->write(withChecksum("0100870100"));
+        QTRY_VERIFY_WITH_TIMEOUT(ui->receiveText().contains(QStringLiteral("模块复位：SUCCESS!")),
+                                 1500);
+    }
+
+private:
+    PtyPair *pty = nullptr;
+    Dialog *dialog = nullptr;
+    DialogDriver *ui = nullptr;
+};
+
+QTEST_MAIN(CommandsTest)
+#include "tst_commands.moc"
