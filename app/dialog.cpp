@@ -362,7 +362,7 @@ void Dialog::on_pushButton_routeDiscovery_clicked()
 void Dialog::textEditInputChanged()
 {
     const QString text = ui->textEdit_sendData->toPlainText();
-    if (dataTextState(text) == QValidator::Invalid) {
+    if (dataTextState(text) == DataTextState::Invalid) {
         QMessageBox::warning(this, tr("Warning"), tr("请输入正确格式"), QMessageBox::Ok);
         return;
     }

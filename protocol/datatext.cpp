@@ -1,18 +1,21 @@
 #include "protocol/datatext.h"
 
 #include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QStringList>
 
 namespace protocol {
 
-QValidator::State dataTextState(const QString &text)
+DataTextState dataTextState(const QString &text)
 {
-    static const QRegularExpressionValidator validator(
-        QRegularExpression(QStringLiteral("([0-9A-Fa-f]{2} )+")));
-    QString copy = text;
-    int pos = 0;
-    return validator.validate(copy, pos);
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("([0-9A-Fa-f]{2} )+")));
+    if (text.isEmpty())
+        return DataTextState::Intermediate;
+    const QRegularExpressionMatch match =
+        pattern.match(text, 0, QRegularExpression::PartialPreferCompleteMatch);
+    if (match.hasMatch())
+        return DataTextState::Acceptable;
+    return match.hasPartialMatch() ? DataTextState::Intermediate : DataTextState::Invalid;
 }
 
 static QStringList dataTextParts(const QString &text)

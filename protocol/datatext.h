@@ -2,13 +2,15 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QValidator>
 
 namespace protocol {
 
 // Application data are typed as groups of two hex digits, each followed by one blank.
-// Acceptable when the whole text is such a run, Intermediate when it is the start of one.
-QValidator::State dataTextState(const QString &text);
+// Acceptable when the whole text is such a run, Intermediate when it is the start of one
+// (the empty text included), Invalid otherwise: the results of a whole-text regular-expression
+// validator on that pattern.
+enum class DataTextState { Invalid, Intermediate, Acceptable };
+DataTextState dataTextState(const QString &text);
 
 // Splits at blanks, skips empty parts and takes each part's value as hex (low 8 bits);
 // a part that is not a hex number gives 0x00.

@@ -327,8 +327,8 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("state");
-        const int ok = QValidator::Acceptable, part = QValidator::Intermediate,
-                  bad = QValidator::Invalid;
+        const int ok = int(DataTextState::Acceptable), part = int(DataTextState::Intermediate),
+                  bad = int(DataTextState::Invalid);
         QTest::newRow("empty") << "" << part;
         QTest::newRow("one digit") << "1" << part;
         QTest::newRow("group without blank") << "12" << part;

@@ -1,0 +1,269 @@
+#include "app/dialog.h"
+#include "dialogdriver.h"
+#include "ptypair.h"
+#include "virtualmodule.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+class ScenariosTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Clicks a command button and runs the receive tick once the module's answer is on the line.
+    void exchange(const char *button)
+    {
+        const int before = replies->count();
+        ui->click(button);
+        QTRY_VERIFY_WITH_TIMEOUT(replies->count() > before, 2000);
+        QTest::qWait(20);
+        ui->receiveTick();
+    }
+    QString lastReceivedLine() const
+    {
+        const QStringList lines = ui->receiveText().split('\n', Qt::SkipEmptyParts);
+        return lines.value(lines.size() - 1);
+    }
+
+private slots:
+    void init()
+    {
+        module = new vmodule::VirtualModule;
+        QVERIFY(module->start());
+        replies = new QSignalSpy(module, &vmodule::VirtualModule::replySent);
+        dialog = new Dialog;
+        ui = new DialogDriver(*dialog);
+        ui->openPort(module->devicePath());
+        QVERIFY(ui->portShownOpen());
+        ui->widget<QTimer>("readTimer")->stop(); // ticks are run by hand unless a test restarts it
+    }
+    void cleanup()
+    {
+        delete ui;
+        delete dialog;
+        delete replies;
+        delete module;
+    }
+
+    void configurationRoundTrip()
+    {
+        ui->select("comboBox_channelNum", 17);
+        ui->select("comboBox_RfPower", 2);
+        ui->select("comboBox_UserMode", 1);
+        ui->select("comboBox_deviceType", 1);
+        ui->setText("lineEdit_PanID", "BEEF");
+        ui->setText("lineEdit_moduleAddr", "0001");
+        ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(true);
+        ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(true);
+        ui->select("comboBox_bandwidth", 2);
+        ui->select("comboBox_SpreadFactor", 3);
+        ui->select("comboBox_UartParaBaud", 10);
+        ui->select("comboBox_UartParity", 1);
+        ui->select("comboBox_UartStopBit", 1);
+        ui->select("comboBox_RfDataRate", 1);
+        exchange("pushButton_writeCfg");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("配置结果：SUCCESS!"));
+
+        // Scramble the widgets, then read the module's copy back into them.
+        const char *lists[] = {"comboBox_channelNum",   "comboBox_RfPower",
+                               "comboBox_UserMode",     "comboBox_deviceType",
+                               "comboBox_bandwidth",    "comboBox_SpreadFactor",
+                               "comboBox_UartParaBaud", "comboBox_UartParity",
+                               "comboBox_UartStopBit",  "comboBox_RfDataRate"};
+        for (const char *name : lists)
+            ui->select(name, 0);
+        ui->setText("lineEdit_PanID", "");
+        ui->setText("lineEdit_moduleAddr", "");
+        ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(false);
+        exchange("pushButton_readCfg");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("读参数成功！"));
+
+        const int expected[] = {17, 2, 1, 1, 2, 3, 10, 1, 1, 1};
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(ui->widget<QComboBox>(lists[i])->currentIndex(), expected[i]);
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_PanID")->text(), QStringLiteral("beef"));
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_moduleAddr")->text(), QStringLiteral("0001"));
+        QVERIFY(ui->widget<QCheckBox>("checkBox_AclEnable")->isChecked());
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_rfRate")->text(), QStringLiteral("3.908kbps"));
+
+        exchange("pushButton_resetModule"); // the record survives a reset
+        QCOMPARE(lastReceivedLine(), QStringLiteral("模块复位：SUCCESS!"));
+        ui->setText("lineEdit_PanID", "");
+        exchange("pushButton_readCfg");
+        QCOMPARE(ui->widget<QLineEdit>("lineEdit_PanID")->text(), QStringLiteral("beef"));
+    }
+
+    void versionAndConfigurationMode()
+    {
+        exchange("pushButton_readVersion");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("模块程序版本：V10.02 发布日期：2014-03-25"));
+        exchange("pushButton_enterCfgMode");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("Recv->4f 4b 0d 0a ")); // shown as hex only
+    }
+
+    void whitelistRoundTrip()
+    {
+        const char *fields[] = {"lineEdit_Acl1", "lineEdit_Acl2", "lineEdit_Acl3", "lineEdit_Acl4",
+                                "lineEdit_Acl5"};
+        const QStringList typed = {"ABCD", "12", "", "0001", "fffe"};
+        for (int n = 0; n < 5; ++n)
+            ui->setText(fields[n], typed[n]);
+        exchange("pushButton_writeAcl");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("配置结果：SUCCESS!"));
+        for (const char *field : fields)
+            ui->setText(field, "x");
+        exchange("pushButton_readAcl");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("读白名单表成功！"));
+        const QStringList shown = {"abcd", "1200", "ffff", "0001", "fffe"};
+        for (int n = 0; n < 5; ++n)
+            QCOMPARE(ui->widget<QLineEdit>(fields[n])->text(), shown[n]);
+    }
+
+    void routeSearches()
+    {
+        ui->setText("lineEdit_routeDstAddr", "1234");
+        ui->select("comboBox_routeMaxDepth", 6);
+        exchange("pushButton_routeDiscovery");
+        QVERIFY(ui->receiveText().endsWith(
+            QStringLiteral("找节点0x1234的路由SUCCESS! 中继数：02\n中继节点：0x0002 0x0003 \n")));
+        ui->setText("lineEdit_routeDstAddr", "0005");
+        exchange("pushButton_routeDiscovery");
+        QVERIFY(ui->receiveText().endsWith(
+            QStringLiteral("找节点0x0005的路由FAILUER! 错误码为：0x02\n")));
+        ui->setText("lineEdit_routeDstAddr", "1234");
+        ui->select("comboBox_routeMaxDepth", 1);
+        exchange("pushButton_routeDiscovery");
+        QVERIFY(ui->receiveText().endsWith(
+            QStringLiteral("找节点0x1234的路由FAILUER! 错误码为：0x03\n")));
+    }
+
+    void sourceRoutedData()
+    {
+        ui->setText("lineEdit_dataDstAddr", "1234");
+        ui->select("comboBox_discoveryRoute", 3);
+        ui->select("comboBox_relayCount", 2);
+        ui->setText("lineEdit_relayAddr1", "0002");
+        ui->setText("lineEdit_relayAddr2", "0003");
+        ui->widget<QTextEdit>("textEdit_sendData")->setPlainText("de ad be ef ");
+        exchange("pushButton_sendData");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("向节点0x1234发送数据SUCCESS!"));
+        ui->setText("lineEdit_relayAddr2", "0004"); // not a link of the network
+        exchange("pushButton_sendData");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("向节点0x1234发送数据FAILUER!"));
+    }
+
+    void repeatedSendingForSeveralTicks()
+    {
+        ui->setText("lineEdit_dataDstAddr", "00ab");
+        ui->widget<QTextEdit>("textEdit_sendData")->setPlainText("01 02 ");
+        ui->widget<QTimer>("readTimer")->start(500);
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+        QTest::qWait(3300);
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
+        QTest::qWait(700); // the last reply drains on the next tick
+        const int sends = int(ui->sendText().count(QStringLiteral("send->")));
+        const int successes =
+            int(ui->receiveText().count(QStringLiteral("向节点0x00ab发送数据SUCCESS!")));
+        QVERIFY2(sends >= 5, qPrintable(QString::number(sends)));
+        QCOMPARE(successes, sends);
+    }
+
+    void splitReplyShowsTwoHexLinesAndNoText()
+    {
+        module->splitNextReply();
+        ui->widget<QTimer>("readTimer")->start(500);
+        ui->click("pushButton_resetModule");
+        QTRY_COMPARE_WITH_TIMEOUT(ui->receiveText().count(QStringLiteral("Recv->")), 2, 2500);
+        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->01 00 87 \nRecv->01 00 87 \n"));
+    }
+
+    void corruptedChecksumShowsHexOnly()
+    {
+        module->corruptNextChecksum();
+        exchange("pushButton_resetModule");
+        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->01 00 87 01 00 78 \n"));
+        exchange("pushButton_resetModule");
+        QCOMPARE(lastReceivedLine(), QStringLiteral("模块复位：SUCCESS!"));
+    }
+
+    void droppedReplyGoesUnnoticed()
+    {
+        module->dropNextReply();
+        ui->click("pushButton_readVersion");
+        QTest::qWait(100);
+        ui->receiveTick();
+        QCOMPARE(ui->receiveText(), QString());
+        exchange("pushButton_readVersion");
+        QVERIFY(ui->receiveText().startsWith(QStringLiteral("Recv->01 00 86")));
+    }
+
+    void unsolicitedReplyAndNoiseAreShown()
+    {
+        module->sendUnsolicited(protocol::commandFrame(0x05, 0x81, QByteArray::fromHex("ab0000")));
+        QTest::qWait(50);
+        ui->receiveTick();
+        QVERIFY(ui->receiveText().endsWith(QStringLiteral("向节点0x00ab发送数据SUCCESS!\n")));
+        module->sendNoise(40);
+        QTest::qWait(50);
+        ui->receiveTick();
+        QCOMPARE(lastReceivedLine().size(), 6 + 3 * 40);
+    }
+
+    void delayedReplyArrivesOnALaterTick()
+    {
+        module->setReplyDelay(700);
+        ui->click("pushButton_readVersion");
+        QTest::qWait(100);
+        ui->receiveTick();
+        QCOMPARE(ui->receiveText(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(replies->count() == 1, 2000);
+        QTest::qWait(20);
+        ui->receiveTick();
+        QVERIFY(ui->receiveText().contains(QStringLiteral("模块程序版本：")));
+    }
+
+    void hangUpMidSession()
+    {
+        ui->widget<QTimer>("readTimer")->start(500);
+        exchange("pushButton_readVersion");
+        module->hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!ui->portShownOpen(), 1500);
+        QVERIFY(!ui->widget<QPushButton>("pushButton_readVersion")->isEnabled());
+
+        const double before = processCpuMs();
+        QTest::qWait(3000);
+        const double used = processCpuMs() - before;
+        QVERIFY2(used < 300, qPrintable(QStringLiteral("%1 ms CPU in 3 s").arg(used)));
+
+        MessageBoxCatcher boxes;
+        ui->click("pushButton_openCom"); // the device is gone: the open fails and says so
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY(!ui->portShownOpen());
+
+        vmodule::VirtualModule fresh;
+        QVERIFY(fresh.start());
+        QSignalSpy freshReplies(&fresh, &vmodule::VirtualModule::replySent);
+        ui->openPort(fresh.devicePath());
+        QVERIFY(ui->portShownOpen());
+        ui->click("pushButton_readVersion");
+        QTRY_VERIFY_WITH_TIMEOUT(ui->receiveText().count(QStringLiteral("模块程序版本：")) == 2,
+                                 2000);
+        ui->click("pushButton_openCom");
+        QVERIFY(!ui->portShownOpen());
+    }
+
+private:
+    vmodule::VirtualModule *module = nullptr;
+    QSignalSpy *replies = nullptr;
+    Dialog *dialog = nullptr;
+    DialogDriver *ui = nullptr;
+};
+
+QTEST_MAIN(ScenariosTest)
+#include "tst_scenarios.moc"

@@ -1,0 +1,29 @@
+// rfcfgtool-demo: the tool's own window with a virtual module started in-process, listed first
+// among the serial ports, for trying every command without hardware.
+#include "app/buildvariant.h"
+#include "app/dialog.h"
+#include "virtualmodule.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    vmodule::VirtualModule module;
+    if (!module.start()) {
+        QMessageBox::critical(nullptr, QStringLiteral("错误"),
+                              QStringLiteral("无法创建虚拟模块。"));
+        return 1;
+    }
+    const BuildVariant variant = plainBuild();
+    Dialog dialog;
+    dialog.setWindowTitle(variant.windowTitle + QStringLiteral("（虚拟模块演示）"));
+    dialog.setModuleModelLabel(variant.moduleModelLabel);
+    auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
+    ports->insertItem(0, module.devicePath());
+    ports->setCurrentIndex(0);
+    dialog.show();
+    return app.exec();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "framescanner.h"
+#include "network.h"
+#include "protocol/configrecord.h"
+#include "protocol/payloads.h"
+
+#include <QByteArray>
+#include <QDate>
+
+#include <array>
+
+namespace vmodule {
+
+// Status codes the simulated module reports; 0 is success everywhere.
+namespace status {
+constexpr quint8 ok = 0x00;
+constexpr quint8 rejected = 0x01;        // configuration without its two markers
+constexpr quint8 unknownNode = 0x01;     // target not in the network
+constexpr quint8 unreachable = 0x02;     // no path (or not a neighbour without routing)
+constexpr quint8 hopLimit = 0x03;        // the path needs more hops than allowed
+constexpr quint8 brokenRelayList = 0x04; // a source route that does not follow the links
+constexpr quint8 malformed = 0x05;       // payload lengths that do not add up, unknown mode
+} // namespace status
+
+// The module's side of every exchange, as plain bytes in and bytes out.
+class ModuleBehaviour
+{
+public:
+    explicit ModuleBehaviour(Network network = Network::standard());
+
+    // The reply to one request; empty when the module does not answer it.
+    QByteArray handle(const Request &request);
+
+    quint16 ownAddress() const { return quint16(record[8] | (record[9] << 8)); }
+    void setVersion(quint8 main, quint8 sub);
+    // Sent as packed decimal: one digit per half-byte, year within the century.
+    void setReleaseDate(const QDate &date);
+    void reset() { ++resets; } // the stored configuration and whitelist survive
+
+    protocol::ConfigRecord record;
+    std::array<quint8, protocol::whitelistPayloadSize> whitelist;
+    Network network;
+    bool inConfigMode = false;
+    int resets = 0;
+
+    // What the module answers to the configuration-mode bytes: a plain-text acknowledgement.
+    static QByteArray configModeAnswer() { return QByteArrayLiteral("OK\r\n"); }
+
+private:
+    QByteArray routeSearch(const QByteArray &payload) const;
+    QByteArray dataSend(const QByteArray &payload) const;
+    // Status of a path to `target` within `maxHops`, and the path when there is one.
+    quint8 findRoute(quint16 target, int maxHops, QList<quint16> *path) const;
+
+    quint8 versionMain = 0x10, versionSub = 0x02;
+    quint8 year = 0x14, month = 0x03, day = 0x25;
+};
+
+} // namespace vmodule

@@ -1,0 +1,148 @@
+#include "virtualmodule.h"
+
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace vmodule {
+
+namespace {
+
+// A frame whose header promised more bytes than arrive within this time is given up.
+constexpr int stallMs = 200;
+
+} // namespace
+
+VirtualModule::VirtualModule(Network network, QObject *parent)
+    : QObject(parent), module(std::move(network))
+{
+    stallTimer.setSingleShot(true);
+    stallTimer.setInterval(stallMs);
+    connect(&stallTimer, &QTimer::timeout, this, [this] {
+        QList<Request> found;
+        while (scanner.hasPendingBytes() && found.isEmpty())
+            found = scanner.dropStalledByte();
+        handle(found);
+    });
+}
+
+VirtualModule::~VirtualModule()
+{
+    hangUp();
+}
+
+bool VirtualModule::start()
+{
+    char name[256] = {};
+    if (openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
+        masterFd = slaveFd = -1;
+        return false;
+    }
+    termios raw{};
+    tcgetattr(slaveFd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slaveFd, TCSANOW, &raw);
+    fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    slavePath = QString::fromLocal8Bit(name);
+    notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &VirtualModule::onReadable);
+    return true;
+}
+
+void VirtualModule::hangUp()
+{
+    stallTimer.stop();
+    delete notifier;
+    notifier = nullptr;
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    if (masterFd >= 0)
+        ::close(masterFd);
+    masterFd = slaveFd = -1;
+}
+
+void VirtualModule::onReadable()
+{
+    char buffer[4096];
+    QByteArray bytes;
+    for (;;) {
+        const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break; // EAGAIN: drained
+    }
+    if (bytes.isEmpty())
+        return;
+    handle(scanner.feed(bytes));
+}
+
+void VirtualModule::handle(const QList<Request> &requests)
+{
+    for (const Request &request : requests) {
+        emit requestReceived(request.frame);
+        ++handled;
+        const QByteArray reply = module.handle(request);
+        if (!reply.isEmpty())
+            deliver(reply);
+    }
+    if (scanner.hasPendingBytes())
+        stallTimer.start();
+    else
+        stallTimer.stop();
+}
+
+void VirtualModule::deliver(QByteArray reply)
+{
+    if (dropNext) {
+        dropNext = false;
+        return;
+    }
+    if (corruptNext) {
+        corruptNext = false;
+        reply.back() = char(reply.back() ^ 0xff);
+    }
+    const int gap = splitGapMs;
+    splitGapMs = -1;
+    auto send = [this, reply, gap] {
+        if (gap < 0) {
+            writeNow(reply);
+            return;
+        }
+        const qsizetype half = reply.size() / 2;
+        writeNow(reply.left(half));
+        QTimer::singleShot(gap, this, [this, rest = reply.mid(half)] { writeNow(rest); });
+    };
+    if (replyDelayMs > 0)
+        QTimer::singleShot(replyDelayMs, this, send);
+    else
+        send();
+}
+
+void VirtualModule::writeNow(const QByteArray &bytes)
+{
+    if (masterFd < 0)
+        return;
+    // One write per reply, so that the tool reads it in one chunk.
+    const ssize_t n = ::write(masterFd, bytes.constData(), size_t(bytes.size()));
+    if (n == bytes.size())
+        emit replySent(bytes);
+}
+
+void VirtualModule::sendNoise(int count)
+{
+    QByteArray noise(count, Qt::Uninitialized);
+    for (char &c : noise)
+        c = char(QRandomGenerator::global()->bounded(256));
+    writeNow(noise);
+}
+
+} // namespace vmodule

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "framescanner.h"
+#include "modulebehaviour.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QSocketNotifier;
+
+namespace vmodule {
+
+// A radio module on the far side of a pseudo-terminal. The tool opens devicePath() like any
+// serial port; the module reads frames from the stream and answers each with one write.
+class VirtualModule : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit VirtualModule(Network network = Network::standard(), QObject *parent = nullptr);
+    ~VirtualModule() override;
+
+    bool start();
+    bool isRunning() const { return masterFd >= 0; }
+    QString devicePath() const { return slavePath; }
+    ModuleBehaviour &behaviour() { return module; }
+    quint64 requestsHandled() const { return handled; }
+
+    // Faults, for tests and demonstrations; each "next" fault applies to one reply.
+    void splitNextReply(int gapMs = 600) { splitGapMs = gapMs; }
+    void corruptNextChecksum() { corruptNext = true; }
+    void dropNextReply() { dropNext = true; }
+    void setReplyDelay(int ms) { replyDelayMs = ms; }
+    void sendUnsolicited(const QByteArray &bytes) { writeNow(bytes); }
+    void sendNoise(int count);
+    // Closes the master side, as a pulled cable does; the tool sees its device vanish.
+    void hangUp();
+
+signals:
+    void requestReceived(const QByteArray &bytes);
+    void replySent(const QByteArray &bytes);
+
+private:
+    void onReadable();
+    void handle(const QList<Request> &requests);
+    void deliver(QByteArray reply);
+    void writeNow(const QByteArray &bytes);
+
+    ModuleBehaviour module;
+    FrameScanner scanner;
+    QTimer stallTimer;
+    QSocketNotifier *notifier = nullptr;
+    int masterFd = -1;
+    int slaveFd = -1; // held so the line stays up while the tool closes and reopens it
+    QString slavePath;
+    quint64 handled = 0;
+    int splitGapMs = -1;
+    bool corruptNext = false;
+    bool dropNext = false;
+    int replyDelayMs = 0;
+};
+
+} // namespace vmodule
