@@ -4,23 +4,27 @@ namespace protocol {
 
 ConfigRecord encodeConfigRecord(const ModuleConfig &config, bool loraModel)
 {
+    // List indexes go out in 8 bits; unsigned arithmetic keeps any index, even one no list has,
+    // well defined.
+    auto byte = [](int index, unsigned offset = 0) { return quint8(unsigned(index) + offset); };
     ConfigRecord r{};
     r[0] = configMarker;
     r[1] = configMarker;
-    r[2] = quint8(config.channel);
-    r[3] = quint8(config.rfPower);
-    r[4] = quint8(config.userMode);
-    r[5] = quint8(config.deviceType);
+    r[2] = byte(config.channel);
+    r[3] = byte(config.rfPower);
+    r[4] = byte(config.userMode);
+    r[5] = byte(config.deviceType);
     r[6] = config.networkId.low;
     r[7] = config.networkId.high;
     r[8] = config.moduleAddress.low;
     r[9] = config.moduleAddress.high;
     r[10] = config.whitelistEnabled ? 1 : 0;
     r[11] = 0;
-    r[12] = quint8(config.rfDataRate + 1);
-    r[13] = quint8(((config.uartBaud + 1) << 4) | (config.uartParity << 1) | config.uartStopBits);
-    r[14] = loraModel ? quint8(config.bandwidth + 7) : 0;
-    r[15] = loraModel ? quint8(config.spreadFactor + 7) : 0;
+    r[12] = byte(config.rfDataRate, 1);
+    r[13] = quint8(((unsigned(config.uartBaud) + 1) << 4) | (unsigned(config.uartParity) << 1) |
+                   unsigned(config.uartStopBits));
+    r[14] = loraModel ? byte(config.bandwidth, 7) : 0;
+    r[15] = loraModel ? byte(config.spreadFactor, 7) : 0;
     return r;
 }
 

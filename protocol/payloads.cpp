@@ -4,7 +4,7 @@ namespace protocol {
 
 std::array<quint8, routeSearchPayloadSize> routeSearchPayload(HexWord target, int hopIndex)
 {
-    return {target.low, target.high, quint8(hopIndex + 1), 0x03};
+    return {target.low, target.high, quint8(unsigned(hopIndex) + 1), 0x03};
 }
 
 std::array<quint8, whitelistPayloadSize> whitelistPayload(const QStringList &fields)
@@ -43,7 +43,7 @@ std::optional<QByteArray> dataSendPayload(const DataSendRequest &r)
     p.append(char(r.target.low));
     p.append(char(r.target.high));
     p.append(char(r.ackRequested ? 1 : 0));
-    p.append(char(quint8(r.hopIndex + 1)));
+    p.append(char(quint8(unsigned(r.hopIndex) + 1)));
     p.append(char(quint8(r.routeMode)));
     if (sourceRouted) {
         p.append(char(relayCount));

@@ -204,6 +204,24 @@ private slots:
         QCOMPARE(back.rfDataRate, c.rfDataRate);
     }
 
+    void indexesOutsideTheirListsEncodeInEightBits()
+    {
+        ModuleConfig c;
+        c.channel = -1; // a list without a current item
+        c.rfDataRate = -1;
+        c.uartBaud = INT_MAX; // never a list index; must still be well defined
+        c.uartParity = INT_MIN;
+        c.bandwidth = -1;
+        c.spreadFactor = INT_MAX;
+        const ConfigRecord r = encodeConfigRecord(c, true);
+        QCOMPARE(r[2], quint8(0xff));
+        QCOMPARE(r[12], quint8(0x00));
+        QCOMPARE(r[13], quint8(0x00)); // (0x7fffffff + 1) << 4 | 0 | 0, low 8 bits
+        QCOMPARE(r[14], quint8(0x06));
+        QCOMPARE(r[15], quint8(0x06));
+        QCOMPARE(routeSearchPayload(HexWord{}, INT_MAX)[2], quint8(0x00));
+    }
+
     void loraBitRateTable()
     {
         QCOMPARE(*loraBitRateText(2, 0), QStringLiteral("21.88kbps"));
