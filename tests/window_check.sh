@@ -4,11 +4,13 @@
 #   window_check.sh PROGRAM EXPECTED_TITLE
 set -u
 program=$1 expected=$2
-display=:$((100 + RANDOM % 800))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display and writes its number to the file.
+numberfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null' EXIT
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+trap 'kill $xvfb 2>/dev/null; rm -f "$numberfile"' EXIT
+for _ in $(seq 100); do [ -s "$numberfile" ] && break; sleep 0.1; done
+display=:$(head -n1 "$numberfile")
 export DISPLAY=$display
 unset QT_QPA_PLATFORM
 "$program" --unknown-option 2>/dev/null &
