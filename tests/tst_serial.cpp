@@ -175,6 +175,21 @@ private slots:
         QCOMPARE(ui.receiveText(), QString());
     }
 
+    void busyPortShowsTheBox()
+    {
+        PtyPair pty;
+        Dialog first, second;
+        DialogDriver one(first), two(second);
+        one.openPort(pty.slavePath());
+        QVERIFY(one.portShownOpen());
+        MessageBoxCatcher boxes;
+        two.openPort(pty.slavePath());
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.title, QStringLiteral("错误"));
+        QVERIFY(!two.portShownOpen());
+        QVERIFY(one.portShownOpen()); // the first keeps its port
+    }
+
     void emptyPortNameShowsTheBox()
     {
         Dialog dialog;
