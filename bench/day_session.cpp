@@ -1,0 +1,70 @@
+// A day of repeated sending at 500 ms: 172,800 send lines and 172,800 reply lines pushed through
+// the real slots (the send-timer slot and the receive tick) as fast as they go.
+//   bench_day_session [EXCHANGES]
+#include "benchsupport.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTextEdit>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const int exchanges = argc > 1 ? std::atoi(argv[1]) : 172800;
+    BenchBench bench;
+    if (!bench.open()) {
+        std::fprintf(stderr, "cannot open the virtual module\n");
+        return 1;
+    }
+    bench.dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_dataDstAddr"))->setText("00ab");
+    bench.dialog.findChild<QTextEdit *>(QStringLiteral("textEdit_sendData"))
+        ->setPlainText("01 02 03 ");
+    QByteArray reply;
+    QObject::connect(&bench.module, &vmodule::VirtualModule::replySent,
+                     [&](const QByteArray &b) { reply = b; });
+
+    std::vector<double> appendUs;
+    appendUs.reserve(size_t(exchanges));
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < exchanges; ++i) {
+        reply.clear();
+        QElapsedTimer clock;
+        clock.start();
+        bench.invoke("continueSendData");
+        double ns = double(clock.nsecsElapsed());
+        while (reply.isEmpty() || bench.port->bytesAvailable() < reply.size())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            50);
+        clock.restart();
+        bench.invoke("readMyCom");
+        ns += double(clock.nsecsElapsed());
+        appendUs.push_back(ns / 1000.0);
+    }
+    const double totalS = total.elapsed() / 1000.0;
+    const int window = std::min(1000, exchanges);
+    double first = 0, last = 0;
+    for (int i = 0; i < window; ++i) {
+        first += appendUs[size_t(i)];
+        last += appendUs[size_t(exchanges - window + i)];
+    }
+    QCoreApplication::processEvents();
+    std::vector<double> grabMs;
+    for (int r = 0; r < 5; ++r) {
+        QElapsedTimer clock;
+        clock.start();
+        const QPixmap picture = bench.dialog.grab();
+        grabMs.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::printf("exchanges                      %d (%d send lines, %d reply lines)\n", exchanges,
+                exchanges, exchanges);
+    std::printf("total                          %.1f s\n", totalS);
+    std::printf("first %d appends             %.1f us each\n", window, first / window);
+    std::printf("last %d appends              %.1f us each\n", window, last / window);
+    std::printf("last / first                   %.2f\n", last / first);
+    std::printf("resident memory at the end     %.1f MiB\n", residentMiB());
+    std::printf("full repaint (grab), median    %.1f ms\n", medianOf(grabMs));
+    return 0;
+}

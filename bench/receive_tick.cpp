@@ -1,0 +1,66 @@
+// The cost of one receive tick for a 6-byte status reply, a 152-byte chunk and an 11,520-byte
+// chunk (230,400 baud for 500 ms), with the receive box empty and with 100,000 lines in it.
+// Prints the median of the slot alone and of the slot plus the repaint that follows.
+#include "benchsupport.h"
+#include "protocol/frame.h"
+
+#include <QApplication>
+#include <QTextBrowser>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    BenchBench bench;
+    if (!bench.open()) {
+        std::fprintf(stderr, "cannot open the virtual module\n");
+        return 1;
+    }
+    auto *box = bench.dialog.findChild<QTextBrowser *>(QStringLiteral("ReceiveOutBrowser"));
+
+    QByteArray big(11520, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7);
+    const struct
+    {
+        const char *name;
+        QByteArray chunk;
+    } chunks[] = {
+        {"6-byte reply", protocol::commandFrame(0x01, 0x87, QByteArray(1, '\0'))},
+        {"152-byte chunk", big.left(152)},
+        {"11520-byte chunk", big},
+    };
+
+    QString filled;
+    for (int i = 0; i < 50000; ++i)
+        filled += QStringLiteral("Recv->05 00 81 03 ab 00 00 2e \n向节点0x00ab发送数据SUCCESS!\n");
+
+    std::printf("%-18s %-12s %14s %18s\n", "chunk", "box", "tick us", "tick+paint us");
+    for (const bool full : {false, true}) {
+        for (const auto &c : chunks) {
+            std::vector<double> tick, withPaint;
+            const int reps = c.chunk.size() > 1000 ? 30 : 200;
+            box->setPlainText(full ? filled : QString());
+            QCoreApplication::processEvents();
+            for (int r = 0; r < reps; ++r) {
+                if (!full && r > 0) {
+                    box->clear();
+                    QCoreApplication::processEvents();
+                }
+                bench.module.sendUnsolicited(c.chunk);
+                bench.waitForBytes(c.chunk.size());
+                QElapsedTimer clock;
+                clock.start();
+                bench.invoke("readMyCom");
+                tick.push_back(clock.nsecsElapsed() / 1000.0);
+                QCoreApplication::sendPostedEvents();
+                box->viewport()->repaint();
+                withPaint.push_back(clock.nsecsElapsed() / 1000.0);
+            }
+            std::printf("%-18s %-12s %14.1f %18.1f\n", c.name, full ? "100000 lines" : "empty",
+                        medianOf(tick), medianOf(withPaint));
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,137 @@
+// Start-up: time from exec to the first top-level window mapped on the X server, and the
+// process's peak and anonymous resident memory once it has settled.
+//   bench_startup RUNS NAME=COMMAND [NAME=COMMAND ...]     (DISPLAY must name an X server)
+// Each program gets one warm-up run, then RUNS measured runs; medians are printed, with each
+// program's ratio to the first one named and to the others.
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <poll.h>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Sample
+{
+    double ms = -1;
+    double peakMiB = 0;
+    double anonMiB = 0;
+};
+
+double statusKiB(pid_t pid, const char *field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::atof(line.c_str() + std::strlen(field));
+    }
+    return 0;
+}
+
+Sample runOnce(const std::string &command)
+{
+    Sample s;
+    xcb_connection_t *x = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(x))
+        return s;
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(x);
+    free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr)); // round trip
+
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", ("exec " + command + " >/dev/null 2>&1").c_str(), nullptr);
+        _exit(127);
+    }
+    pollfd fd{xcb_get_file_descriptor(x), POLLIN, 0};
+    bool mapped = false;
+    while (!mapped) {
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (waited > std::chrono::seconds(30))
+            break;
+        poll(&fd, 1, 50);
+        while (xcb_generic_event_t *event = xcb_poll_for_event(x)) {
+            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                !reinterpret_cast<xcb_map_notify_event_t *>(event)->override_redirect)
+                mapped = true;
+            free(event);
+        }
+    }
+    if (mapped) {
+        s.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                   .count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // let it settle
+        s.peakMiB = statusKiB(pid, "VmHWM:") / 1024.0;
+        s.anonMiB = statusKiB(pid, "RssAnon:") / 1024.0;
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    xcb_disconnect(x);
+    return s;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s RUNS NAME=COMMAND...\n", argv[0]);
+        return 2;
+    }
+    const int runs = std::max(1, std::atoi(argv[1]));
+    struct Result
+    {
+        std::string name;
+        double ms, peak, anon;
+    };
+    std::vector<Result> results;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(0, eq), command = arg.substr(eq + 1);
+        runOnce(command); // warm-up: caches, fonts
+        std::vector<double> ms, peak, anon;
+        for (int r = 0; r < runs; ++r) {
+            const Sample s = runOnce(command);
+            if (s.ms < 0) {
+                std::fprintf(stderr, "%s: no window within 30 s\n", name.c_str());
+                return 1;
+            }
+            ms.push_back(s.ms);
+            peak.push_back(s.peakMiB);
+            anon.push_back(s.anonMiB);
+        }
+        results.push_back({name, median(ms), median(peak), median(anon)});
+    }
+    std::printf("%-16s %14s %14s %14s\n", "program", "to window ms", "peak RSS MiB",
+                "anon RSS MiB");
+    for (const Result &r : results)
+        std::printf("%-16s %14.1f %14.1f %14.1f\n", r.name.c_str(), r.ms, r.peak, r.anon);
+    for (size_t i = 1; i < results.size(); ++i)
+        std::printf("%s / %s: time %.2f, peak RSS %.2f, anon RSS %.2f\n", results[0].name.c_str(),
+                    results[i].name.c_str(), results[0].ms / results[i].ms,
+                    results[0].peak / results[i].peak, results[0].anon / results[i].anon);
+    return 0;
+}
