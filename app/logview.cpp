@@ -12,8 +12,12 @@ void appendToLog(QTextBrowser *box, const QString &text)
     QScrollBar *bar = box->verticalScrollBar();
     const bool following = bar->value() == bar->maximum();
     QTextCursor end(box->document());
+    // Inside an edit block the cursor does not compute its horizontal position, which would
+    // lay out the whole document up to the end on every append.
+    end.beginEditBlock();
     end.movePosition(QTextCursor::End);
     end.insertText(text);
+    end.endEditBlock();
     if (following)
         bar->setValue(bar->maximum());
 }

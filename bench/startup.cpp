@@ -55,7 +55,8 @@ Sample runOnce(const std::string &command)
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", ("exec " + command + " >/dev/null 2>&1").c_str(), nullptr);
+        execl("/bin/sh", "sh", "-c", ("exec " + command + " >/tmp/bench_startup_child.log 2>&1").c_str(),
+              nullptr);
         _exit(127);
     }
     pollfd fd{xcb_get_file_descriptor(x), POLLIN, 0};
@@ -116,7 +117,8 @@ int main(int argc, char *argv[])
         for (int r = 0; r < runs; ++r) {
             const Sample s = runOnce(command);
             if (s.ms < 0) {
-                std::fprintf(stderr, "%s: no window within 30 s\n", name.c_str());
+                std::fprintf(stderr, "%s: no window within 30 s; it said:\n", name.c_str());
+                std::system("tail -n 20 /tmp/bench_startup_child.log >&2");
                 return 1;
             }
             ms.push_back(s.ms);

@@ -51,6 +51,9 @@ bool VirtualModule::start()
     slavePath = QString::fromLocal8Bit(name);
     notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &VirtualModule::onReadable);
+    writeNotifier = new QSocketNotifier(masterFd, QSocketNotifier::Write, this);
+    writeNotifier->setEnabled(false);
+    connect(writeNotifier, &QSocketNotifier::activated, this, &VirtualModule::flushOutgoing);
     return true;
 }
 
@@ -59,6 +62,10 @@ void VirtualModule::hangUp()
     stallTimer.stop();
     delete notifier;
     notifier = nullptr;
+    delete writeNotifier;
+    writeNotifier = nullptr;
+    outgoing.clear();
+    outgoingWritten = 0;
     if (slaveFd >= 0)
         ::close(slaveFd);
     if (masterFd >= 0)
@@ -129,12 +136,34 @@ void VirtualModule::deliver(QByteArray reply)
 
 void VirtualModule::writeNow(const QByteArray &bytes)
 {
-    if (masterFd < 0)
+    if (masterFd < 0 || bytes.isEmpty())
         return;
-    // One write per reply, so that the tool reads it in one chunk.
-    const ssize_t n = ::write(masterFd, bytes.constData(), size_t(bytes.size()));
-    if (n == bytes.size())
-        emit replySent(bytes);
+    outgoing.append(bytes);
+    if (outgoing.size() == 1)
+        flushOutgoing();
+}
+
+void VirtualModule::flushOutgoing()
+{
+    // A reply goes out in one write whenever the line has room for it; what a full line does
+    // not take yet follows as soon as it drains.
+    while (!outgoing.isEmpty() && masterFd >= 0) {
+        const QByteArray &message = outgoing.first();
+        const ssize_t n = ::write(masterFd, message.constData() + outgoingWritten,
+                                  size_t(message.size() - outgoingWritten));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        outgoingWritten += n;
+        if (outgoingWritten < message.size())
+            break;
+        const QByteArray sent = outgoing.takeFirst();
+        outgoingWritten = 0;
+        emit replySent(sent);
+    }
+    if (writeNotifier)
+        writeNotifier->setEnabled(!outgoing.isEmpty());
 }
 
 void VirtualModule::sendNoise(int count)

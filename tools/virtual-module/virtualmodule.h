@@ -46,11 +46,16 @@ private:
     void handle(const QList<Request> &requests);
     void deliver(QByteArray reply);
     void writeNow(const QByteArray &bytes);
+    void flushOutgoing();
 
     ModuleBehaviour module;
     FrameScanner scanner;
     QTimer stallTimer;
     QSocketNotifier *notifier = nullptr;
+    QSocketNotifier *writeNotifier = nullptr;
+    // Messages the line has not taken in full yet; the first may be partly written.
+    QList<QByteArray> outgoing;
+    qsizetype outgoingWritten = 0;
     int masterFd = -1;
     int slaveFd = -1; // held so the line stays up while the tool closes and reopens it
     QString slavePath;
