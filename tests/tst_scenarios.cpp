@@ -1,6 +1,7 @@
 #include "app/dialog.h"
 #include "dialogdriver.h"
 #include "ptypair.h"
+#include "protocol/frame.h"
 #include "virtualmodule.h"
 
 #include <QCheckBox>
@@ -213,6 +214,22 @@ private slots:
         QTest::qWait(50);
         ui->receiveTick();
         QCOMPARE(lastReceivedLine().size(), 6 + 3 * 40);
+    }
+
+    void burstLargerThanTheLineHoldsArrivesWhole()
+    {
+        QByteArray burst(200000, Qt::Uninitialized);
+        for (int i = 0; i < burst.size(); ++i)
+            burst[i] = char(i * 13 + i / 256);
+        module->sendUnsolicited(burst);
+        QString shown;
+        for (int i = 0; i < 500 && shown.size() < 3 * burst.size(); ++i) {
+            QTest::qWait(10);
+            ui->receiveTick();
+            shown = ui->receiveText().remove(QStringLiteral("Recv->")).remove(QLatin1Char('\n'));
+        }
+        QCOMPARE(shown.size(), 3 * burst.size());
+        QVERIFY(shown == protocol::hexLine(burst).chopped(1)); // every byte, in order
     }
 
     void delayedReplyArrivesOnALaterTick()
