@@ -31,7 +31,12 @@ const QRegularExpression &hexWordPattern()
 
 } // namespace
 
-Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
+Dialog::Dialog(QWidget *parent)
+    : QDialog(parent),
+      // Enumerating ports asks udev and takes as long as building the form; do both at once.
+      startupPorts(
+          std::async(std::launch::async, [] { return QSerialPortInfo::availablePorts(); })),
+      ui(new Ui::DialogForm)
 {
     ui->setupUi(this);
     prepareLog(ui->ReceiveOutBrowser);
@@ -138,7 +143,7 @@ std::array<QLineEdit *, whitelistEntries> Dialog::whitelistFields() const
 
 void Dialog::refreshPortList()
 {
-    ui->comboBox_comList->addItems(serial::portListEntries(QSerialPortInfo::availablePorts()));
+    ui->comboBox_comList->addItems(serial::portListEntries(startupPorts.get()));
     ui->comboBox_baudList->addItems(serial::baudRateItems());
     ui->comboBox_baudList->setCurrentIndex(serial::defaultBaudRateIndex);
     ui->comboBox_parityList->addItems(serial::parityItems());

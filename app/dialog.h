@@ -4,9 +4,11 @@
 #include "protocol/payloads.h"
 
 #include <QDialog>
+#include <QSerialPortInfo>
 #include <QString>
 
 #include <array>
+#include <future>
 
 class QLineEdit;
 class QPushButton;
@@ -75,6 +77,8 @@ private:
     std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
 
+    // The platform's port list, read once at start-up while the form is being built.
+    std::future<QList<QSerialPortInfo>> startupPorts;
     QSerialPort *myCom = nullptr;
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;

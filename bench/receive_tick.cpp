@@ -4,10 +4,10 @@
 #include "benchsupport.h"
 #include "protocol/frame.h"
 
-#include <QApplication>
 #include <QAbstractTextDocumentLayout>
-#include <QTextBlock>
+#include <QApplication>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextBrowser>
 
 #include <cstdio>

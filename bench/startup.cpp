@@ -43,9 +43,18 @@ double statusKiB(pid_t pid, const char *field)
 Sample runOnce(const std::string &command)
 {
     Sample s;
+    // A server that resets after its last client left refuses connections for a moment.
     xcb_connection_t *x = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(x))
+    for (int attempt = 0; attempt < 50 && xcb_connection_has_error(x); ++attempt) {
+        xcb_disconnect(x);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        x = xcb_connect(nullptr, nullptr);
+    }
+    if (const int error = xcb_connection_has_error(x)) {
+        std::fprintf(stderr, "cannot connect to the X server (xcb error %d)\n", error);
+        xcb_disconnect(x);
         return s;
+    }
     xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(x, root, XCB_CW_EVENT_MASK, &mask);
@@ -55,8 +64,8 @@ Sample runOnce(const std::string &command)
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", ("exec " + command + " >/tmp/bench_startup_child.log 2>&1").c_str(),
-              nullptr);
+        execl("/bin/sh", "sh", "-c",
+              ("exec " + command + " >/tmp/bench_startup_child.log 2>&1").c_str(), nullptr);
         _exit(127);
     }
     pollfd fd{xcb_get_file_descriptor(x), POLLIN, 0};

@@ -6,7 +6,7 @@ set -u
 program=$1 expected=$2
 # Xvfb picks a free display and writes its number to the file.
 numberfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$numberfile" >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; rm -f "$numberfile"' EXIT
 for _ in $(seq 100); do [ -s "$numberfile" ] && break; sleep 0.1; done
