@@ -1,6 +1,7 @@
 #include "app/dialog.h"
 #include "dialogdriver.h"
 #include "ptypair.h"
+#include "testbytes.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -12,20 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-QByteArray withChecksum(const char *text)
-{
-    QByteArray frame = hex(text);
-    char x = 0;
-    for (char c : frame)
-        x ^= c;
-    return frame + x;
-}
 
 QString hexText(const QByteArray &bytes)
 {

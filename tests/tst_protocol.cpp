@@ -3,6 +3,7 @@
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
+#include "testbytes.h"
 
 #include <QtTest>
 
@@ -10,23 +11,9 @@ using namespace protocol;
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
 QByteArray bytes(const quint8 *data, int size)
 {
     return QByteArray(reinterpret_cast<const char *>(data), size);
-}
-
-// A reply frame with its checksum appended.
-QByteArray reply(const char *withoutChecksum)
-{
-    QByteArray frame = hex(withoutChecksum);
-    frame.append(
-        char(xorOf(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()))));
-    return frame;
 }
 
 ModuleConfig exampleConfig()
@@ -393,38 +380,39 @@ private slots:
                                                << QStringLiteral("配置结果：SUCCESS!\n");
         QTest::newRow("configuration refused") << hex("010081010283") << int(K::ConfigWritten)
                                                << QStringLiteral("配置结果：FAILUER!\n");
-        QTest::newRow("version") << reply("0100860700100200250314") << int(K::Version)
+        QTest::newRow("version") << withChecksum("0100860700100200250314") << int(K::Version)
                                  << QStringLiteral("模块程序版本：V10.02 发布日期：2014-03-25\n");
-        QTest::newRow("reset ok") << reply("0100870100") << int(K::Reset)
+        QTest::newRow("reset ok") << withChecksum("0100870100") << int(K::Reset)
                                   << QStringLiteral("模块复位：SUCCESS!\n");
-        QTest::newRow("reset failed")
-            << reply("0100870109") << int(K::Reset) << QStringLiteral("模块复位：FAILUER!\n");
-        QTest::newRow("whitelist written") << reply("0400810100") << int(K::WhitelistWritten)
+        QTest::newRow("reset failed") << withChecksum("0100870109") << int(K::Reset)
+                                      << QStringLiteral("模块复位：FAILUER!\n");
+        QTest::newRow("whitelist written") << withChecksum("0400810100") << int(K::WhitelistWritten)
                                            << QStringLiteral("配置结果：SUCCESS!\n");
-        QTest::newRow("whitelist write failed") << reply("0400810101") << int(K::WhitelistWritten)
-                                                << QStringLiteral("配置结果：FAILUER!\n");
+        QTest::newRow("whitelist write failed")
+            << withChecksum("0400810101") << int(K::WhitelistWritten)
+            << QStringLiteral("配置结果：FAILUER!\n");
         QTest::newRow("whitelist read")
-            << reply("0400820fCDAB00FFFF0034120001000000FF00") << int(K::WhitelistRead)
+            << withChecksum("0400820fCDAB00FFFF0034120001000000FF00") << int(K::WhitelistRead)
             << QStringLiteral("读白名单表成功！\n");
-        QTest::newRow("data sent") << reply("05008103ab0000") << int(K::DataSent)
+        QTest::newRow("data sent") << withChecksum("05008103ab0000") << int(K::DataSent)
                                    << QStringLiteral("向节点0x00ab发送数据SUCCESS!\n");
-        QTest::newRow("data not sent") << reply("05008103cdab02") << int(K::DataSent)
+        QTest::newRow("data not sent") << withChecksum("05008103cdab02") << int(K::DataSent)
                                        << QStringLiteral("向节点0xabcd发送数据FAILUER!\n");
         QTest::newRow("route with relays")
-            << reply("05008809341200000201000200") << int(K::RouteFound)
+            << withChecksum("05008809341200000201000200") << int(K::RouteFound)
             << QStringLiteral("找节点0x1234的路由SUCCESS! 中继数：02\n中继节点：0x0001 0x0002 \n");
         QTest::newRow("route direct")
-            << reply("050088053412000000") << int(K::RouteFound)
+            << withChecksum("050088053412000000") << int(K::RouteFound)
             << QStringLiteral("找节点0x1234的路由SUCCESS! 中继数：00\n\n");
         QTest::newRow("route failed")
-            << reply("05008803341205") << int(K::RouteFound)
+            << withChecksum("05008803341205") << int(K::RouteFound)
             << QStringLiteral("找节点0x1234的路由FAILUER! 错误码为：0x05\n");
         QTest::newRow("route failure ignores relay bytes")
-            << reply("050088093412ff00020100020000") << int(K::RouteFound)
+            << withChecksum("050088093412ff00020100020000") << int(K::RouteFound)
             << QStringLiteral("找节点0x1234的路由FAILUER! 错误码为：0xff\n");
         QTest::newRow("route to abcd, ten relays")
-            << reply("05008817cdab00000a"
-                     "0100020003000400050006000700080009000a00")
+            << withChecksum("05008817cdab00000a"
+                            "0100020003000400050006000700080009000a00")
             << int(K::RouteFound)
             << QStringLiteral(
                    "找节点0xabcd的路由SUCCESS! 中继数：0a\n中继节点：0x0001 0x0002 0x0003 "
@@ -443,23 +431,23 @@ private slots:
 
     void whitelistReadFillsFiveFields()
     {
-        const Reply r = decodeReply(reply("0400820fCDAB00FFFF0034120001000000FF00"));
+        const Reply r = decodeReply(withChecksum("0400820fCDAB00FFFF0034120001000000FF00"));
         QCOMPARE(r.whitelist, QStringList({"abcd", "ffff", "1234", "0001", "ff00"}));
     }
 
     void configReadCarriesTheRecord()
     {
-        const Reply r = decodeReply(reply("01008210"
-                                          "A5A5"
-                                          "05030101"
-                                          "0BA0"
-                                          "3412"
-                                          "01"
-                                          "00"
-                                          "02"
-                                          "C3"
-                                          "09"
-                                          "0C"));
+        const Reply r = decodeReply(withChecksum("01008210"
+                                                 "A5A5"
+                                                 "05030101"
+                                                 "0BA0"
+                                                 "3412"
+                                                 "01"
+                                                 "00"
+                                                 "02"
+                                                 "C3"
+                                                 "09"
+                                                 "0C"));
         QCOMPARE(int(r.kind), int(Reply::Kind::ConfigRead));
         QCOMPARE(r.text, QStringLiteral("读参数成功！\n"));
         QCOMPARE(r.config.channel, 5);
@@ -473,17 +461,17 @@ private slots:
         QTest::addColumn<QByteArray>("chunk");
         QTest::newRow("bad checksum") << hex("010081010080");
         QTest::newRow("one byte") << hex("00");
-        QTest::newRow("unknown group") << reply("0200810100");
-        QTest::newRow("request code, not reply") << reply("0100010100");
-        QTest::newRow("configuration result too short") << reply("01008101");
-        QTest::newRow("configuration read one byte short") << reply("01008210A5A505030101"
-                                                                    "0BA03412010002C309");
-        QTest::newRow("version one byte short") << reply("01008607001002002503");
+        QTest::newRow("unknown group") << withChecksum("0200810100");
+        QTest::newRow("request code, not reply") << withChecksum("0100010100");
+        QTest::newRow("configuration result too short") << withChecksum("01008101");
+        QTest::newRow("configuration read one byte short") << withChecksum("01008210A5A505030101"
+                                                                           "0BA03412010002C309");
+        QTest::newRow("version one byte short") << withChecksum("01008607001002002503");
         QTest::newRow("whitelist read one byte short")
-            << reply("0400820fCDAB00FFFF0034120001000000FF");
-        QTest::newRow("data result without status") << reply("05008103ab00");
-        QTest::newRow("route success without relay count") << reply("0500880934120000");
-        QTest::newRow("route failure without status") << reply("0500880334");
+            << withChecksum("0400820fCDAB00FFFF0034120001000000FF");
+        QTest::newRow("data result without status") << withChecksum("05008103ab00");
+        QTest::newRow("route success without relay count") << withChecksum("0500880934120000");
+        QTest::newRow("route failure without status") << withChecksum("0500880334");
     }
     void chunksThatAreNotRepliesShowAsHexOnly()
     {
@@ -498,21 +486,23 @@ private slots:
     {
         QCOMPARE(minimumReplyLength(0x05, 0x88, 0), 10);
         QCOMPARE(minimumReplyLength(0x05, 0x88, 1), 8);
-        QCOMPARE(int(decodeReply(reply("0500880934120000")).kind), int(Reply::Kind::Unrecognised));
-        QCOMPARE(int(decodeReply(reply("050088093412000000")).kind), int(Reply::Kind::RouteFound));
+        QCOMPARE(int(decodeReply(withChecksum("0500880934120000")).kind),
+                 int(Reply::Kind::Unrecognised));
+        QCOMPARE(int(decodeReply(withChecksum("050088093412000000")).kind),
+                 int(Reply::Kind::RouteFound));
     }
 
     void routeShowsOnlyRelaysThatArrived()
     {
         // Three relays announced, one and a half carried: the count as sent, one relay shown.
-        const Reply r = decodeReply(reply("050088093412000003010002"));
+        const Reply r = decodeReply(withChecksum("050088093412000003010002"));
         QCOMPARE(r.text,
                  QStringLiteral("找节点0x1234的路由SUCCESS! 中继数：03\n中继节点：0x0001 \n"));
     }
 
     void oversizeChunkIsNeverInterpreted()
     {
-        QByteArray chunk = reply("010081010000");
+        QByteArray chunk = withChecksum("010081010000");
         chunk.insert(6, QByteArray(rxBufferCapacity - 6, '\0')); // XOR unchanged
         QCOMPARE(chunk.size(), rxBufferCapacity + 1);
         QVERIFY(checksumMatches(chunk));
@@ -528,7 +518,7 @@ private slots:
 
     void twoRepliesInOneChunkInterpretTheFirst()
     {
-        const QByteArray chunk = reply("0100870100") + reply("0400810101");
+        const QByteArray chunk = withChecksum("0100870100") + withChecksum("0400810101");
         const Reply r = decodeReply(chunk);
         QCOMPARE(int(r.kind), int(Reply::Kind::Reset));
         QCOMPARE(r.text, QStringLiteral("模块复位：SUCCESS!\n"));

@@ -1,7 +1,7 @@
 #include "app/dialog.h"
 #include "dialogdriver.h"
-#include "ptypair.h"
 #include "protocol/frame.h"
+#include "ptypair.h"
 #include "virtualmodule.h"
 
 #include <QCheckBox>

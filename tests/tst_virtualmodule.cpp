@@ -3,23 +3,13 @@
 #include "network.h"
 #include "protocol/frame.h"
 #include "protocol/replies.h"
+#include "testbytes.h"
 
 #include <QtTest>
 
 using namespace vmodule;
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-QByteArray frame(const char *withoutChecksum)
-{
-    const QByteArray body = hex(withoutChecksum);
-    return protocol::commandFrame(quint8(body[0]), quint8(body[2]), body.mid(4));
-}
 
 QList<QByteArray> frames(const QList<Request> &requests)
 {
@@ -100,14 +90,15 @@ private slots:
         const QByteArray write = protocol::commandFrame(0x01, 0x01, record);
         QCOMPARE(m.handle({Request::Kind::Frame, write}), hex("010081010081"));
         QCOMPARE(m.ownAddress(), quint16(0x0005));
-        QCOMPARE(m.handle({Request::Kind::Frame, frame("0100070006")}), frame("0100870100"));
+        QCOMPARE(m.handle({Request::Kind::Frame, withChecksum("0100070006")}),
+                 withChecksum("0100870100"));
         QCOMPARE(m.handle({Request::Kind::Frame, hex("0100020003")}),
                  protocol::commandFrame(0x01, 0x82, record));
         // Without its markers the record is refused and the stored one kept.
         QByteArray bad = record;
         bad[0] = 0;
         QCOMPARE(m.handle({Request::Kind::Frame, protocol::commandFrame(0x01, 0x01, bad)}),
-                 frame("0100810101"));
+                 withChecksum("0100810101"));
         QCOMPARE(m.handle({Request::Kind::Frame, hex("0100020003")}),
                  protocol::commandFrame(0x01, 0x82, record));
     }
@@ -127,7 +118,7 @@ private slots:
         ModuleBehaviour m;
         const QByteArray entries = hex("CDAB00FFFF00341200010000FFFF00");
         QCOMPARE(m.handle({Request::Kind::Frame, protocol::commandFrame(0x04, 0x01, entries)}),
-                 frame("0400810100"));
+                 withChecksum("0400810100"));
         QCOMPARE(m.handle({Request::Kind::Frame, hex("0400020006")}),
                  protocol::commandFrame(0x04, 0x82, entries));
     }
@@ -137,15 +128,15 @@ private slots:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QString>("text");
         QTest::newRow("three hops")
-            << frame("050008043412070 3")
+            << withChecksum("050008043412070 3")
             << "找节点0x1234的路由SUCCESS! 中继数：02\n中继节点：0x0002 0x0003 \n";
         QTest::newRow("neighbour")
-            << frame("0500080404000103") << "找节点0x0004的路由SUCCESS! 中继数：00\n\n";
+            << withChecksum("0500080404000103") << "找节点0x0004的路由SUCCESS! 中继数：00\n\n";
         QTest::newRow("hop limit too low")
-            << frame("0500080434120203") << "找节点0x1234的路由FAILUER! 错误码为：0x03\n";
+            << withChecksum("0500080434120203") << "找节点0x1234的路由FAILUER! 错误码为：0x03\n";
         QTest::newRow("unreachable")
-            << frame("0500080405000703") << "找节点0x0005的路由FAILUER! 错误码为：0x02\n";
-        QTest::newRow("unknown") << frame("0500080477770703")
+            << withChecksum("0500080405000703") << "找节点0x0005的路由FAILUER! 错误码为：0x02\n";
+        QTest::newRow("unknown") << withChecksum("0500080477770703")
                                  << "找节点0x7777的路由FAILUER! 错误码为：0x01\n";
     }
     void routeSearchReplies()
@@ -216,7 +207,8 @@ private slots:
         ModuleBehaviour m;
         QCOMPARE(m.handle({Request::Kind::ConfigMode, "---"}), QByteArray("OK\r\n"));
         QVERIFY(m.inConfigMode);
-        QVERIFY(m.handle({Request::Kind::Frame, frame("0100550000")}).isEmpty()); // unknown command
+        QVERIFY(m.handle({Request::Kind::Frame, withChecksum("0100550000")})
+                    .isEmpty()); // unknown command
     }
 };
 
