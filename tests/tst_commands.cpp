@@ -90,23 +90,20 @@ private slots:
         ui->setText("lineEdit_moduleAddr", "0001");
         ui->select("comboBox_RfDataRate", 0);
         ui->click("pushButton_writeCfg");
-        expectSent(withChecksum("01000110"
-                                "A5A50000000034120100000001440000"));
+        expectSent(withChecksum("01000110 A5A50000000034120100000001440000"));
 
         ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(true);
         ui->select("comboBox_bandwidth", 1);
         ui->select("comboBox_SpreadFactor", 5);
         ui->click("pushButton_writeCfg");
-        expectSent(withChecksum("01000110"
-                                "A5A5000000003412010000000144080C"));
+        expectSent(withChecksum("01000110 A5A5000000003412010000000144080C"));
 
         // Nothing is validated: empty and partial addresses go out as parseHexField reads them.
         ui->setText("lineEdit_PanID", "");
         ui->setText("lineEdit_moduleAddr", "12");
         ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(true);
         ui->click("pushButton_writeCfg");
-        expectSent(withChecksum("01000110"
-                                "A5A50000000000000012010001440 80C"));
+        expectSent(withChecksum("01000110 A5A50000000000000012010001440 80C"));
     }
 
     void routeSearch()
@@ -122,25 +119,19 @@ private slots:
         expectSent(hex("05000804cdab01036d"));
         ui->setText("lineEdit_routeDstAddr", "");
         ui->click("pushButton_routeDiscovery");
-        expectSent(withChecksum("05000804"
-                                "00000103"));
+        expectSent(withChecksum("05000804 00000103"));
     }
 
     void writeWhitelist()
     {
         ui->click("pushButton_writeAcl");
-        expectSent(hex("0400010F"
-                       "FFFF00FFFF00FFFF00FFFF00FFFF00"
-                       "0A"));
+        expectSent(hex("0400010F FFFF00FFFF00FFFF00FFFF00FFFF00 0A"));
         ui->setText("lineEdit_Acl1", "abcd");
         ui->click("pushButton_writeAcl");
-        expectSent(hex("0400010F"
-                       "CDAB00FFFF00FFFF00FFFF00FFFF00"
-                       "6C"));
+        expectSent(hex("0400010F CDAB00FFFF00FFFF00FFFF00FFFF00 6C"));
         ui->setText("lineEdit_Acl5", "12");
         ui->click("pushButton_writeAcl");
-        expectSent(withChecksum("0400010F"
-                                "CDAB00FFFF00FFFF00FFFF00001200"));
+        expectSent(withChecksum("0400010F CDAB00FFFF00FFFF00FFFF00001200"));
     }
 
     void sendData()
@@ -181,9 +172,7 @@ private slots:
         text->setPlainText("1 2"); // malformed: label keeps 03, the text gives two bytes
         QCOMPARE(ui->widget<QLabel>("label_BytesCount")->text(), QStringLiteral("03"));
         ui->click("pushButton_sendData");
-        expectSent(withChecksum("05000109"
-                                "00000007010301"
-                                "0200"));
+        expectSent(withChecksum("05000109 00000007010301 0200"));
     }
 
     void oversizeDataAreRefused()
@@ -236,8 +225,7 @@ private slots:
         QElapsedTimer clock;
         ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
         clock.start();
-        const QByteArray frame = withChecksum("05000106ab00000701"
-                                              "00");
+        const QByteArray frame = withChecksum("05000106ab00000701 00");
         QCOMPARE(pty->read(int(frame.size()), 3000), frame);
         const qint64 first = clock.elapsed();
         QVERIFY2(first >= 900, qPrintable(QString::number(first))); // one interval, not at once
@@ -301,17 +289,7 @@ private slots:
     void configurationReadFillsTheWidgets()
     {
         ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(true);
-        reply(withChecksum("01008210"
-                           "A5A5"
-                           "05030101"
-                           "0BA0"
-                           "3412"
-                           "01"
-                           "00"
-                           "02"
-                           "C3"
-                           "09"
-                           "07"));
+        reply(withChecksum("01008210 A5A5 05030101 0BA0 3412 01 00 02 C3 09 07"));
         QVERIFY(ui->receiveText().endsWith(QStringLiteral("读参数成功！\n")));
         auto index = [&](const char *name) { return ui->widget<QComboBox>(name)->currentIndex(); };
         QCOMPARE(index("comboBox_channelNum"), 5);
@@ -339,17 +317,7 @@ private slots:
         // and 19 leave both lists without a current item and the rate text as it was.
         ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(false);
         ui->widget<QPushButton>("pushButton_writeAcl")->setEnabled(true);
-        reply(withChecksum("01008210"
-                           "A5A5"
-                           "00000000"
-                           "0000"
-                           "0000"
-                           "00"
-                           "00"
-                           "03"
-                           "44"
-                           "00"
-                           "00"));
+        reply(withChecksum("01008210 A5A5 00000000 0000 0000 00 00 03 44 00 00"));
         QVERIFY(!ui->widget<QPushButton>("pushButton_writeAcl")->isEnabled());
         QCOMPARE(index("comboBox_bandwidth"), -1);
         QCOMPARE(index("comboBox_SpreadFactor"), -1);
@@ -361,12 +329,7 @@ private slots:
 
     void whitelistReadFillsTheFields()
     {
-        reply(withChecksum("0400820f"
-                           "CDAB00"
-                           "FFFF07"
-                           "341200"
-                           "010000"
-                           "00FF00"));
+        reply(withChecksum("0400820f CDAB00 FFFF07 341200 010000 00FF00"));
         QVERIFY(ui->receiveText().endsWith(QStringLiteral("读白名单表成功！\n")));
         const char *fields[] = {"lineEdit_Acl1", "lineEdit_Acl2", "lineEdit_Acl3", "lineEdit_Acl4",
                                 "lineEdit_Acl5"};
@@ -378,14 +341,11 @@ private slots:
     void shortRepliesChangeNoWidget()
     {
         ui->setText("lineEdit_Acl1", "keep");
-        reply(withChecksum("0400820f"
-                           "CDAB00FFFF00341200010000")); // entries cut short
+        reply(withChecksum("0400820f CDAB00FFFF00341200010000")); // entries cut short
         QCOMPARE(ui->widget<QLineEdit>("lineEdit_Acl1")->text(), QStringLiteral("keep"));
         QVERIFY(!ui->receiveText().contains(QStringLiteral("成功")));
         ui->setText("lineEdit_PanID", "beef");
-        reply(withChecksum("01008210"
-                           "A5A505030101"
-                           "0BA0")); // record cut short
+        reply(withChecksum("01008210 A5A505030101 0BA0")); // record cut short
         QCOMPARE(ui->widget<QLineEdit>("lineEdit_PanID")->text(), QStringLiteral("beef"));
     }
 

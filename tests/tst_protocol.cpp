@@ -132,23 +132,14 @@ private slots:
         other.uartParity = 1;
         other.uartStopBits = 1;
         const ConfigRecord r = encodeConfigRecord(other, false);
-        QCOMPARE(bytes(r.data(), configRecordSize), hex("A5A51F070101341201000100"
-                                                        "04C30000"));
+        QCOMPARE(bytes(r.data(), configRecordSize), hex("A5A51F070101341201000100 04C30000"));
         QCOMPARE(r[13], quint8(0xC3));
     }
 
     void configRecordDecodesTheModulesValues()
     {
         // As the module returns it: markers and reserved byte are not examined.
-        const QByteArray record = hex("000005030101"
-                                      "0BA0"
-                                      "3412"
-                                      "07"
-                                      "FF"
-                                      "04"
-                                      "44"
-                                      "09"
-                                      "07");
+        const QByteArray record = hex("000005030101 0BA0 3412 07 FF 04 44 09 07");
         const ModuleConfig c = decodeConfigRecord(reinterpret_cast<const quint8 *>(record.data()));
         QCOMPARE(c.channel, 5);
         QCOMPARE(c.rfPower, 3);
@@ -164,9 +155,7 @@ private slots:
         QCOMPARE(c.bandwidth, 2);
         QCOMPARE(c.spreadFactor, 0);
 
-        const QByteArray other = hex("00000000000000000000000000"
-                                     "C3"
-                                     "0000");
+        const QByteArray other = hex("00000000000000000000000000 C3 0000");
         const ModuleConfig d = decodeConfigRecord(reinterpret_cast<const quint8 *>(other.data()));
         QCOMPARE(d.uartBaud, 11); // 0xC3: 230400, odd parity, two stop bits
         QCOMPARE(d.uartParity, 1);
@@ -233,20 +222,13 @@ private slots:
     {
         auto p = whitelistPayload({"", "", "", "", ""});
         QCOMPARE(commandFrame(0x04, 0x01, QByteArrayView(p.data(), 15)),
-                 hex("0400010F"
-                     "FFFF00FFFF00FFFF00FFFF00FFFF00"
-                     "0A"));
+                 hex("0400010F FFFF00FFFF00FFFF00FFFF00FFFF00 0A"));
         p = whitelistPayload({"abcd", "", "", "", ""});
         QCOMPARE(commandFrame(0x04, 0x01, QByteArrayView(p.data(), 15)),
-                 hex("0400010F"
-                     "CDAB00FFFF00FFFF00FFFF00FFFF00"
-                     "6C"));
+                 hex("0400010F CDAB00FFFF00FFFF00FFFF00FFFF00 6C"));
         p = whitelistPayload({"12", "1234", "0x", "ffff", "x"});
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(p.data()), 15), hex("001200"
-                                                                               "341200"
-                                                                               "000000"
-                                                                               "FFFF00"
-                                                                               "000000"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(p.data()), 15),
+                 hex("001200 341200 000000 FFFF00 000000"));
     }
 
     void dataSendFrames()
@@ -279,13 +261,10 @@ private slots:
     {
         DataSendRequest r;
         r.routeMode = 3; // source routing with no relay still carries the count
-        QCOMPARE(*dataSendPayload(r), hex("0000000103"
-                                          "00"
-                                          "00"));
+        QCOMPARE(*dataSendPayload(r), hex("0000000103 00 00"));
         r.routeMode = 2;
         r.relays = {parseHexField("0001")}; // ignored outside source routing
-        QCOMPARE(*dataSendPayload(r), hex("0000000102"
-                                          "00"));
+        QCOMPARE(*dataSendPayload(r), hex("0000000102 00"));
     }
 
     void dataThatDoNotFitAreRefused()
@@ -411,8 +390,7 @@ private slots:
             << withChecksum("050088093412ff00020100020000") << int(K::RouteFound)
             << QStringLiteral("找节点0x1234的路由FAILUER! 错误码为：0xff\n");
         QTest::newRow("route to abcd, ten relays")
-            << withChecksum("05008817cdab00000a"
-                            "0100020003000400050006000700080009000a00")
+            << withChecksum("05008817cdab00000a 0100020003000400050006000700080009000a00")
             << int(K::RouteFound)
             << QStringLiteral(
                    "找节点0xabcd的路由SUCCESS! 中继数：0a\n中继节点：0x0001 0x0002 0x0003 "
@@ -437,17 +415,8 @@ private slots:
 
     void configReadCarriesTheRecord()
     {
-        const Reply r = decodeReply(withChecksum("01008210"
-                                                 "A5A5"
-                                                 "05030101"
-                                                 "0BA0"
-                                                 "3412"
-                                                 "01"
-                                                 "00"
-                                                 "02"
-                                                 "C3"
-                                                 "09"
-                                                 "0C"));
+        const Reply r =
+            decodeReply(withChecksum("01008210 A5A5 05030101 0BA0 3412 01 00 02 C3 09 0C"));
         QCOMPARE(int(r.kind), int(Reply::Kind::ConfigRead));
         QCOMPARE(r.text, QStringLiteral("读参数成功！\n"));
         QCOMPARE(r.config.channel, 5);
@@ -464,8 +433,8 @@ private slots:
         QTest::newRow("unknown group") << withChecksum("0200810100");
         QTest::newRow("request code, not reply") << withChecksum("0100010100");
         QTest::newRow("configuration result too short") << withChecksum("01008101");
-        QTest::newRow("configuration read one byte short") << withChecksum("01008210A5A505030101"
-                                                                           "0BA03412010002C309");
+        QTest::newRow("configuration read one byte short")
+            << withChecksum("01008210A5A505030101 0BA03412010002C309");
         QTest::newRow("version one byte short") << withChecksum("01008607001002002503");
         QTest::newRow("whitelist read one byte short")
             << withChecksum("0400820fCDAB00FFFF0034120001000000FF");

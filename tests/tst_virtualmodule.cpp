@@ -152,42 +152,21 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("status");
         // target, ack, hops, mode, [relays], length, data
-        QTest::newRow("auto, reachable") << hex("3412000701"
-                                                "0101")
-                                         << 0;
-        QTest::newRow("auto, hop limit") << hex("3412000201"
-                                                "00")
-                                         << int(status::hopLimit);
-        QTest::newRow("forced, reachable") << hex("3412010702"
-                                                  "00")
-                                           << 0;
-        QTest::newRow("no routing, neighbour") << hex("0400000100"
-                                                      "00")
-                                               << 0;
-        QTest::newRow("no routing, far node") << hex("3412000700"
-                                                     "00")
-                                              << int(status::unreachable);
-        QTest::newRow("source route that follows the links") << hex("34120007030202000300"
-                                                                    "02aabb")
-                                                             << 0;
-        QTest::newRow("source route that does not") << hex("34120007030104 00"
-                                                           "00")
-                                                    << int(status::brokenRelayList);
-        QTest::newRow("source route beyond the hop limit") << hex("34120002030202000300"
-                                                                  "00")
-                                                           << int(status::hopLimit);
-        QTest::newRow("unknown node") << hex("7777000701"
-                                             "00")
-                                      << int(status::unknownNode);
-        QTest::newRow("unreachable node") << hex("0500000701"
-                                                 "00")
-                                          << int(status::unreachable);
-        QTest::newRow("length byte off") << hex("3412000701"
-                                                "05aa")
-                                         << int(status::malformed);
-        QTest::newRow("unknown mode") << hex("3412000709"
-                                             "00")
-                                      << int(status::malformed);
+        QTest::newRow("auto, reachable") << hex("3412000701 0101") << 0;
+        QTest::newRow("auto, hop limit") << hex("3412000201 00") << int(status::hopLimit);
+        QTest::newRow("forced, reachable") << hex("3412010702 00") << 0;
+        QTest::newRow("no routing, neighbour") << hex("0400000100 00") << 0;
+        QTest::newRow("no routing, far node") << hex("3412000700 00") << int(status::unreachable);
+        QTest::newRow("source route that follows the links")
+            << hex("34120007030202000300 02aabb") << 0;
+        QTest::newRow("source route that does not")
+            << hex("34120007030104 00 00") << int(status::brokenRelayList);
+        QTest::newRow("source route beyond the hop limit")
+            << hex("34120002030202000300 00") << int(status::hopLimit);
+        QTest::newRow("unknown node") << hex("7777000701 00") << int(status::unknownNode);
+        QTest::newRow("unreachable node") << hex("0500000701 00") << int(status::unreachable);
+        QTest::newRow("length byte off") << hex("3412000701 05aa") << int(status::malformed);
+        QTest::newRow("unknown mode") << hex("3412000709 00") << int(status::malformed);
     }
     void dataSendRouting()
     {
