@@ -17,7 +17,7 @@
 
 // The real dialog, shown, with its port open on a virtual module; the drain timer is stopped so
 // that the benchmark runs each receive tick itself.
-struct BenchBench
+struct LiveDialog
 {
     vmodule::VirtualModule module;
     Dialog dialog;

@@ -13,7 +13,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const int exchanges = argc > 1 ? std::atoi(argv[1]) : 172800;
-    BenchBench bench;
+    LiveDialog bench;
     if (!bench.open()) {
         std::fprintf(stderr, "cannot open the virtual module\n");
         return 1;

@@ -15,7 +15,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    BenchBench bench;
+    LiveDialog bench;
     if (!bench.open()) {
         std::fprintf(stderr, "cannot open the virtual module\n");
         return 1;

@@ -28,11 +28,6 @@ QStringList numbers(int from, int to)
     return list;
 }
 
-const char *const commandButtons[] = {"pushButton_writeCfg",     "pushButton_readCfg",
-                                      "pushButton_enterCfgMode", "pushButton_routeDiscovery",
-                                      "pushButton_readVersion",  "pushButton_resetModule",
-                                      "pushButton_sendData"};
-
 const char *const relayFields[] = {"lineEdit_relayAddr1", "lineEdit_relayAddr2",
                                    "lineEdit_relayAddr3", "lineEdit_relayAddr4",
                                    "lineEdit_relayAddr5", "lineEdit_relayAddr6"};
@@ -114,7 +109,7 @@ private slots:
         QCOMPARE(current("comboBox_relayCount"), QStringLiteral("0"));
         QCOMPARE(current("comboBox_msTime"), QStringLiteral("500ms"));
 
-        for (const char *name : commandButtons)
+        for (const char *name : commandButtonNames)
             QVERIFY2(!ui->widget<QPushButton>(name)->isEnabled(), name);
         // The whitelist widgets start enabled although their check box starts unchecked.
         for (const char *name : whitelistWidgets)

@@ -10,15 +10,6 @@
 #include <QTimer>
 #include <QtTest>
 
-namespace {
-
-const char *const commandButtons[] = {"pushButton_writeCfg",     "pushButton_readCfg",
-                                      "pushButton_enterCfgMode", "pushButton_routeDiscovery",
-                                      "pushButton_readVersion",  "pushButton_resetModule",
-                                      "pushButton_sendData"};
-
-} // namespace
-
 class SerialTest : public QObject
 {
     Q_OBJECT
@@ -27,7 +18,7 @@ private:
     void verifyClosedState(DialogDriver &ui)
     {
         QCOMPARE(ui.widget<QPushButton>("pushButton_openCom")->text(), QStringLiteral("打开串口"));
-        for (const char *name : commandButtons)
+        for (const char *name : commandButtonNames)
             QVERIFY2(!ui.widget<QPushButton>(name)->isEnabled(), name);
         QVERIFY(!ui.widget<QTimer>("readTimer")->isActive());
         QVERIFY(!ui.widget<QSerialPort>("myCom")->isOpen());
@@ -92,7 +83,7 @@ private slots:
         DialogDriver ui(dialog);
         ui.openPort(pty.slavePath());
         QVERIFY(ui.portShownOpen());
-        for (const char *name : commandButtons)
+        for (const char *name : commandButtonNames)
             QVERIFY2(ui.widget<QPushButton>(name)->isEnabled(), name);
         auto *readTimer = ui.widget<QTimer>("readTimer");
         QVERIFY(readTimer->isActive());
@@ -167,7 +158,7 @@ private slots:
             boxes.text,
             QStringLiteral("无法打开串口： /dev/no-such-module\n指定的串口不存在或者被占用。"));
         QCOMPARE(ui.widget<QPushButton>("pushButton_openCom")->text(), QStringLiteral("打开串口"));
-        for (const char *name : commandButtons)
+        for (const char *name : commandButtonNames)
             QVERIFY2(!ui.widget<QPushButton>(name)->isEnabled(), name);
         QVERIFY(!ui.widget<QSerialPort>("myCom")->isOpen());
         // The drain timer keeps ticking on the closed port without reading or showing anything.

@@ -8,6 +8,12 @@
 
 class PtyPair;
 
+// The seven buttons that are enabled only while the port is open.
+inline const char *const commandButtonNames[] = {
+    "pushButton_writeCfg",       "pushButton_readCfg",     "pushButton_enterCfgMode",
+    "pushButton_routeDiscovery", "pushButton_readVersion", "pushButton_resetModule",
+    "pushButton_sendData"};
+
 // Reaches the dialog's widgets by object name, as a user would find them on screen.
 class DialogDriver
 {

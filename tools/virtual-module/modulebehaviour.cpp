@@ -96,8 +96,7 @@ QByteArray ModuleBehaviour::handle(const Request &request)
                                     char(day), char(month),       char(year)};
             return replyFrame(group::module, code::readVersion, QByteArray(version, 7));
         }
-        case code::resetModule:
-            reset();
+        case code::resetModule: // the stored configuration and whitelist survive a reset
             return replyFrame(group::module, code::resetModule, statusPayload(status::ok));
         }
     } else if (groupByte == group::whitelist) {

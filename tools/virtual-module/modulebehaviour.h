@@ -36,13 +36,11 @@ public:
     void setVersion(quint8 main, quint8 sub);
     // Sent as packed decimal: one digit per half-byte, year within the century.
     void setReleaseDate(const QDate &date);
-    void reset() { ++resets; } // the stored configuration and whitelist survive
 
     protocol::ConfigRecord record;
     std::array<quint8, protocol::whitelistPayloadSize> whitelist;
     Network network;
     bool inConfigMode = false;
-    int resets = 0;
 
     // What the module answers to the configuration-mode bytes: a plain-text acknowledgement.
     static QByteArray configModeAnswer() { return QByteArrayLiteral("OK\r\n"); }

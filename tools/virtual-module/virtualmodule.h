@@ -22,7 +22,6 @@ public:
     ~VirtualModule() override;
 
     bool start();
-    bool isRunning() const { return masterFd >= 0; }
     QString devicePath() const { return slavePath; }
     ModuleBehaviour &behaviour() { return module; }
     quint64 requestsHandled() const { return handled; }
