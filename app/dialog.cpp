@@ -41,6 +41,10 @@ Dialog::Dialog(QWidget *parent)
     ui->setupUi(this);
     prepareLog(ui->ReceiveOutBrowser);
     prepareLog(ui->SendOutBrowser);
+    // A dialog makes its push buttons default buttons, so Enter in any field would click one
+    // (and open or close the port). Enter in a field presses nothing here.
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
 
     sendTimer = new QTimer(this);
     sendTimer->setObjectName(QStringLiteral("sendTimer"));
@@ -50,6 +54,8 @@ Dialog::Dialog(QWidget *parent)
                              ui->lineEdit_dataDstAddr})
         field->setValidator(hexWordValidator);
     for (QLineEdit *field : relayAddressFields())
+        field->setValidator(hexWordValidator);
+    for (QLineEdit *field : whitelistFields())
         field->setValidator(hexWordValidator);
 
     setCommandButtonsEnabled(false);
@@ -84,6 +90,33 @@ Dialog::Dialog(QWidget *parent)
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
     connect(readTimer, &QTimer::timeout, this, &Dialog::readMyCom);
+    closeDeadline = new QTimer(this);
+    closeDeadline->setSingleShot(true);
+    connect(closeDeadline, &QTimer::timeout, this, &Dialog::finishClose);
+
+    auto caption = [](const QLabel *label) {
+        QString text = label->text();
+        if (text.endsWith(u'：'))
+            text.chop(1);
+        return text;
+    };
+    const std::pair<const QWidget *, const QLabel *> captioned[] = {
+        {ui->comboBox_channelNum, ui->label_3},    {ui->comboBox_RfPower, ui->label_4},
+        {ui->comboBox_deviceType, ui->label_5},    {ui->lineEdit_PanID, ui->label_6},
+        {ui->lineEdit_moduleAddr, ui->label_10},   {ui->comboBox_UserMode, ui->label_17},
+        {ui->comboBox_UartParaBaud, ui->label_19}, {ui->comboBox_UartParity, ui->label_20},
+        {ui->comboBox_UartStopBit, ui->label_21},  {ui->comboBox_RfDataRate, ui->label_22},
+        {ui->comboBox_bandwidth, ui->label_28},    {ui->comboBox_SpreadFactor, ui->label_29},
+        {ui->lineEdit_routeDstAddr, ui->label_11}, {ui->lineEdit_dataDstAddr, ui->label_13}};
+    for (const auto &[field, label] : captioned)
+        fieldLabels.insert(field, caption(label));
+    // Fields that share one label are told apart by their place in the row.
+    const auto relays = relayAddressFields();
+    for (int k = 0; k < maxRelays; ++k)
+        fieldLabels.insert(relays[k], caption(ui->label_relayList) + tr("（第%1个）").arg(k + 1));
+    const auto entries = whitelistFields();
+    for (int n = 0; n < whitelistEntries; ++n)
+        fieldLabels.insert(entries[n], caption(ui->label_24) + tr("（第%1个）").arg(n + 1));
 
     QStringList channels;
     for (int channel = 0; channel < 32; ++channel)
@@ -114,7 +147,16 @@ Dialog::Dialog(QWidget *parent)
     connect(ui->checkBox_continueSend, &QCheckBox::stateChanged, this,
             &Dialog::checkBox_continueSend_changed);
     connect(sendTimer, &QTimer::timeout, this, &Dialog::continueSendData);
+    // A new interval takes effect at once, so the list never shows one that is not in use.
+    connect(ui->comboBox_msTime, &QComboBox::currentIndexChanged, this, [this] {
+        if (sendTimer->isActive())
+            sendTimer->start(repeatIntervalMs());
+    });
     connect(myCom, &QSerialPort::errorOccurred, this, &Dialog::onPortError);
+    connect(myCom, &QSerialPort::bytesWritten, this, [this] {
+        if (closeDeadline->isActive() && myCom->bytesToWrite() == 0)
+            finishClose();
+    });
 }
 
 Dialog::~Dialog()
@@ -155,9 +197,19 @@ void Dialog::setCommandButtonsEnabled(bool enabled)
 {
     for (QPushButton *button :
          {ui->pushButton_writeCfg, ui->pushButton_readCfg, ui->pushButton_enterCfgMode,
-          ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule,
-          ui->pushButton_sendData})
+          ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule})
         button->setEnabled(enabled);
+    ui->pushButton_sendData->setEnabled(enabled && !ui->checkBox_continueSend->isChecked());
+    const bool whitelist = enabled && ui->checkBox_AclEnable->isChecked();
+    ui->pushButton_readAcl->setEnabled(whitelist);
+    ui->pushButton_writeAcl->setEnabled(whitelist);
+    // While open, the list shows the port in use and nothing else.
+    ui->comboBox_comList->setEnabled(!enabled);
+}
+
+bool Dialog::portInUse() const
+{
+    return myCom->isOpen() && !closeDeadline->isActive();
 }
 
 void Dialog::applyBaudRate()
@@ -225,18 +277,50 @@ void Dialog::openPort()
 
 void Dialog::closePort()
 {
+    // Repeated sending ends with the port, however the port ends.
+    ui->checkBox_continueSend->setChecked(false);
     ui->pushButton_openCom->setText(tr("打开串口"));
     setCommandButtonsEnabled(false);
-    myCom->close();
+    closeWhenSent();
     readTimer->stop();
+}
+
+void Dialog::closeWhenSent()
+{
+    const qint64 pending = myCom->bytesToWrite();
+    if (pending == 0) {
+        myCom->close();
+        return;
+    }
+    // Closing now would cut the frame in two. The window already shows the closed state; the
+    // open button waits until the frame is out, at most its time on the line plus a margin for
+    // the event loop.
+    constexpr int marginMs = 200;
+    ui->pushButton_openCom->setEnabled(false);
+    closeDeadline->start(
+        serial::lineTimeMs(pending, myCom->baudRate(), myCom->parity(), myCom->stopBits()) +
+        marginMs);
+}
+
+void Dialog::finishClose()
+{
+    closeDeadline->stop();
+    myCom->close();
+    ui->pushButton_openCom->setEnabled(true);
 }
 
 void Dialog::onPortError()
 {
+    if (!serial::isDeviceLost(myCom->error()) || !myCom->isOpen())
+        return;
+    // A lost device takes nothing more: a pending frame cannot finish.
+    if (closeDeadline->isActive()) {
+        finishClose();
+        return;
+    }
     // A pulled cable makes the port report read errors without end: close it once, exactly
     // as the button would, so the window shows the truth and the CPU stays idle.
-    if (serial::isDeviceLost(myCom->error()) && myCom->isOpen())
-        closePort();
+    closePort();
 }
 
 // ---- Frames ---------------------------------------------------------------------------------
@@ -249,9 +333,9 @@ quint8 Dialog::buildCommandFrame(quint8 group, quint8 code, const quint8 *payloa
 void Dialog::sendFrame(const quint8 *frame, quint8 length)
 {
     const QByteArrayView bytes(frame, length);
-    // A closed port takes nothing; the echo still shows what the command would have sent.
-    if (myCom->isOpen())
-        myCom->write(bytes.data(), bytes.size());
+    // The send box records only what the port took: nothing for a closed or closing port.
+    if (!portInUse() || myCom->write(bytes.data(), bytes.size()) != bytes.size())
+        return;
     appendToLog(ui->SendOutBrowser, QStringLiteral("send->") + hexLine(bytes));
 }
 
@@ -316,13 +400,15 @@ void Dialog::on_pushButton_readCfg_clicked()
 
 void Dialog::on_pushButton_writeCfg_clicked()
 {
+    const auto networkId = hexWordFromText(ui->lineEdit_PanID->text());
+    const auto moduleAddress = hexWordFromText(ui->lineEdit_moduleAddr->text());
     ModuleConfig c;
     c.channel = ui->comboBox_channelNum->currentIndex();
     c.rfPower = ui->comboBox_RfPower->currentIndex();
     c.userMode = ui->comboBox_UserMode->currentIndex();
     c.deviceType = ui->comboBox_deviceType->currentIndex();
-    c.networkId = parseHexField(ui->lineEdit_PanID->text());
-    c.moduleAddress = parseHexField(ui->lineEdit_moduleAddr->text());
+    c.networkId = networkId.value_or(HexWord{});
+    c.moduleAddress = moduleAddress.value_or(HexWord{});
     c.whitelistEnabled = ui->checkBox_AclEnable->isChecked();
     c.rfDataRate = ui->comboBox_RfDataRate->currentIndex();
     c.uartBaud = ui->comboBox_UartParaBaud->currentIndex();
@@ -330,8 +416,74 @@ void Dialog::on_pushButton_writeCfg_clicked()
     c.uartStopBits = ui->comboBox_UartStopBit->currentIndex();
     c.bandwidth = ui->comboBox_bandwidth->currentIndex();
     c.spreadFactor = ui->comboBox_SpreadFactor->currentIndex();
-    const ConfigRecord record = encodeConfigRecord(c, ui->checkBox_rq520M->isChecked());
-    sendCommand(group::module, code::writeConfig, record.data(), configRecordSize);
+    const EncodedConfig encoded = encodeConfigRecord(c, ui->checkBox_rq520M->isChecked());
+
+    // A list without a current item (left so by a read reply) or an unfinished address would
+    // write values nobody chose: refuse and name them.
+    FieldComplaint blankLists{tr("以下列表没有选定的值："), {}};
+    for (const ConfigField field : encoded.outOfRange)
+        blankLists.fields << configList(field);
+    FieldComplaint addresses{incompleteAddressHeading(), {}};
+    if (!networkId)
+        addresses.fields << ui->lineEdit_PanID;
+    if (!moduleAddress)
+        addresses.fields << ui->lineEdit_moduleAddr;
+    if (refuseSend({blankLists, addresses}))
+        return;
+    sendCommand(group::module, code::writeConfig, encoded.record.data(), configRecordSize);
+}
+
+QWidget *Dialog::configList(ConfigField field) const
+{
+    switch (field) {
+    case ConfigField::Channel:
+        return ui->comboBox_channelNum;
+    case ConfigField::RfPower:
+        return ui->comboBox_RfPower;
+    case ConfigField::UserMode:
+        return ui->comboBox_UserMode;
+    case ConfigField::DeviceType:
+        return ui->comboBox_deviceType;
+    case ConfigField::RfDataRate:
+        return ui->comboBox_RfDataRate;
+    case ConfigField::UartBaud:
+        return ui->comboBox_UartParaBaud;
+    case ConfigField::UartParity:
+        return ui->comboBox_UartParity;
+    case ConfigField::UartStopBits:
+        return ui->comboBox_UartStopBit;
+    case ConfigField::Bandwidth:
+        return ui->comboBox_bandwidth;
+    case ConfigField::SpreadFactor:
+        return ui->comboBox_SpreadFactor;
+    }
+    return nullptr;
+}
+
+QString Dialog::incompleteAddressHeading() const
+{
+    return tr("以下字段需要四位十六进制数：");
+}
+
+bool Dialog::refuseSend(const QList<FieldComplaint> &complaints)
+{
+    QStringList lines;
+    QWidget *first = nullptr;
+    for (const FieldComplaint &complaint : complaints) {
+        if (complaint.fields.isEmpty())
+            continue;
+        QStringList names;
+        for (const QWidget *field : complaint.fields)
+            names << fieldLabels.value(field);
+        lines << complaint.heading + names.join(tr("、"));
+        if (!first)
+            first = complaint.fields.first();
+    }
+    if (lines.isEmpty())
+        return false;
+    QMessageBox::warning(this, tr("Warning"), lines.join(QLatin1Char('\n')), QMessageBox::Ok);
+    first->setFocus();
+    return true;
 }
 
 void Dialog::checkBox_Rq520M_Changed()
@@ -357,8 +509,12 @@ void Dialog::rq520M_rfRate_changed()
 
 void Dialog::on_pushButton_routeDiscovery_clicked()
 {
-    const auto payload = routeSearchPayload(parseHexField(ui->lineEdit_routeDstAddr->text()),
-                                            ui->comboBox_routeMaxDepth->currentIndex());
+    const auto target = hexWordFromText(ui->lineEdit_routeDstAddr->text());
+    if (!target) {
+        refuseSend({{incompleteAddressHeading(), {ui->lineEdit_routeDstAddr}}});
+        return;
+    }
+    const auto payload = routeSearchPayload(*target, ui->comboBox_routeMaxDepth->currentIndex());
     sendCommand(group::network, code::routeSearch, payload.data(), routeSearchPayloadSize);
 }
 
@@ -368,10 +524,15 @@ void Dialog::textEditInputChanged()
 {
     const QString text = ui->textEdit_sendData->toPlainText();
     if (dataTextState(text) == DataTextState::Invalid) {
-        QMessageBox::warning(this, tr("Warning"), tr("请输入正确格式"), QMessageBox::Ok);
+        showDataTextWarning();
         return;
     }
     ui->label_BytesCount->setText(byteCountText(dataTextByteCount(text)));
+}
+
+void Dialog::showDataTextWarning()
+{
+    QMessageBox::warning(this, tr("Warning"), tr("请输入正确格式"), QMessageBox::Ok);
 }
 
 void Dialog::comboBox_discoveryRoute_currentIndexChanged(const QString &)
@@ -394,29 +555,59 @@ void Dialog::comboBox_relayCount_currentIndexChanged(const QString &)
         fields[k]->setEnabled(k < relayCount);
 }
 
-bool Dialog::sendApplicationData()
+void Dialog::sendApplicationData(bool repeating)
 {
-    DataSendRequest request;
-    request.target = parseHexField(ui->lineEdit_dataDstAddr->text());
-    request.ackRequested = ui->checkBox_ackReq->isChecked();
-    request.hopIndex = ui->comboBox_dataMaxDepth->currentIndex();
-    request.routeMode = ui->comboBox_discoveryRoute->currentIndex();
-    if (request.routeMode == sourceRoutingMode) {
+    auto stopRepeating = [&] {
+        if (repeating)
+            ui->checkBox_continueSend->setChecked(false);
+    };
+
+    const int routeMode = ui->comboBox_discoveryRoute->currentIndex();
+    QList<QWidget *> addressFields{ui->lineEdit_dataDstAddr};
+    QStringList addressTexts{ui->lineEdit_dataDstAddr->text()};
+    if (routeMode == sourceRoutingMode) {
         const auto fields = relayAddressFields();
         const int relayCount = qBound(0, ui->comboBox_relayCount->currentIndex(), maxRelays);
-        for (int k = 0; k < relayCount; ++k)
-            request.relays << parseHexField(fields[k]->text());
+        for (int k = 0; k < relayCount; ++k) {
+            addressFields << fields[k];
+            addressTexts << fields[k]->text();
+        }
     }
+    FieldComplaint incomplete{incompleteAddressHeading(), {}};
+    for (const int position : incompleteHexWords(addressTexts))
+        incomplete.fields << addressFields[position];
+    if (!incomplete.fields.isEmpty()) {
+        stopRepeating();
+        refuseSend({incomplete});
+        return;
+    }
+
+    const QString text = ui->textEdit_sendData->toPlainText();
+    if (dataTextState(text) == DataTextState::Invalid) {
+        stopRepeating();
+        showDataTextWarning();
+        return;
+    }
+
+    DataSendRequest request;
+    request.target = *hexWordFromText(addressTexts.first());
+    request.ackRequested = ui->checkBox_ackReq->isChecked();
+    request.hopIndex = ui->comboBox_dataMaxDepth->currentIndex();
+    request.routeMode = routeMode;
+    for (const QString &relay : addressTexts.mid(1))
+        request.relays << *hexWordFromText(relay);
     // The count the label shows is what the frame announces; it is not recounted here.
     request.declaredLength = ui->label_BytesCount->text().toInt();
-    request.data = dataTextBytes(ui->textEdit_sendData->toPlainText());
+    request.data = dataTextBytes(text);
 
     const auto payload = dataSendPayload(request);
-    if (!payload)
-        return false;
+    if (!payload) {
+        stopRepeating();
+        showDataTooLong();
+        return;
+    }
     sendCommand(group::network, code::sendData, reinterpret_cast<const quint8 *>(payload->data()),
                 quint8(payload->size()));
-    return true;
 }
 
 void Dialog::showDataTooLong()
@@ -429,28 +620,31 @@ void Dialog::showDataTooLong()
 
 void Dialog::on_pushButton_sendData_clicked()
 {
-    if (!sendApplicationData())
-        showDataTooLong();
+    sendApplicationData(false);
 }
 
 void Dialog::continueSendData()
 {
-    if (sendApplicationData())
+    // A tick whose previous frame has not left the port yet is skipped: at a slow rate the
+    // queue would otherwise grow without bound.
+    if (!portInUse() || myCom->bytesToWrite() > 0)
         return;
-    // Stop repeating first, so that the box shows once and not on every tick behind it.
-    ui->checkBox_continueSend->setChecked(false);
-    showDataTooLong();
+    sendApplicationData(true);
+}
+
+int Dialog::repeatIntervalMs() const
+{
+    return (ui->comboBox_msTime->currentIndex() + 1) * sendIntervalStepMs;
 }
 
 void Dialog::checkBox_continueSend_changed()
 {
-    if (ui->checkBox_continueSend->isChecked()) {
-        ui->pushButton_sendData->setEnabled(false);
-        sendTimer->start((ui->comboBox_msTime->currentIndex() + 1) * sendIntervalStepMs);
-    } else {
-        ui->pushButton_sendData->setEnabled(true);
+    const bool repeating = ui->checkBox_continueSend->isChecked();
+    ui->pushButton_sendData->setEnabled(portInUse() && !repeating);
+    if (repeating)
+        sendTimer->start(repeatIntervalMs());
+    else
         sendTimer->stop();
-    }
 }
 
 // ---- Version, reset and whitelist -----------------------------------------------------------
@@ -472,11 +666,17 @@ void Dialog::on_pushButton_readAcl_clicked()
 
 void Dialog::on_pushButton_writeAcl_clicked()
 {
+    const auto fields = whitelistFields();
     QStringList texts;
-    for (const QLineEdit *field : whitelistFields())
+    for (const QLineEdit *field : fields)
         texts << field->text();
+    FieldComplaint invalid{tr("以下字段需要留空或填写四位十六进制数："), {}};
+    for (const int n : invalidWhitelistEntries(texts))
+        invalid.fields << fields[n];
     const auto payload = whitelistPayload(texts);
-    sendCommand(group::whitelist, code::writeWhitelist, payload.data(), whitelistPayloadSize);
+    if (refuseSend({invalid}) || !payload)
+        return;
+    sendCommand(group::whitelist, code::writeWhitelist, payload->data(), whitelistPayloadSize);
 }
 
 void Dialog::checkBox_AclEn_changed()
@@ -484,6 +684,7 @@ void Dialog::checkBox_AclEn_changed()
     const bool disabled = !ui->checkBox_AclEnable->isChecked();
     for (QLineEdit *field : whitelistFields())
         field->setDisabled(disabled);
-    ui->pushButton_readAcl->setDisabled(disabled);
-    ui->pushButton_writeAcl->setDisabled(disabled);
+    // The buttons send, so they also need a port in use.
+    ui->pushButton_readAcl->setDisabled(disabled || !portInUse());
+    ui->pushButton_writeAcl->setDisabled(disabled || !portInUse());
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "protocol/configrecord.h"
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QSerialPortInfo>
 #include <QString>
 
@@ -63,16 +65,38 @@ private:
     void applyStopBits();
     void openPort();
     void closePort();
+    // Everything that follows the port's state: the seven command buttons, the send and
+    // whitelist buttons (each also gated by its own check box) and the port list.
     void setCommandButtonsEnabled(bool enabled);
+    // The port is open and not on its way to closing.
+    bool portInUse() const;
+    // Closes the port once a frame it has been handed is out, within that frame's line time.
+    void closeWhenSent();
+    void finishClose();
     void onPortError();
+    int repeatIntervalMs() const;
 
     quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
     // Writes the frame to the port (when open) and echoes it after "send->" in the send box.
     void sendFrame(const quint8 *frame, quint8 length);
     void sendCommand(quint8 group, quint8 code, const quint8 *payload = nullptr, quint8 length = 0);
-    // Builds and sends one application-data frame; false when the data do not fit.
-    bool sendApplicationData();
+    // Builds and sends one application-data frame, or refuses with a box. A repeating send
+    // switches repetition off before its box, so that the box shows once.
+    void sendApplicationData(bool repeating);
     void showDataTooLong();
+    void showDataTextWarning();
+
+    // Fields named in a refusal, under one heading such as "these need four hex digits".
+    struct FieldComplaint
+    {
+        QString heading;
+        QList<QWidget *> fields;
+    };
+    // Shows one warning box that names the fields by their on-screen labels and focuses the
+    // first; false when no complaint names a field.
+    bool refuseSend(const QList<FieldComplaint> &complaints);
+    QString incompleteAddressHeading() const;
+    QWidget *configList(protocol::ConfigField field) const;
 
     std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
@@ -83,6 +107,10 @@ private:
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
     QTimer *sendTimer = nullptr;
+    // Runs while a closing port still lets out the frame it was handed; bounds that wait.
+    QTimer *closeDeadline = nullptr;
+    // What the window calls each checked field, for the refusal boxes.
+    QHash<const QWidget *, QString> fieldLabels;
     QRegularExpressionValidator *hexWordValidator = nullptr;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
 };

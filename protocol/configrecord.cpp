@@ -2,30 +2,67 @@
 
 namespace protocol {
 
-ConfigRecord encodeConfigRecord(const ModuleConfig &config, bool loraModel)
+namespace {
+
+// Positions in each list of the parameter box; the lists are part of the protocol.
+int listSize(ConfigField field)
 {
-    // List indexes go out in 8 bits; unsigned arithmetic keeps any index, even one no list has,
-    // well defined.
-    auto byte = [](int index, unsigned offset = 0) { return quint8(unsigned(index) + offset); };
-    ConfigRecord r{};
+    switch (field) {
+    case ConfigField::Channel:
+        return 32;
+    case ConfigField::RfPower:
+        return 8;
+    case ConfigField::UserMode:
+    case ConfigField::DeviceType:
+    case ConfigField::UartStopBits:
+        return 2;
+    case ConfigField::RfDataRate:
+        return 4;
+    case ConfigField::UartBaud:
+        return 12;
+    case ConfigField::UartParity:
+    case ConfigField::Bandwidth:
+        return 3;
+    case ConfigField::SpreadFactor:
+        return 6;
+    }
+    return 0;
+}
+
+} // namespace
+
+EncodedConfig encodeConfigRecord(const ModuleConfig &config, bool loraModel)
+{
+    EncodedConfig encoded;
+    // Unsigned arithmetic keeps any index, even one no list has, well defined; the mask keeps
+    // it inside its own bits.
+    auto field = [&](ConfigField which, int index, unsigned offset, unsigned mask) {
+        if (index < 0 || index >= listSize(which))
+            encoded.outOfRange << which;
+        return (unsigned(index) + offset) & mask;
+    };
+    ConfigRecord &r = encoded.record;
     r[0] = configMarker;
     r[1] = configMarker;
-    r[2] = byte(config.channel);
-    r[3] = byte(config.rfPower);
-    r[4] = byte(config.userMode);
-    r[5] = byte(config.deviceType);
+    r[2] = quint8(field(ConfigField::Channel, config.channel, 0, 0xff));
+    r[3] = quint8(field(ConfigField::RfPower, config.rfPower, 0, 0xff));
+    r[4] = quint8(field(ConfigField::UserMode, config.userMode, 0, 0xff));
+    r[5] = quint8(field(ConfigField::DeviceType, config.deviceType, 0, 0xff));
     r[6] = config.networkId.low;
     r[7] = config.networkId.high;
     r[8] = config.moduleAddress.low;
     r[9] = config.moduleAddress.high;
     r[10] = config.whitelistEnabled ? 1 : 0;
     r[11] = 0;
-    r[12] = byte(config.rfDataRate, 1);
-    r[13] = quint8(((unsigned(config.uartBaud) + 1) << 4) | (unsigned(config.uartParity) << 1) |
-                   unsigned(config.uartStopBits));
-    r[14] = loraModel ? byte(config.bandwidth, 7) : 0;
-    r[15] = loraModel ? byte(config.spreadFactor, 7) : 0;
-    return r;
+    r[12] = quint8(field(ConfigField::RfDataRate, config.rfDataRate, 1, 0xff));
+    r[13] = quint8(field(ConfigField::UartBaud, config.uartBaud, 1, 0x0f) << 4 |
+                   field(ConfigField::UartParity, config.uartParity, 0, 0x03) << 1 |
+                   field(ConfigField::UartStopBits, config.uartStopBits, 0, 0x01));
+    if (loraModel) {
+        r[14] = quint8(field(ConfigField::Bandwidth, config.bandwidth, 7, 0xff));
+        r[15] = quint8(field(ConfigField::SpreadFactor, config.spreadFactor, 7, 0xff));
+    }
+    return encoded;
 }
 
 ModuleConfig decodeConfigRecord(const quint8 *r)

@@ -2,6 +2,7 @@
 
 #include "protocol/frame.h"
 
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -32,9 +33,32 @@ struct ModuleConfig
     int spreadFactor = 0; // comboBox_SpreadFactor index
 };
 
+// The record fields that carry a list position.
+enum class ConfigField {
+    Channel,
+    RfPower,
+    UserMode,
+    DeviceType,
+    RfDataRate,
+    UartBaud,
+    UartParity,
+    UartStopBits,
+    Bandwidth,
+    SpreadFactor,
+};
+
+struct EncodedConfig
+{
+    ConfigRecord record{};
+    // Fields whose value is no position of their list; the record must not be sent then.
+    QList<ConfigField> outOfRange;
+    bool isValid() const { return outOfRange.isEmpty(); }
+};
+
 // The write command's payload. Bandwidth and spreading factor are sent only for the LoRa
-// model; otherwise both bytes are zero.
-ConfigRecord encodeConfigRecord(const ModuleConfig &config, bool loraModel);
+// model; otherwise both bytes are zero and not checked. Each value is masked to the bits of its
+// own field, so no value ever reaches a neighbour's bits; values outside their lists are listed.
+EncodedConfig encodeConfigRecord(const ModuleConfig &config, bool loraModel);
 
 // Decodes record bytes as the module returns them. Indexes are not range-checked: a value
 // outside its list comes back as an index outside the list.

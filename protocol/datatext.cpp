@@ -1,21 +1,22 @@
 #include "protocol/datatext.h"
 
-#include <QRegularExpression>
+#include "protocol/frame.h"
+
 #include <QStringList>
 
 namespace protocol {
 
 DataTextState dataTextState(const QString &text)
 {
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(QStringLiteral("([0-9A-Fa-f]{2} )+")));
-    if (text.isEmpty())
-        return DataTextState::Intermediate;
-    const QRegularExpressionMatch match =
-        pattern.match(text, 0, QRegularExpression::PartialPreferCompleteMatch);
-    if (match.hasMatch())
-        return DataTextState::Acceptable;
-    return match.hasPartialMatch() ? DataTextState::Intermediate : DataTextState::Invalid;
+    // One pass over the text, whatever its length: a hex digit at positions 0 and 1 of every
+    // group of three characters, a single blank at position 2.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool fits = i % 3 == 2 ? text[i] == u' ' : isHexDigit(text[i]);
+        if (!fits)
+            return DataTextState::Invalid;
+    }
+    return !text.isEmpty() && text.size() % 3 == 0 ? DataTextState::Acceptable
+                                                   : DataTextState::Intermediate;
 }
 
 static QStringList dataTextParts(const QString &text)

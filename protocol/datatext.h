@@ -7,8 +7,8 @@ namespace protocol {
 
 // Application data are typed as groups of two hex digits, each followed by one blank.
 // Acceptable when the whole text is such a run, Intermediate when it is the start of one
-// (the empty text included), Invalid otherwise: the results of a whole-text regular-expression
-// validator on that pattern.
+// (the empty text included), Invalid otherwise, as a whole-text validator on that pattern
+// judges it; checked in one pass, so text of any length gets its true answer.
 enum class DataTextState { Invalid, Intermediate, Acceptable };
 DataTextState dataTextState(const QString &text);
 

@@ -6,6 +6,11 @@
 
 namespace protocol {
 
+bool isHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
 quint8 xorOf(const quint8 *bytes, int length)
 {
     quint8 x = 0;
@@ -80,6 +85,29 @@ HexWord parseHexField(const QString &text)
         bytes[stored++] = ok ? quint8(value & 0xff) : 0;
     }
     return HexWord{bytes[0], bytes[1]};
+}
+
+std::optional<HexWord> hexWordFromText(const QString &text)
+{
+    if (text.size() != 4)
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (!isHexDigit(c))
+            return std::nullopt;
+    }
+    bool ok = false;
+    const uint value = text.toUInt(&ok, 16);
+    return HexWord{quint8(value >> 8), quint8(value & 0xff)};
+}
+
+QList<int> incompleteHexWords(const QStringList &texts)
+{
+    QList<int> positions;
+    for (int i = 0; i < texts.size(); ++i) {
+        if (!hexWordFromText(texts[i]))
+            positions << i;
+    }
+    return positions;
 }
 
 QString formatHexWord(HexWord word)

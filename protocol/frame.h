@@ -2,9 +2,12 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 namespace protocol {
 
@@ -41,6 +44,9 @@ inline QByteArray enterConfigModeBytes()
     return QByteArray("---", 3);
 }
 
+// 0-9, a-f, A-F only (no other script's digits).
+bool isHexDigit(QChar c);
+
 quint8 xorOf(const quint8 *bytes, int length);
 
 // Writes the frame to `out`, which must hold frameOverhead + length bytes; returns its length.
@@ -66,6 +72,13 @@ struct HexWord
 };
 
 HexWord parseHexField(const QString &text);
+
+// The address when the text holds exactly four hex digits, nothing otherwise: a command never
+// sends an address the user did not finish typing.
+std::optional<HexWord> hexWordFromText(const QString &text);
+
+// Positions of the texts that do not hold exactly four hex digits, in order.
+QList<int> incompleteHexWords(const QStringList &texts);
 
 // Four lower-case hex digits, high byte first.
 QString formatHexWord(HexWord word);

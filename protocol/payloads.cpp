@@ -7,12 +7,25 @@ std::array<quint8, routeSearchPayloadSize> routeSearchPayload(HexWord target, in
     return {target.low, target.high, quint8(unsigned(hopIndex) + 1), 0x03};
 }
 
-std::array<quint8, whitelistPayloadSize> whitelistPayload(const QStringList &fields)
+QList<int> invalidWhitelistEntries(const QStringList &fields)
 {
+    QList<int> positions;
+    for (int n = 0; n < whitelistEntries; ++n) {
+        const QString text = fields.value(n);
+        if (!text.isEmpty() && !hexWordFromText(text))
+            positions << n;
+    }
+    return positions;
+}
+
+std::optional<std::array<quint8, whitelistPayloadSize>> whitelistPayload(const QStringList &fields)
+{
+    if (!invalidWhitelistEntries(fields).isEmpty())
+        return std::nullopt;
     std::array<quint8, whitelistPayloadSize> payload{};
     for (int n = 0; n < whitelistEntries; ++n) {
         const QString text = fields.value(n);
-        const HexWord address = text.isEmpty() ? HexWord{0xff, 0xff} : parseHexField(text);
+        const HexWord address = text.isEmpty() ? HexWord{0xff, 0xff} : *hexWordFromText(text);
         payload[3 * n] = address.low;
         payload[3 * n + 1] = address.high;
         payload[3 * n + 2] = 0x00;

@@ -23,8 +23,12 @@ constexpr int sourceRoutingMode = 3;
 // Target low, target high, hop count (list index + 1), 0x03.
 std::array<quint8, routeSearchPayloadSize> routeSearchPayload(HexWord target, int hopIndex);
 
-// Five entries of address low, address high, 0x00; an empty field stands for FF FF.
-std::array<quint8, whitelistPayloadSize> whitelistPayload(const QStringList &fields);
+// Positions of the whitelist texts that are neither empty (no entry) nor four hex digits.
+QList<int> invalidWhitelistEntries(const QStringList &fields);
+
+// Five entries of address low, address high, 0x00; an empty field stands for FF FF. Nothing
+// when a field is neither empty nor four hex digits.
+std::optional<std::array<quint8, whitelistPayloadSize>> whitelistPayload(const QStringList &fields);
 
 struct DataSendRequest
 {

@@ -58,4 +58,13 @@ bool isDeviceLost(QSerialPort::SerialPortError error)
     return error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
 }
 
+int lineTimeMs(qint64 bytes, qint32 baudRate, QSerialPort::Parity parity,
+               QSerialPort::StopBits stopBits)
+{
+    const qint64 bitsPerCharacter = 1 + 8 + (parity == QSerialPort::NoParity ? 0 : 1) +
+                                    (stopBits == QSerialPort::TwoStop ? 2 : 1);
+    const qint64 rate = baudRate > 0 ? baudRate : 300;
+    return int((bytes * bitsPerCharacter * 1000 + rate - 1) / rate);
+}
+
 } // namespace serial

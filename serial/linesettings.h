@@ -23,4 +23,9 @@ std::optional<QSerialPort::StopBits> stopBitsFromText(const QString &text);
 // longer be read. A refused line setting is not a lost device.
 bool isDeviceLost(QSerialPort::SerialPortError error);
 
+// Milliseconds that `bytes` characters take on the line: a start bit, 8 data bits, the parity
+// bit and the stop bits each, rounded up. A rate of 0 or less counts as 300 baud, the slowest.
+int lineTimeMs(qint64 bytes, qint32 baudRate, QSerialPort::Parity parity,
+               QSerialPort::StopBits stopBits);
+
 } // namespace serial

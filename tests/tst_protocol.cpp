@@ -88,37 +88,44 @@ private slots:
         QVERIFY(!checksumMatches(hex("07")));
     }
 
+    // parseHexField reads what it can; a command takes an address only when it is complete.
     void parseHexFieldTakesHighThenLow_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("high");
         QTest::addColumn<int>("low");
-        QTest::newRow("four digits") << "1234" << 0x12 << 0x34;
-        QTest::newRow("two digits") << "12" << 0x12 << 0x00;
-        QTest::newRow("three digits") << "123" << 0x12 << 0x03;
-        QTest::newRow("one digit") << "5" << 0x05 << 0x00;
-        QTest::newRow("empty") << "" << 0x00 << 0x00;
-        QTest::newRow("upper case") << "ABCD" << 0xab << 0xcd;
-        QTest::newRow("blanks around") << "  abcd " << 0xab << 0xcd;
-        QTest::newRow("longer text keeps the low 8 bits") << "12345" << 0x12 << 0x45;
-        QTest::newRow("not hex") << "zz12" << 0x00 << 0x12;
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("four digits") << "1234" << 0x12 << 0x34 << true;
+        QTest::newRow("two digits") << "12" << 0x12 << 0x00 << false;
+        QTest::newRow("three digits") << "123" << 0x12 << 0x03 << false;
+        QTest::newRow("one digit") << "5" << 0x05 << 0x00 << false;
+        QTest::newRow("empty") << "" << 0x00 << 0x00 << false;
+        QTest::newRow("upper case") << "ABCD" << 0xab << 0xcd << true;
+        QTest::newRow("blanks around") << "  abcd " << 0xab << 0xcd << false;
+        QTest::newRow("longer text keeps the low 8 bits") << "12345" << 0x12 << 0x45 << false;
+        QTest::newRow("not hex") << "zz12" << 0x00 << 0x12 << false;
     }
     void parseHexFieldTakesHighThenLow()
     {
         QFETCH(QString, text);
         QFETCH(int, high);
         QFETCH(int, low);
+        QFETCH(bool, complete);
         const HexWord word = parseHexField(text);
         QCOMPARE(int(word.high), high);
         QCOMPARE(int(word.low), low);
+        QCOMPARE(hexWordFromText(text).has_value(), complete);
+        if (complete)
+            QCOMPARE(*hexWordFromText(text), word);
+        QCOMPARE(incompleteHexWords({"beef", text}), complete ? QList<int>() : QList<int>{1});
     }
 
     void configRecordEncodesTheWidgets()
     {
         const ModuleConfig c = exampleConfig();
-        const ConfigRecord plain = encodeConfigRecord(c, false);
+        const ConfigRecord plain = encodeConfigRecord(c, false).record;
         QCOMPARE(bytes(plain.data(), configRecordSize), hex("A5A50000000034120100000001440000"));
-        const ConfigRecord lora = encodeConfigRecord(c, true);
+        const ConfigRecord lora = encodeConfigRecord(c, true).record;
         QCOMPARE(bytes(lora.data(), configRecordSize), hex("A5A5000000003412010000000144080C"));
 
         ModuleConfig other = c;
@@ -131,7 +138,9 @@ private slots:
         other.uartBaud = 11;
         other.uartParity = 1;
         other.uartStopBits = 1;
-        const ConfigRecord r = encodeConfigRecord(other, false);
+        const EncodedConfig encoded = encodeConfigRecord(other, false);
+        QVERIFY(encoded.isValid());
+        const ConfigRecord r = encoded.record;
         QCOMPARE(bytes(r.data(), configRecordSize), hex("A5A51F070101341201000100 04C30000"));
         QCOMPARE(r[13], quint8(0xC3));
     }
@@ -169,7 +178,7 @@ private slots:
     void configRecordRoundTrips()
     {
         ModuleConfig c = exampleConfig();
-        const ConfigRecord r = encodeConfigRecord(c, true);
+        const ConfigRecord r = encodeConfigRecord(c, true).record;
         const ModuleConfig back = decodeConfigRecord(r.data());
         QCOMPARE(back.networkId, c.networkId);
         QCOMPARE(back.moduleAddress, c.moduleAddress);
@@ -189,13 +198,56 @@ private slots:
         c.uartParity = INT_MIN;
         c.bandwidth = -1;
         c.spreadFactor = INT_MAX;
-        const ConfigRecord r = encodeConfigRecord(c, true);
+        const EncodedConfig encoded = encodeConfigRecord(c, true);
+        QCOMPARE(encoded.outOfRange,
+                 QList<ConfigField>({ConfigField::Channel, ConfigField::RfDataRate,
+                                     ConfigField::UartBaud, ConfigField::UartParity,
+                                     ConfigField::Bandwidth, ConfigField::SpreadFactor}));
+        const ConfigRecord &r = encoded.record;
         QCOMPARE(r[2], quint8(0xff));
         QCOMPARE(r[12], quint8(0x00));
         QCOMPARE(r[13], quint8(0x00)); // (0x7fffffff + 1) << 4 | 0 | 0, low 8 bits
         QCOMPARE(r[14], quint8(0x06));
         QCOMPARE(r[15], quint8(0x06));
         QCOMPARE(routeSearchPayload(HexWord{}, INT_MAX)[2], quint8(0x00));
+    }
+
+    // A value outside its list is reported and stays inside its own bits: the serial byte
+    // keeps 9600 (baud nibble 4), even parity and one stop bit except where the value lands.
+    void serialByteFieldsAreMaskedAndReported_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("stopBits");
+        QTest::addColumn<int>("byte13");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("all in their lists") << 3 << 2 << 0 << 0x44 << true;
+        QTest::newRow("largest of each list") << 11 << 2 << 1 << 0xC5 << true;
+        QTest::newRow("parity list blank") << 3 << -1 << 0 << 0x46 << false;
+        QTest::newRow("parity bits 3") << 3 << 3 << 0 << 0x46 << false;
+        QTest::newRow("stop-bit list blank") << 3 << 2 << -1 << 0x45 << false;
+        QTest::newRow("stop bits 2") << 3 << 2 << 2 << 0x44 << false;
+        QTest::newRow("baud list blank") << -1 << 2 << 0 << 0x04 << false;
+        QTest::newRow("baud beyond its nibble") << 15 << 2 << 0 << 0x04 << false;
+    }
+    void serialByteFieldsAreMaskedAndReported()
+    {
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(int, stopBits);
+        QFETCH(int, byte13);
+        QFETCH(bool, valid);
+        ModuleConfig c = exampleConfig();
+        c.uartBaud = baud;
+        c.uartParity = parity;
+        c.uartStopBits = stopBits;
+        const EncodedConfig encoded = encodeConfigRecord(c, false);
+        QCOMPARE(int(encoded.record[13]), byte13);
+        QCOMPARE(encoded.isValid(), valid);
+        QCOMPARE(encoded.outOfRange.size(), valid ? 0 : 1);
+        // Its neighbours in the record are untouched.
+        QCOMPARE(int(encoded.record[12]), 0x01);
+        QCOMPARE(int(encoded.record[14]), 0x00);
     }
 
     void loraBitRateTable()
@@ -221,14 +273,18 @@ private slots:
     void whitelistRequests()
     {
         auto p = whitelistPayload({"", "", "", "", ""});
-        QCOMPARE(commandFrame(0x04, 0x01, QByteArrayView(p.data(), 15)),
+        QCOMPARE(commandFrame(0x04, 0x01, QByteArrayView(p->data(), 15)),
                  hex("0400010F FFFF00FFFF00FFFF00FFFF00FFFF00 0A"));
         p = whitelistPayload({"abcd", "", "", "", ""});
-        QCOMPARE(commandFrame(0x04, 0x01, QByteArrayView(p.data(), 15)),
+        QCOMPARE(commandFrame(0x04, 0x01, QByteArrayView(p->data(), 15)),
                  hex("0400010F CDAB00FFFF00FFFF00FFFF00FFFF00 6C"));
-        p = whitelistPayload({"12", "1234", "0x", "ffff", "x"});
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(p.data()), 15),
-                 hex("001200 341200 000000 FFFF00 000000"));
+        p = whitelistPayload({"", "1234", "", "ffff", "0001"});
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(p->data()), 15),
+                 hex("FFFF00 341200 FFFF00 FFFF00 010000"));
+        // Anything but empty or four hex digits is refused, never guessed at.
+        const QStringList typed = {"12", "1234", "0x", "ffff", "12345"};
+        QCOMPARE(invalidWhitelistEntries(typed), QList<int>({0, 2, 4}));
+        QVERIFY(!whitelistPayload(typed));
     }
 
     void dataSendFrames()
@@ -326,6 +382,11 @@ private slots:
         QTest::newRow("tab") << "12\t" << bad;
         QTest::newRow("line break") << "12\n" << bad;
         QTest::newRow("not hex") << "1g" << bad;
+        QTest::newRow("not an ASCII digit") << QString::fromUtf8("１2 ") << bad;
+        const QString longText = QStringLiteral("ab ").repeated(23334); // 70,002 characters
+        QTest::newRow("longer than 65,535 characters") << longText << ok;
+        QTest::newRow("long, last group open") << longText + "c" << part;
+        QTest::newRow("long, last character wrong") << longText.chopped(1) + "x" << bad;
     }
     void dataTextValidation()
     {

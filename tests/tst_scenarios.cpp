@@ -112,7 +112,8 @@ private slots:
     {
         const char *fields[] = {"lineEdit_Acl1", "lineEdit_Acl2", "lineEdit_Acl3", "lineEdit_Acl4",
                                 "lineEdit_Acl5"};
-        const QStringList typed = {"ABCD", "12", "", "0001", "fffe"};
+        const QStringList typed = {"ABCD", "1200", "", "0001", "fffe"};
+        ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(true);
         for (int n = 0; n < 5; ++n)
             ui->setText(fields[n], typed[n]);
         exchange("pushButton_writeAcl");

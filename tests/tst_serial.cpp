@@ -205,15 +205,16 @@ private slots:
         pty->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!ui.portShownOpen(), 1000);
         verifyClosedState(ui);
-        // Repeated sending is left as a close leaves it.
-        QVERIFY(ui.widget<QTimer>("sendTimer")->isActive());
-        ui.widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
+        // Repeated sending ends with the device.
+        QVERIFY(!ui.widget<QTimer>("sendTimer")->isActive());
+        QVERIFY(!ui.widget<QCheckBox>("checkBox_continueSend")->isChecked());
 
         const double cpuBefore = processCpuMs();
         QTest::qWait(3000);
         const double cpuUsed = processCpuMs() - cpuBefore;
         QVERIFY2(cpuUsed < 300, qPrintable(QStringLiteral("%1 ms CPU while idle").arg(cpuUsed)));
 
+        // The device's path is gone with it, whatever terminal numbers others take meanwhile.
         MessageBoxCatcher boxes;
         ui.click("pushButton_openCom");
         QCOMPARE(boxes.count(), 1);

@@ -36,13 +36,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int n = 0; n < 5; ++n)
             fields << text(in);
         parseHexField(fields[0]);
+        check(incompleteHexWords(fields).size() <= fields.size());
         const auto payload = whitelistPayload(fields);
-        check(commandFrame(0x04, 0x01, QByteArrayView(payload.data(), qsizetype(payload.size())))
-                  .size() == 20);
+        // Refused exactly when some field is neither empty nor four hex digits.
+        check(payload.has_value() == invalidWhitelistEntries(fields).isEmpty());
+        if (payload)
+            check(commandFrame(0x04, 0x01,
+                               QByteArrayView(payload->data(), qsizetype(payload->size())))
+                      .size() == 20);
         break;
     }
     case 1: { // data text
         const QString t = text(in);
+        const auto word = hexWordFromText(t);
+        if (word)
+            check(parseHexField(t) == *word);
         const QByteArray bytes = dataTextBytes(t);
         check(bytes.size() == dataTextByteCount(t));
         if (dataTextState(t) == DataTextState::Acceptable)
@@ -81,9 +89,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
               &c.uartParity, &c.uartStopBits, &c.bandwidth, &c.spreadFactor})
             *field = in.ConsumeIntegral<int>();
         c.networkId = parseHexField(text(in));
-        const ConfigRecord record = encodeConfigRecord(c, in.ConsumeBool());
-        const ModuleConfig back = decodeConfigRecord(record.data());
+        const bool lora = in.ConsumeBool();
+        const EncodedConfig encoded = encodeConfigRecord(c, lora);
+        const ModuleConfig back = decodeConfigRecord(encoded.record.data());
         check(back.networkId == c.networkId);
+        // Every field keeps to its own bits: values in their lists come back as they went.
+        if (encoded.isValid()) {
+            check(back.uartBaud == c.uartBaud && back.uartParity == c.uartParity &&
+                  back.uartStopBits == c.uartStopBits && back.channel == c.channel);
+            check(!lora || (back.bandwidth == c.bandwidth && back.spreadFactor == c.spreadFactor));
+        }
         loraBitRateText(back.bandwidth, back.spreadFactor);
         loraBitRateText(c.bandwidth, c.spreadFactor);
         break;

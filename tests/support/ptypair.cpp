@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cerrno>
@@ -26,6 +28,10 @@ PtyPair::PtyPair()
     slaveKeepFd = slaveFd;
     slave = QString::fromLocal8Bit(name);
     fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    // A unique name: serial-port lock files are named after it.
+    link = linkDir.filePath(QFileInfo(linkDir.path()).fileName() + QStringLiteral(".tty"));
+    if (!linkDir.isValid() || !QFile::link(slave, link))
+        hangUp();
 }
 
 PtyPair::~PtyPair()
@@ -71,12 +77,40 @@ QByteArray PtyPair::readFor(int ms)
 
 void PtyPair::hangUp()
 {
+    if (!link.isEmpty())
+        QFile::remove(link);
     if (slaveKeepFd >= 0)
         ::close(slaveKeepFd);
     slaveKeepFd = -1;
     if (masterFd >= 0)
         ::close(masterFd);
     masterFd = -1;
+}
+
+int PtyPair::fillLine()
+{
+    // Written on the slave side through our own descriptor (the tool holds the device
+    // exclusively), without blocking, until the terminal refuses even a single byte.
+    const int flags = fcntl(slaveKeepFd, F_GETFL);
+    fcntl(slaveKeepFd, F_SETFL, flags | O_NONBLOCK);
+    const QByteArray chunk(4096, '\xee');
+    int filled = 0;
+    // The kernel moves bytes on to the far end's read buffer a moment later, which makes room
+    // again: the line is full once a round after a pause takes nothing.
+    for (int round = 0;; ++round) {
+        int taken = 0;
+        for (qsizetype size = chunk.size(); size > 0; size /= 2) {
+            ssize_t n;
+            while ((n = ::write(slaveKeepFd, chunk.constData(), size_t(size))) > 0)
+                taken += int(n);
+        }
+        filled += taken;
+        if (taken == 0 && round > 0)
+            break;
+        QThread::msleep(50);
+    }
+    fcntl(slaveKeepFd, F_SETFL, flags);
+    return filled;
 }
 
 double processCpuMs()

@@ -44,7 +44,7 @@ ModuleBehaviour::ModuleBehaviour(Network network) : network(std::move(network))
     defaults.rfDataRate = 2; // 9600
     defaults.uartBaud = 3;   // 9600, even parity, one stop bit
     defaults.uartParity = 2;
-    record = encodeConfigRecord(defaults, false);
+    record = encodeConfigRecord(defaults, false).record;
     whitelist.fill(0);
     for (int n = 0; n < whitelistEntries; ++n)
         whitelist[3 * n] = whitelist[3 * n + 1] = 0xff;
@@ -140,13 +140,17 @@ QByteArray ModuleBehaviour::routeSearch(const QByteArray &payload) const
         return {};
     const quint16 target = wordAt(payload, 0);
     QList<quint16> path;
-    const quint8 result = findRoute(target, quint8(payload[2]), &path);
+    quint8 result = findRoute(target, quint8(payload[2]), &path);
     QByteArray reply;
     appendWord(reply, target);
+    const QList<quint16> relays = path.mid(1, path.size() - 2);
+    // A real module's reply frame has room for so many relays; a longer path is refused the
+    // way a hop limit refuses it, rather than cut.
+    if (result == status::ok && relays.size() > maxRelaysInRouteReply)
+        result = status::hopLimit;
     reply.append(char(result));
     if (result == status::ok) {
         reply.append('\0');
-        const QList<quint16> relays = path.mid(1, path.size() - 2);
         reply.append(char(relays.size()));
         for (quint16 relay : relays)
             appendWord(reply, relay);

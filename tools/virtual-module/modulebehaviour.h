@@ -18,10 +18,15 @@ constexpr quint8 ok = 0x00;
 constexpr quint8 rejected = 0x01;        // configuration without its two markers
 constexpr quint8 unknownNode = 0x01;     // target not in the network
 constexpr quint8 unreachable = 0x02;     // no path (or not a neighbour without routing)
-constexpr quint8 hopLimit = 0x03;        // the path needs more hops than allowed
+constexpr quint8 hopLimit = 0x03;        // the path needs more hops than allowed, or more
+                                         // relays than a route reply frame holds
 constexpr quint8 brokenRelayList = 0x04; // a source route that does not follow the links
 constexpr quint8 malformed = 0x05;       // payload lengths that do not add up, unknown mode
 } // namespace status
+
+// A route reply carries target (2), status, a reserved byte, the relay count and two bytes per
+// relay in one frame's payload.
+constexpr int maxRelaysInRouteReply = (protocol::maxPayloadLength - 5) / 2;
 
 // The module's side of every exchange, as plain bytes in and bytes out.
 class ModuleBehaviour
