@@ -4,8 +4,15 @@
 #include "protocol/frame.h"
 #include "protocol/replies.h"
 #include "testbytes.h"
+#include "virtualmodule.h"
 
+#include <QProcess>
+#include <QSignalSpy>
 #include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace vmodule;
 
@@ -179,6 +186,142 @@ private slots:
         QCOMPARE(reply.mid(4, 2), payload.left(2));
         QCOMPARE(int(quint8(reply[6])), status);
         QVERIFY(protocol::checksumMatches(reply));
+    }
+
+    void routeLongerThanAReplyFrameIsRefused()
+    {
+        Network chain; // 0001 - 0002 - ... - 0101
+        for (quint16 node = 1; node <= 100; ++node)
+            chain.addLink(node, node + 1);
+        ModuleBehaviour m(chain);
+        // Node 0x4d (77) lies behind 75 relays, which one reply frame holds; 78 needs 76.
+        const QByteArray fits = m.handle({Request::Kind::Frame, withChecksum("050008044d00ff03")});
+        QCOMPARE(fits.size(), 160);
+        QCOMPARE(int(quint8(fits[6])), 0);
+        QCOMPARE(int(quint8(fits[8])), maxRelaysInRouteReply);
+        const QByteArray refused =
+            m.handle({Request::Kind::Frame, withChecksum("050008044e00ff03")});
+        QCOMPARE(refused, withChecksum("050088034e0003"));
+    }
+
+    void repliesTheClientDoesNotReadAreBounded()
+    {
+        VirtualModule module;
+        QVERIFY(module.start());
+        QSignalSpy sent(&module, &VirtualModule::replySent);
+        const int fd =
+            ::open(module.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        constexpr int requests = 20000; // 240 KB of replies, far more than the line holds
+        const QByteArray stream = hex("0100060007").repeated(requests);
+        qsizetype done = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (done < stream.size() && clock.elapsed() < 20000) {
+            const ssize_t n = ::write(fd, stream.constData() + done, size_t(stream.size() - done));
+            if (n > 0)
+                done += n;
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(module.requestsHandled(), quint64(requests), 20000);
+        QVERIFY(module.queuedReplies() <= VirtualModule::maxQueuedReplies);
+        QVERIFY(module.repliesDropped() > 0);
+        // Every reply went out, waits, or was dropped and counted.
+        QCOMPARE(quint64(sent.count()) + quint64(module.queuedReplies()) + module.repliesDropped(),
+                 quint64(requests));
+        ::close(fd);
+    }
+
+    // What is at the link path before the simulator starts, and how the simulator ends.
+    void simulatorLinkTakesNothingOver_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("starts");
+        QTest::addColumn<int>("endSignal");
+        QTest::addColumn<bool>("takenOverMeanwhile");
+        QTest::newRow("nothing; SIGTERM") << "nothing" << true << int(SIGTERM) << false;
+        QTest::newRow("nothing; SIGHUP") << "nothing" << true << int(SIGHUP) << false;
+        QTest::newRow("dangling link is replaced") << "dangling" << true << int(SIGINT) << false;
+        QTest::newRow("link taken over meanwhile is left")
+            << "nothing" << true << int(SIGTERM) << true;
+        QTest::newRow("regular file is refused") << "file" << false << 0 << false;
+        QTest::newRow("live link is refused") << "live" << false << 0 << false;
+    }
+    void simulatorLinkTakesNothingOver()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, starts);
+        QFETCH(int, endSignal);
+        QFETCH(bool, takenOverMeanwhile);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("module"), other = dir.filePath("other");
+        QFile(other).open(QIODevice::WriteOnly);
+        if (before == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("keep");
+        } else if (before == "live") {
+            QVERIFY(QFile::link(other, path));
+        } else if (before == "dangling") {
+            QVERIFY(QFile::link(dir.filePath("gone"), path));
+        }
+
+        QProcess sim;
+        sim.start(QStringLiteral(SIMULATOR), {"--link", path});
+        if (!starts) {
+            QVERIFY(sim.waitForFinished(10000));
+            QCOMPARE(sim.exitCode(), 1);
+            QVERIFY(sim.readAllStandardError().contains("not replaced"));
+            if (before == "file")
+                QCOMPARE(QFileInfo(path).size(), 4);
+            else
+                QCOMPARE(QFileInfo(path).symLinkTarget(), other);
+            return;
+        }
+        QVERIFY(sim.waitForReadyRead(10000));
+        const QString device = QString::fromLocal8Bit(sim.readLine().trimmed());
+        QCOMPARE(QFileInfo(path).symLinkTarget(), device);
+        if (takenOverMeanwhile) {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QFile::link(other, path));
+        }
+        ::kill(pid_t(sim.processId()), endSignal);
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        if (takenOverMeanwhile)
+            QCOMPARE(QFileInfo(path).symLinkTarget(), other);
+        else
+            QVERIFY(!QFileInfo(path).isSymLink() && !QFileInfo::exists(path));
+    }
+
+    void simulatorNetworkFileIsARegularFileOfBoundedSize_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("endless device") << "/dev/zero"
+                                        << "not a regular file";
+        QTest::newRow("directory") << "DIR"
+                                   << "not a regular file";
+        QTest::newRow("too large") << "BIG"
+                                   << "larger than 1048576 bytes";
+        QTest::newRow("missing") << "DIR/none"
+                                 << "no such file";
+    }
+    void simulatorNetworkFileIsARegularFileOfBoundedSize()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QFile big(dir.filePath("big"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(2 * 1024 * 1024));
+        big.close();
+        file.replace("DIR", dir.path()).replace("BIG", big.fileName());
+        QProcess sim;
+        sim.start(QStringLiteral(SIMULATOR), {"--network", file});
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 1);
+        QVERIFY(QString::fromLocal8Bit(sim.readAllStandardError()).contains(error));
     }
 
     void configurationModeIsAcknowledged()

@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
     dialog.setWindowTitle(variant.windowTitle + QStringLiteral("（虚拟模块演示）"));
     dialog.setModuleModelLabel(variant.moduleModelLabel);
     auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
-    ports->insertItem(0, module.devicePath());
+    ports->insertItem(0, module.terminalPath());
     ports->setCurrentIndex(0);
     dialog.show();
     return app.exec();

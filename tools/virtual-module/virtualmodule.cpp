@@ -1,5 +1,7 @@
 #include "virtualmodule.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
 
@@ -49,6 +51,13 @@ bool VirtualModule::start()
     tcsetattr(slaveFd, TCSANOW, &raw);
     fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
     slavePath = QString::fromLocal8Bit(name);
+    linkDir = std::make_unique<QTemporaryDir>();
+    // The link's name is unique, as serial-port lock files are named after it.
+    linkPath = linkDir->filePath(QFileInfo(linkDir->path()).fileName() + QStringLiteral(".tty"));
+    if (!linkDir->isValid() || !QFile::link(slavePath, linkPath)) {
+        hangUp();
+        return false;
+    }
     notifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &VirtualModule::onReadable);
     writeNotifier = new QSocketNotifier(masterFd, QSocketNotifier::Write, this);
@@ -71,6 +80,8 @@ void VirtualModule::hangUp()
     if (masterFd >= 0)
         ::close(masterFd);
     masterFd = slaveFd = -1;
+    if (!linkPath.isEmpty())
+        QFile::remove(linkPath);
 }
 
 void VirtualModule::onReadable()
@@ -139,6 +150,11 @@ void VirtualModule::writeNow(const QByteArray &bytes)
     if (masterFd < 0 || bytes.isEmpty())
         return;
     outgoing.append(bytes);
+    // The first message may be partly on the line already; drop from the one after it.
+    while (outgoing.size() > maxQueuedReplies) {
+        ++dropped;
+        emit replyDropped(outgoing.takeAt(1));
+    }
     if (outgoing.size() == 1)
         flushOutgoing();
 }

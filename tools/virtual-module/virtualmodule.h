@@ -5,7 +5,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <memory>
 
 class QSocketNotifier;
 
@@ -13,6 +16,8 @@ namespace vmodule {
 
 // A radio module on the far side of a pseudo-terminal. The tool opens devicePath() like any
 // serial port; the module reads frames from the stream and answers each with one write.
+// devicePath() is a link to the terminal that hangUp() removes, as a USB serial device's path
+// vanishes when it is pulled: a reopen then fails whatever terminal numbers others take.
 class VirtualModule : public QObject
 {
     Q_OBJECT
@@ -22,9 +27,17 @@ public:
     ~VirtualModule() override;
 
     bool start();
-    QString devicePath() const { return slavePath; }
+    QString devicePath() const { return linkPath; }
+    // The pseudo-terminal itself, /dev/pts/N.
+    QString terminalPath() const { return slavePath; }
     ModuleBehaviour &behaviour() { return module; }
     quint64 requestsHandled() const { return handled; }
+
+    // Replies the line has not taken yet. A real module drops what the line cannot take: beyond
+    // this many the oldest waiting replies are dropped and counted.
+    static constexpr int maxQueuedReplies = 256;
+    qsizetype queuedReplies() const { return outgoing.size(); }
+    quint64 repliesDropped() const { return dropped; }
 
     // Faults, for tests and demonstrations; each "next" fault applies to one reply.
     void splitNextReply(int gapMs = 600) { splitGapMs = gapMs; }
@@ -39,6 +52,7 @@ public:
 signals:
     void requestReceived(const QByteArray &bytes);
     void replySent(const QByteArray &bytes);
+    void replyDropped(const QByteArray &bytes);
 
 private:
     void onReadable();
@@ -58,6 +72,9 @@ private:
     int masterFd = -1;
     int slaveFd = -1; // held so the line stays up while the tool closes and reopens it
     QString slavePath;
+    std::unique_ptr<QTemporaryDir> linkDir;
+    QString linkPath;
+    quint64 dropped = 0;
     quint64 handled = 0;
     int splitGapMs = -1;
     bool corruptNext = false;
