@@ -2,12 +2,14 @@
 
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
+#include "serial/portlist.h"
 
 #include <QDialog>
 #include <QSerialPortInfo>
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <future>
 
 class QLineEdit;
@@ -32,6 +34,11 @@ public:
 
     // The build's label for the module-model check box; the window title is set by main.
     void setModuleModelLabel(const QString &label);
+
+    // Where the port list is read from each time the user opens it: the platform's list
+    // unless a test supplies its own.
+    using PortEnumerator = std::function<QList<serial::PortFacts>()>;
+    void setPortEnumerator(PortEnumerator enumerator);
 
 private slots:
     void readMyCom();
@@ -58,6 +65,7 @@ private slots:
 
 private:
     void refreshPortList();
+    void showPorts(const QList<serial::PortFacts> &ports);
     void applyBaudRate();
     void applyParity();
     void applyStopBits();
@@ -78,7 +86,8 @@ private:
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
 
     // The platform's port list, read once at start-up while the form is being built.
-    std::future<QList<QSerialPortInfo>> startupPorts;
+    std::future<QList<serial::PortFacts>> startupPorts;
+    PortEnumerator portEnumerator = &serial::availablePortFacts;
     QSerialPort *myCom = nullptr;
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
