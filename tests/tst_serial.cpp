@@ -355,6 +355,8 @@ private slots:
         two.openPort(pty.slavePath());
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.title, QStringLiteral("错误"));
+        QVERIFY2(boxes.text.contains(QStringLiteral("\n原因：设备正被其他程序使用（")),
+                 qPrintable(boxes.text));
         QVERIFY(!two.portShownOpen());
         QVERIFY(one.portShownOpen()); // the first keeps its port
     }

@@ -11,6 +11,10 @@
         <source>（虚拟模块演示）</source>
         <translation> (virtual module demo)</translation>
     </message>
+    <message>
+        <source>虚拟模块</source>
+        <translation>Virtual module</translation>
+    </message>
 </context>
 <context>
     <name>Dialog</name>

@@ -3,6 +3,7 @@
 #include "app/buildvariant.h"
 #include "app/dialog.h"
 #include "app/language.h"
+#include "serial/portlist.h"
 #include "virtualmodule.h"
 
 #include <QApplication>
@@ -25,8 +26,18 @@ int main(int argc, char *argv[])
     dialog.setWindowTitle(variant.windowTitle +
                           QCoreApplication::translate("Demo", "（虚拟模块演示）"));
     dialog.setModuleModelLabel(variant.moduleModelLabel);
+    // The virtual module stays first in the list each time it is read again.
+    serial::PortFacts virtualPort;
+    virtualPort.name = virtualPort.location = module.devicePath();
+    virtualPort.description = QCoreApplication::translate("Demo", "虚拟模块");
+    dialog.setPortEnumerator([virtualPort] {
+        QList<serial::PortFacts> ports = serial::availablePortFacts();
+        ports.prepend(virtualPort);
+        return ports;
+    });
     auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
-    ports->insertItem(0, module.devicePath());
+    ports->insertItem(0, virtualPort.name);
+    ports->setItemData(0, serial::portToolTip(virtualPort), Qt::ToolTipRole);
     ports->setCurrentIndex(0);
     dialog.show();
     return app.exec();
