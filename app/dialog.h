@@ -36,7 +36,8 @@ public:
     void setModuleModelLabel(const QString &label);
 
     // Where the port list is read from each time the user opens it: the platform's list
-    // unless a test supplies its own.
+    // unless the caller supplies its own (the demo adds its virtual module, tests simulate
+    // devices coming and going).
     using PortEnumerator = std::function<QList<serial::PortFacts>()>;
     void setPortEnumerator(PortEnumerator enumerator);
 
@@ -65,6 +66,7 @@ private slots:
 
 private:
     void refreshPortList();
+    // Fills the port list with tooltips, keeping the selection on its port.
     void showPorts(const QList<serial::PortFacts> &ports);
     void applyBaudRate();
     void applyParity();
