@@ -29,8 +29,10 @@ set_source_files_properties(${_rfcfgtool_qm_files} PROPERTIES GENERATED TRUE)
 qt_add_resources(rfcfgtool_core rfcfgtool_translations
                  PREFIX /i18n BASE "${CMAKE_CURRENT_BINARY_DIR}/i18n" FILES ${_rfcfgtool_qm_files})
 
+# tests/translations_check.sh runs lupdate with the same options.
 add_custom_target(update_translations
-                  COMMAND "${RFCFGTOOL_LUPDATE}" -silent -locations none -no-obsolete -source-language zh_CN
-                          ${RFCFGTOOL_TRANSLATED_DIRS} -ts ${RFCFGTOOL_TS_FILES}
+                  COMMAND "${RFCFGTOOL_LUPDATE}" -silent -locations none -no-obsolete
+                          -source-language zh_CN -I . ${RFCFGTOOL_TRANSLATED_DIRS}
+                          -ts ${RFCFGTOOL_TS_FILES}
                   WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
                   COMMENT "Refreshing the translation catalogues from the sources" VERBATIM)

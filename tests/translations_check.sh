@@ -11,7 +11,7 @@ status=0
 for ts in "$@"; do
     copy=$work/$(basename "$ts")
     cp "$ts" "$copy"
-    (cd "$root" && "$lupdate" -silent -locations none -no-obsolete -source-language zh_CN \
+    (cd "$root" && "$lupdate" -silent -locations none -no-obsolete -source-language zh_CN -I . \
         "${sources[@]}" -ts "$copy") >/dev/null 2>&1
     unfinished=$(grep -c 'type="unfinished"' "$copy" || true)
     if [ "$unfinished" -gt 0 ]; then

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
@@ -247,9 +248,18 @@ private slots:
 
     void hangUpMidSession()
     {
+        // Reopened through a link that goes away with the device, as /dev/serial/by-id links
+        // do: the freed pseudo-terminal number may serve another process at once.
+        QTemporaryDir dir;
+        const QString link = dir.filePath("module");
+        QVERIFY(QFile::link(module->devicePath(), link));
+        ui->click("pushButton_openCom");
+        ui->openPort(link);
+        QVERIFY(ui->portShownOpen());
         ui->widget<QTimer>("readTimer")->start(500);
         exchange("pushButton_readVersion");
         module->hangUp();
+        QFile::remove(link);
         QTRY_VERIFY_WITH_TIMEOUT(!ui->portShownOpen(), 1500);
         QVERIFY(!ui->widget<QPushButton>("pushButton_readVersion")->isEnabled());
 

@@ -377,7 +377,11 @@ private slots:
     void lostDeviceClosesThePortOnce()
     {
         auto pty = std::make_unique<PtyPair>();
-        const QString path = pty->slavePath();
+        // Opened through a link that goes away with the device, as /dev/serial/by-id links do:
+        // the freed pseudo-terminal number may serve another process at once.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("module");
+        QVERIFY(QFile::link(pty->slavePath(), path));
         Dialog dialog;
         DialogDriver ui(dialog);
         ui.openPort(path);
@@ -385,6 +389,7 @@ private slots:
         ui.widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
 
         pty->hangUp();
+        QFile::remove(path);
         QTRY_VERIFY_WITH_TIMEOUT(!ui.portShownOpen(), 1000);
         verifyClosedState(ui);
         // Repeated sending is left as a close leaves it.
