@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 // The two builds differ only in these two texts.
@@ -11,10 +12,12 @@ struct BuildVariant
 
 inline BuildVariant plainBuild()
 {
-    return {QStringLiteral("无线模块配置和测试工具"), QStringLiteral("RQ-520M模块")};
+    return {QCoreApplication::translate("Dialog", "无线模块配置和测试工具"),
+            QCoreApplication::translate("Dialog", "RQ-520M模块")};
 }
 
 inline BuildVariant brandedBuild()
 {
-    return {QStringLiteral("无线模块配置和测试工具——Corvexa"), QStringLiteral("TQ-520M模块")};
+    return {QCoreApplication::translate("Dialog", "无线模块配置和测试工具——Corvexa"),
+            QCoreApplication::translate("Dialog", "TQ-520M模块")};
 }

@@ -6,6 +6,8 @@
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
 #include "serial/linesettings.h"
+#include "serial/openfailure.h"
+#include "serial/portlist.h"
 #include "serial/portnames.h"
 #include "ui_dialog.h"
 
@@ -34,8 +36,7 @@ const QRegularExpression &hexWordPattern()
 Dialog::Dialog(QWidget *parent)
     : QDialog(parent),
       // Enumerating ports asks udev and takes as long as building the form; do both at once.
-      startupPorts(
-          std::async(std::launch::async, [] { return QSerialPortInfo::availablePorts(); })),
+      startupPorts(std::async(std::launch::async, &serial::availablePortFacts)),
       ui(new Ui::DialogForm)
 {
     ui->setupUi(this);
@@ -85,6 +86,10 @@ Dialog::Dialog(QWidget *parent)
 
     myCom = new QSerialPort(this);
     myCom->setObjectName(QStringLiteral("myCom"));
+    // Any device path can be typed in (links, pseudo-terminals); it is opened as typed.
+    ui->comboBox_comList->setEditable(true);
+    ui->comboBox_comList->setInsertPolicy(QComboBox::NoInsert);
+    ui->comboBox_comList->setCompleter(nullptr);
     refreshPortList();
 
     readTimer = new QTimer(this);
@@ -157,6 +162,11 @@ Dialog::Dialog(QWidget *parent)
         if (closeDeadline->isActive() && myCom->bytesToWrite() == 0)
             finishClose();
     });
+    // Devices come and go: the closed port's list is read again whenever the user opens it.
+    connect(ui->comboBox_comList, &PortComboBox::aboutToShowPopup, this, [this] {
+        if (!myCom->isOpen())
+            showPorts(portEnumerator());
+    });
 }
 
 Dialog::~Dialog()
@@ -183,14 +193,38 @@ std::array<QLineEdit *, whitelistEntries> Dialog::whitelistFields() const
 
 // ---- Serial link ----------------------------------------------------------------------------
 
+void Dialog::setPortEnumerator(PortEnumerator enumerator)
+{
+    portEnumerator = std::move(enumerator);
+}
+
 void Dialog::refreshPortList()
 {
-    ui->comboBox_comList->addItems(serial::portListEntries(startupPorts.get()));
+    showPorts(startupPorts.get());
     ui->comboBox_baudList->addItems(serial::baudRateItems());
     ui->comboBox_baudList->setCurrentIndex(serial::defaultBaudRateIndex);
     ui->comboBox_parityList->addItems(serial::parityItems());
     ui->comboBox_parityList->setCurrentIndex(0);
     ui->comboBox_StopBitsList->addItems(serial::stopBitsItems());
+}
+
+void Dialog::showPorts(const QList<serial::PortFacts> &ports)
+{
+    QComboBox *list = ui->comboBox_comList;
+    QStringList before;
+    for (int i = 0; i < list->count(); ++i)
+        before << list->itemText(i);
+    const QString current = list->currentText();
+    const QStringList entries = serial::portListEntries(ports);
+    list->clear();
+    for (int i = 0; i < entries.size(); ++i) {
+        list->addItem(entries[i]);
+        list->setItemData(i, serial::portToolTip(ports[i]), Qt::ToolTipRole);
+    }
+    const serial::PortSelection selection = serial::selectionAfterRefresh(before, entries, current);
+    list->setCurrentIndex(selection.index);
+    if (selection.index < 0)
+        list->setEditText(selection.typedText);
 }
 
 void Dialog::setCommandButtonsEnabled(bool enabled)
@@ -258,7 +292,10 @@ void Dialog::openPort()
     setCommandButtonsEnabled(true);
     const QString portName = serial::portNameForOpen(ui->comboBox_comList->currentText());
     myCom->setPortName(portName);
-    myCom->open(QIODevice::ReadWrite);
+    // The reason is read before the settings below touch the port.
+    const serial::OpenFailure failure = myCom->open(QIODevice::ReadWrite)
+                                            ? serial::OpenFailure{}
+                                            : serial::probeOpenFailure(*myCom);
     applyBaudRate();
     applyParity();
     applyStopBits();
@@ -268,7 +305,8 @@ void Dialog::openPort()
     if (!myCom->isOpen()) {
         QMessageBox::critical(this, tr("错误"),
                               tr("无法打开串口： ") + portName +
-                                  tr("\n指定的串口不存在或者被占用。"),
+                                  tr("\n指定的串口不存在或者被占用。") + QLatin1Char('\n') +
+                                  serial::openFailureReason(failure),
                               QMessageBox::Ok);
         ui->pushButton_openCom->setText(tr("打开串口"));
         setCommandButtonsEnabled(false);

@@ -3,6 +3,7 @@
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
+#include "serial/portlist.h"
 
 #include <QDialog>
 #include <QHash>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <future>
 
 class QLineEdit;
@@ -34,6 +36,12 @@ public:
 
     // The build's label for the module-model check box; the window title is set by main.
     void setModuleModelLabel(const QString &label);
+
+    // Where the port list is read from each time the user opens it: the platform's list
+    // unless the caller supplies its own (the demo adds its virtual module, tests simulate
+    // devices coming and going).
+    using PortEnumerator = std::function<QList<serial::PortFacts>()>;
+    void setPortEnumerator(PortEnumerator enumerator);
 
 private slots:
     void readMyCom();
@@ -60,6 +68,8 @@ private slots:
 
 private:
     void refreshPortList();
+    // Fills the port list with tooltips, keeping the selection on its port.
+    void showPorts(const QList<serial::PortFacts> &ports);
     void applyBaudRate();
     void applyParity();
     void applyStopBits();
@@ -102,7 +112,8 @@ private:
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
 
     // The platform's port list, read once at start-up while the form is being built.
-    std::future<QList<QSerialPortInfo>> startupPorts;
+    std::future<QList<serial::PortFacts>> startupPorts;
+    PortEnumerator portEnumerator = &serial::availablePortFacts;
     QSerialPort *myCom = nullptr;
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;

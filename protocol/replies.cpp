@@ -6,14 +6,15 @@ namespace protocol {
 
 namespace {
 
-QString tr(const char *text)
+// Reply texts are shown in the window's log, so they share the window's translation context.
+struct ReplyText
 {
-    return QCoreApplication::translate("Dialog", text);
-}
+    Q_DECLARE_TR_FUNCTIONS(Dialog)
+};
 
 QString resultWord(quint8 status)
 {
-    return status == 0 ? tr("SUCCESS!\n") : tr("FAILUER!\n");
+    return status == 0 ? ReplyText::tr("SUCCESS!\n") : ReplyText::tr("FAILUER!\n");
 }
 
 QString address(quint8 high, quint8 low)
@@ -23,13 +24,13 @@ QString address(quint8 high, quint8 low)
 
 QString routeText(const quint8 *b, int n)
 {
-    QString text = tr("找节点") + address(b[5], b[4]) + tr("的路由");
+    QString text = ReplyText::tr("找节点") + address(b[5], b[4]) + ReplyText::tr("的路由");
     if (b[6] != 0)
-        return text + tr("FAILUER! 错误码为：") + QString::asprintf("0x%02x\n", b[6]);
+        return text + ReplyText::tr("FAILUER! 错误码为：") + QString::asprintf("0x%02x\n", b[6]);
     const int relayCount = b[8];
-    text += tr("SUCCESS! 中继数：") + QString::asprintf("%02x\n", relayCount);
+    text += ReplyText::tr("SUCCESS! 中继数：") + QString::asprintf("%02x\n", relayCount);
     if (relayCount != 0) {
-        text += tr("中继节点：");
+        text += ReplyText::tr("中继节点：");
         // Only relays whose two bytes arrived before the checksum byte are shown.
         for (int i = 0; i < relayCount && 10 + 2 * i <= n - 2; ++i)
             text += QString::asprintf("0x%02x%02x ", b[10 + 2 * i], b[9 + 2 * i]);
@@ -39,8 +40,8 @@ QString routeText(const quint8 *b, int n)
 
 QString versionText(const quint8 *b)
 {
-    return tr("模块程序版本：") + QString::asprintf("V%x.%02x ", b[5], b[6]) + tr("发布日期：") +
-           QString::asprintf("20%02x-%02x-%02x\n", b[10], b[9], b[8]);
+    return ReplyText::tr("模块程序版本：") + QString::asprintf("V%x.%02x ", b[5], b[6]) +
+           ReplyText::tr("发布日期：") + QString::asprintf("20%02x-%02x-%02x\n", b[10], b[9], b[8]);
 }
 
 QStringList whitelistFields(const quint8 *b)
@@ -118,24 +119,25 @@ Reply decodeReply(QByteArrayView chunk)
     switch (branch->kind) {
     case K::ConfigWritten:
     case K::WhitelistWritten:
-        reply.text = tr("配置结果：") + resultWord(b[4]);
+        reply.text = ReplyText::tr("配置结果：") + resultWord(b[4]);
         break;
     case K::ConfigRead:
         reply.config = decodeConfigRecord(b + 4);
-        reply.text = tr("读参数成功！\n");
+        reply.text = ReplyText::tr("读参数成功！\n");
         break;
     case K::Version:
         reply.text = versionText(b);
         break;
     case K::Reset:
-        reply.text = tr("模块复位：") + resultWord(b[4]);
+        reply.text = ReplyText::tr("模块复位：") + resultWord(b[4]);
         break;
     case K::WhitelistRead:
         reply.whitelist = whitelistFields(b);
-        reply.text = tr("读白名单表成功！\n");
+        reply.text = ReplyText::tr("读白名单表成功！\n");
         break;
     case K::DataSent:
-        reply.text = tr("向节点") + address(b[5], b[4]) + tr("发送数据") + resultWord(b[6]);
+        reply.text = ReplyText::tr("向节点") + address(b[5], b[4]) + ReplyText::tr("发送数据") +
+                     resultWord(b[6]);
         break;
     case K::RouteFound:
         reply.text = routeText(b, n);

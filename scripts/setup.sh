@@ -6,7 +6,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxcb1-dev
-          fonts-wqy-microhei xvfb xauth xdotool)
+          qt6-l10n-tools qt6-translations-l10n fonts-wqy-microhei xvfb xauth xdotool)
 
 install_packages() {
     local missing=()

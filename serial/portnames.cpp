@@ -1,15 +1,15 @@
 #include "serial/portnames.h"
 
+#include "serial/portlist.h"
+
 namespace serial {
 
-QStringList portListEntries(const QList<QSerialPortInfo> &ports)
+QStringList portListEntries(const QList<PortFacts> &ports)
 {
     QStringList entries;
     entries.reserve(ports.size());
-    for (const QSerialPortInfo &port : ports) {
-        const QString name = port.portName();
-        entries << (name.isEmpty() ? unreadablePortText() : name);
-    }
+    for (const PortFacts &port : ports)
+        entries << (port.name.isEmpty() ? unreadablePortText() : port.name);
     return entries;
 }
 

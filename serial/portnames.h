@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QList>
-#include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 
 namespace serial {
+
+struct PortFacts;
 
 // The text shown for a port whose name cannot be read.
 inline QString unreadablePortText()
@@ -14,7 +15,7 @@ inline QString unreadablePortText()
 }
 
 // The port list as the platform reports it, in its order: each port's name as a user picks it.
-QStringList portListEntries(const QList<QSerialPortInfo> &ports);
+QStringList portListEntries(const QList<PortFacts> &ports);
 
 // Windows opens COM ports numbered above 9 only through the device path \\.\COMnn.
 QString windowsDevicePath(const QString &listText);

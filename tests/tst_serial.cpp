@@ -2,13 +2,22 @@
 #include "dialogdriver.h"
 #include "ptypair.h"
 #include "serial/linesettings.h"
+#include "serial/openfailure.h"
+#include "serial/portlist.h"
 #include "serial/portnames.h"
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+
+Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
 
 class SerialTest : public QObject
 {
@@ -71,8 +80,176 @@ private slots:
 
     void portListShowsUnreadableEntriesAsNokey()
     {
-        const QStringList entries = serial::portListEntries({QSerialPortInfo(), QSerialPortInfo()});
+        const QStringList entries = serial::portListEntries(QList<serial::PortFacts>(2));
         QCOMPARE(entries, QStringList({"nokey", "nokey"}));
+    }
+
+    void portToolTip_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("manufacturer");
+        QTest::addColumn<QString>("serialNumber");
+        QTest::addColumn<int>("vendor"); // -1: unknown
+        QTest::addColumn<int>("product");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("nothing known") << ""
+                                       << ""
+                                       << "" << -1 << -1 << "/dev/ttyS0";
+        QTest::newRow("USB adapter")
+            << "FT232R USB UART"
+            << "FTDI"
+            << "A50285BI" << 0x0403 << 0x6001
+            << "/dev/ttyS0\n描述：FT232R USB UART\n制造商：FTDI\n序列号：A50285BI\n"
+               "USB 厂商:产品：0403:6001";
+        QTest::newRow("vendor only")
+            << ""
+            << ""
+            << "" << 0x1a86 << -1 << "/dev/ttyS0\nUSB 厂商:产品：1a86:????";
+    }
+    void portToolTip()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, manufacturer);
+        QFETCH(QString, serialNumber);
+        QFETCH(int, vendor);
+        QFETCH(int, product);
+        QFETCH(QString, toolTip);
+        serial::PortFacts facts{"ttyS0",      "/dev/ttyS0", description, manufacturer,
+                                serialNumber, {},           {}};
+        if (vendor >= 0)
+            facts.vendorId = quint16(vendor);
+        if (product >= 0)
+            facts.productId = quint16(product);
+        QCOMPARE(serial::portToolTip(facts), toolTip);
+    }
+
+    void selectionAfterRefresh_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("typed");
+        const QStringList ab{"ttyA", "ttyB"};
+        QTest::newRow("start-up") << QStringList() << ab << "" << 0 << "";
+        QTest::newRow("same port, moved")
+            << ab << QStringList{"ttyC", "ttyA", "ttyB"} << "ttyB" << 2 << "";
+        QTest::newRow("port went away") << ab << QStringList{"ttyB"} << "ttyA" << 0 << "";
+        QTest::newRow("last port went away") << ab << QStringList() << "ttyA" << -1 << "";
+        QTest::newRow("typed path kept") << ab << ab << "/tmp/link" << -1 << "/tmp/link";
+        QTest::newRow("typed path now listed")
+            << ab << QStringList{"ttyA", "/tmp/link"} << "/tmp/link" << 1 << "";
+    }
+    void selectionAfterRefresh()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(QString, current);
+        QFETCH(int, index);
+        QFETCH(QString, typed);
+        const serial::PortSelection selection =
+            serial::selectionAfterRefresh(before, after, current);
+        QCOMPARE(selection.index, index);
+        QCOMPARE(selection.typedText, typed);
+    }
+
+    void openFailureReason_data()
+    {
+        QTest::addColumn<QSerialPort::SerialPortError>("error");
+        QTest::addColumn<int>("accessError");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QSerialPort::DeviceNotFoundError << ENOENT << ""
+                                 << "原因：设备不存在（text）。";
+        QTest::newRow("no permission")
+            << QSerialPort::PermissionError << EACCES << "dialout"
+            << "原因：没有访问该设备的权限（text）。请把当前用户加入 dialout 组"
+               "（sudo usermod -aG dialout $USER），然后重新登录。";
+        QTest::newRow("no permission, other group")
+            << QSerialPort::PermissionError << EACCES << "uucp"
+            << "原因：没有访问该设备的权限（text）。请把当前用户加入 uucp 组"
+               "（sudo usermod -aG uucp $USER），然后重新登录。";
+        QTest::newRow("root's device") << QSerialPort::PermissionError << EACCES << "root"
+                                       << "原因：没有访问该设备的权限（text）。请把当前用户加入 "
+                                          "dialout 组（sudo usermod -aG dialout $USER），"
+                                          "然后重新登录。";
+        QTest::newRow("in use") << QSerialPort::PermissionError << 0 << "dialout"
+                                << "原因：设备正被其他程序使用（text）。";
+        QTest::newRow("other") << QSerialPort::UnsupportedOperationError << 0 << ""
+                               << "原因：text";
+    }
+    void openFailureReason()
+    {
+        QFETCH(QSerialPort::SerialPortError, error);
+        QFETCH(int, accessError);
+        QFETCH(QString, group);
+        QFETCH(QString, reason);
+        QCOMPARE(serial::openFailureReason({error, "text", accessError, group}), reason);
+    }
+
+    void portListFollowsDevicesComingAndGoing()
+    {
+        PtyPair pty;
+        QTemporaryDir dir;
+        const QString link = dir.filePath("rfmodule");
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        // The link, while it exists, is listed before the pseudo-terminal.
+        dialog.setPortEnumerator([&] {
+            QStringList paths{pty.slavePath()};
+            if (QFileInfo(link).isSymLink())
+                paths.prepend(link);
+            QList<serial::PortFacts> ports;
+            for (const QString &path : paths)
+                ports << serial::PortFacts{path, path, {}, {}, {}, {}, {}};
+            return ports;
+        });
+        auto *list = ui.widget<QComboBox>("comboBox_comList");
+        const auto reread = [&] {
+            list->showPopup();
+            list->hidePopup();
+            QStringList names;
+            for (int i = 0; i < list->count(); ++i)
+                names << list->itemText(i);
+            return names;
+        };
+        const QString ptyName = pty.slavePath();
+        QCOMPARE(reread(), QStringList{ptyName});
+        QCOMPARE(list->currentText(), ptyName);
+        QCOMPARE(list->itemData(0, Qt::ToolTipRole).toString(), pty.slavePath());
+
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        QCOMPARE(reread(), QStringList({link, ptyName}));
+        QCOMPARE(list->currentText(), ptyName); // the selection stayed on its port
+        list->setCurrentIndex(0);
+
+        QVERIFY(QFile::remove(link));
+        QCOMPARE(reread(), QStringList{ptyName});
+        QCOMPARE(list->currentText(), ptyName);
+
+        // An open port's list is left alone.
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        ui.click("pushButton_openCom");
+        QVERIFY(ui.portShownOpen());
+        QCOMPARE(reread(), QStringList{ptyName});
+    }
+
+    void typedLinkPathOpens()
+    {
+        PtyPair pty;
+        QTemporaryDir dir;
+        const QString link = dir.filePath("by-id-module");
+        QVERIFY(QFile::link(pty.slavePath(), link));
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        QLineEdit *field = ui.widget<QComboBox>("comboBox_comList")->lineEdit();
+        QVERIFY(field);
+        field->clear();
+        QTest::keyClicks(field, link);
+        ui.click("pushButton_openCom");
+        QVERIFY(ui.portShownOpen());
+        pty.write(QByteArray::fromHex("a1"));
+        QTRY_COMPARE_WITH_TIMEOUT(ui.receiveText(), QStringLiteral("Recv->a1 \n"), 1500);
     }
 
     void openAppliesTheListsAndFollowsChanges()
@@ -154,9 +331,10 @@ private slots:
         ui.openPort("/dev/no-such-module");
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.title, QStringLiteral("错误"));
-        QCOMPARE(
-            boxes.text,
-            QStringLiteral("无法打开串口： /dev/no-such-module\n指定的串口不存在或者被占用。"));
+        QCOMPARE(boxes.text,
+                 QStringLiteral("无法打开串口： /dev/no-such-module\n指定的串口不存在或者被占用。\n"
+                                "原因：设备不存在（%1）。")
+                     .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
         QCOMPARE(ui.widget<QPushButton>("pushButton_openCom")->text(), QStringLiteral("打开串口"));
         for (const char *name : commandButtonNames)
             QVERIFY2(!ui.widget<QPushButton>(name)->isEnabled(), name);
@@ -177,6 +355,8 @@ private slots:
         two.openPort(pty.slavePath());
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.title, QStringLiteral("错误"));
+        QVERIFY2(boxes.text.contains(QStringLiteral("\n原因：设备正被其他程序使用（")),
+                 qPrintable(boxes.text));
         QVERIFY(!two.portShownOpen());
         QVERIFY(one.portShownOpen()); // the first keeps its port
     }
@@ -189,7 +369,9 @@ private slots:
         MessageBoxCatcher boxes;
         ui.click("pushButton_openCom");
         QCOMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.text, QStringLiteral("无法打开串口： \n指定的串口不存在或者被占用。"));
+        QVERIFY2(boxes.text.startsWith(
+                     QStringLiteral("无法打开串口： \n指定的串口不存在或者被占用。\n原因：")),
+                 qPrintable(boxes.text));
     }
 
     void lostDeviceClosesThePortOnce()

@@ -75,5 +75,8 @@ void MessageBoxCatcher::poll()
     ++shown;
     title = box->windowTitle();
     text = box->text();
+    buttons.clear();
+    for (const QAbstractButton *button : box->buttons())
+        buttons << button->text();
     box->done(QMessageBox::Ok);
 }

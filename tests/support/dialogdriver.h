@@ -53,6 +53,7 @@ public:
     ~MessageBoxCatcher();
     int count() const { return shown; }
     QString title, text;
+    QStringList buttons;
 
 private:
     void poll();

@@ -2,6 +2,8 @@
 // among the serial ports, for trying every command without hardware.
 #include "app/buildvariant.h"
 #include "app/dialog.h"
+#include "app/language.h"
+#include "serial/portlist.h"
 #include "virtualmodule.h"
 
 #include <QApplication>
@@ -11,18 +13,31 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    const QLocale locale = QLocale::system();
+    const Translations translations(uiLanguageFor(locale), locale);
     vmodule::VirtualModule module;
     if (!module.start()) {
-        QMessageBox::critical(nullptr, QStringLiteral("错误"),
-                              QStringLiteral("无法创建虚拟模块。"));
+        QMessageBox::critical(nullptr, QCoreApplication::translate("Dialog", "错误"),
+                              QCoreApplication::translate("Demo", "无法创建虚拟模块。"));
         return 1;
     }
     const BuildVariant variant = plainBuild();
     Dialog dialog;
-    dialog.setWindowTitle(variant.windowTitle + QStringLiteral("（虚拟模块演示）"));
+    dialog.setWindowTitle(variant.windowTitle +
+                          QCoreApplication::translate("Demo", "（虚拟模块演示）"));
     dialog.setModuleModelLabel(variant.moduleModelLabel);
+    // The virtual module stays first in the list each time it is read again.
+    serial::PortFacts virtualPort;
+    virtualPort.name = virtualPort.location = module.terminalPath();
+    virtualPort.description = QCoreApplication::translate("Demo", "虚拟模块");
+    dialog.setPortEnumerator([virtualPort] {
+        QList<serial::PortFacts> ports = serial::availablePortFacts();
+        ports.prepend(virtualPort);
+        return ports;
+    });
     auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
-    ports->insertItem(0, module.terminalPath());
+    ports->insertItem(0, virtualPort.name);
+    ports->setItemData(0, serial::portToolTip(virtualPort), Qt::ToolTipRole);
     ports->setCurrentIndex(0);
     dialog.show();
     return app.exec();

@@ -1,0 +1,611 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>Demo</name>
+    <message>
+        <source>无法创建虚拟模块。</source>
+        <translation>Cannot create the virtual module.</translation>
+    </message>
+    <message>
+        <source>（虚拟模块演示）</source>
+        <translation> (virtual module demo)</translation>
+    </message>
+    <message>
+        <source>虚拟模块</source>
+        <translation>Virtual module</translation>
+    </message>
+</context>
+<context>
+    <name>Dialog</name>
+    <message>
+        <source>无线模块配置和测试工具</source>
+        <translation>Radio Module Configuration and Test Tool</translation>
+    </message>
+    <message>
+        <source>RQ-520M模块</source>
+        <translation>RQ-520M module</translation>
+    </message>
+    <message>
+        <source>无线模块配置和测试工具——Corvexa</source>
+        <translation>Radio Module Configuration and Test Tool — Corvexa</translation>
+    </message>
+    <message>
+        <source>TQ-520M模块</source>
+        <translation>TQ-520M module</translation>
+    </message>
+    <message>
+        <source>关闭串口</source>
+        <translation>Close port</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无法打开串口： </source>
+        <translation>Cannot open serial port: </translation>
+    </message>
+    <message>
+        <source>
+指定的串口不存在或者被占用。</source>
+        <translation>
+The port does not exist or is in use.</translation>
+    </message>
+    <message>
+        <source>打开串口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>请输入正确格式</source>
+        <translation>Please enter the data in the correct format</translation>
+    </message>
+    <message>
+        <source>数据过长：最多可发送%1字节</source>
+        <translation>Data too long: at most %1 bytes can be sent</translation>
+    </message>
+    <message>
+        <source>SUCCESS!
+</source>
+        <translation>SUCCESS!
+</translation>
+    </message>
+    <message>
+        <source>FAILUER!
+</source>
+        <translation>FAILURE!
+</translation>
+    </message>
+    <message>
+        <source>找节点</source>
+        <translation>Route to node </translation>
+    </message>
+    <message>
+        <source>的路由</source>
+        <translation>: </translation>
+    </message>
+    <message>
+        <source>FAILUER! 错误码为：</source>
+        <translation>FAILURE! Error code: </translation>
+    </message>
+    <message>
+        <source>SUCCESS! 中继数：</source>
+        <translation>SUCCESS! Relays: </translation>
+    </message>
+    <message>
+        <source>中继节点：</source>
+        <translation>Relay nodes: </translation>
+    </message>
+    <message>
+        <source>模块程序版本：</source>
+        <translation>Firmware version: </translation>
+    </message>
+    <message>
+        <source>发布日期：</source>
+        <translation>Release date: </translation>
+    </message>
+    <message>
+        <source>配置结果：</source>
+        <translation>Configuration result: </translation>
+    </message>
+    <message>
+        <source>读参数成功！
+</source>
+        <translation>Parameters read successfully!
+</translation>
+    </message>
+    <message>
+        <source>模块复位：</source>
+        <translation>Module reset: </translation>
+    </message>
+    <message>
+        <source>读白名单表成功！
+</source>
+        <translation>Whitelist read successfully!
+</translation>
+    </message>
+    <message>
+        <source>向节点</source>
+        <translation>Send data to node </translation>
+    </message>
+    <message>
+        <source>发送数据</source>
+        <translation>: </translation>
+    </message>
+    <message>
+        <source>未知错误</source>
+        <translation>unknown error</translation>
+    </message>
+    <message>
+        <source>原因：设备不存在（%1）。</source>
+        <translation>Reason: the device does not exist (%1).</translation>
+    </message>
+    <message>
+        <source>原因：没有访问该设备的权限（%1）。请把当前用户加入 %2 组（sudo usermod -aG %2 $USER），然后重新登录。</source>
+        <translation>Reason: no permission to access the device (%1). Add your user to the %2 group (sudo usermod -aG %2 $USER), then log in again.</translation>
+    </message>
+    <message>
+        <source>原因：没有访问该设备的权限（%1）。</source>
+        <translation>Reason: no permission to access the device (%1).</translation>
+    </message>
+    <message>
+        <source>原因：设备正被其他程序使用（%1）。</source>
+        <translation>Reason: the device is in use by another program (%1).</translation>
+    </message>
+    <message>
+        <source>原因：%1</source>
+        <translation>Reason: %1</translation>
+    </message>
+    <message>
+        <source>描述：%1</source>
+        <translation>Description: %1</translation>
+    </message>
+    <message>
+        <source>制造商：%1</source>
+        <translation>Manufacturer: %1</translation>
+    </message>
+    <message>
+        <source>序列号：%1</source>
+        <translation>Serial number: %1</translation>
+    </message>
+    <message>
+        <source>USB 厂商:产品：%1:%2</source>
+        <translation>USB vendor:product: %1:%2</translation>
+    </message>
+    <message>
+        <source>（第%1个）</source>
+        <translation> (no. %1)</translation>
+    </message>
+    <message>
+        <source>以下列表没有选定的值：</source>
+        <translation>These lists have no value selected: </translation>
+    </message>
+    <message>
+        <source>以下字段需要四位十六进制数：</source>
+        <translation>These fields need four hex digits: </translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>以下字段需要留空或填写四位十六进制数：</source>
+        <translation>These fields must be empty or hold four hex digits: </translation>
+    </message>
+</context>
+<context>
+    <name>DialogForm</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>测试模块串口</source>
+        <translation>Module port</translation>
+    </message>
+    <message>
+        <source>打开串口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>串口号：</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>波特率：</source>
+        <translation>Baud:</translation>
+    </message>
+    <message>
+        <source>校验位：</source>
+        <translation>Parity:</translation>
+    </message>
+    <message>
+        <source>停止位：</source>
+        <translation>Stop bits:</translation>
+    </message>
+    <message>
+        <source>接收信息框：</source>
+        <translation>Received:</translation>
+    </message>
+    <message>
+        <source>发送信息框：</source>
+        <translation>Sent:</translation>
+    </message>
+    <message>
+        <source>清空</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>模块参数配置</source>
+        <translation>Module parameters</translation>
+    </message>
+    <message>
+        <source>信道号：</source>
+        <translation>Channel:</translation>
+    </message>
+    <message>
+        <source>发射功率：</source>
+        <translation>TX power:</translation>
+    </message>
+    <message>
+        <source>20dBm</source>
+        <translation>20dBm</translation>
+    </message>
+    <message>
+        <source>17dBm</source>
+        <translation>17dBm</translation>
+    </message>
+    <message>
+        <source>15dBm</source>
+        <translation>15dBm</translation>
+    </message>
+    <message>
+        <source>13dBm</source>
+        <translation>13dBm</translation>
+    </message>
+    <message>
+        <source>11dBm</source>
+        <translation>11dBm</translation>
+    </message>
+    <message>
+        <source>9dBm</source>
+        <translation>9dBm</translation>
+    </message>
+    <message>
+        <source>7dBm</source>
+        <translation>7dBm</translation>
+    </message>
+    <message>
+        <source>5dBm</source>
+        <translation>5dBm</translation>
+    </message>
+    <message>
+        <source>设备类型：</source>
+        <translation>Type:</translation>
+    </message>
+    <message>
+        <source>Slave</source>
+        <translation>Slave</translation>
+    </message>
+    <message>
+        <source>Master</source>
+        <translation>Master</translation>
+    </message>
+    <message>
+        <source>网络ID：</source>
+        <translation>Network ID:</translation>
+    </message>
+    <message>
+        <source>模块地址：</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>接口模式：</source>
+        <translation>Interface:</translation>
+    </message>
+    <message>
+        <source>16进制命令</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>透明模式</source>
+        <translation>Transp.</translation>
+    </message>
+    <message>
+        <source>串口速率：</source>
+        <translation>UART rate:</translation>
+    </message>
+    <message>
+        <source>1200</source>
+        <translation>1200</translation>
+    </message>
+    <message>
+        <source>2400</source>
+        <translation>2400</translation>
+    </message>
+    <message>
+        <source>4800</source>
+        <translation>4800</translation>
+    </message>
+    <message>
+        <source>9600</source>
+        <translation>9600</translation>
+    </message>
+    <message>
+        <source>14400</source>
+        <translation>14400</translation>
+    </message>
+    <message>
+        <source>19200</source>
+        <translation>19200</translation>
+    </message>
+    <message>
+        <source>28800</source>
+        <translation>28800</translation>
+    </message>
+    <message>
+        <source>38400</source>
+        <translation>38400</translation>
+    </message>
+    <message>
+        <source>57600</source>
+        <translation>57600</translation>
+    </message>
+    <message>
+        <source>76800</source>
+        <translation>76800</translation>
+    </message>
+    <message>
+        <source>115200</source>
+        <translation>115200</translation>
+    </message>
+    <message>
+        <source>230400</source>
+        <translation>230400</translation>
+    </message>
+    <message>
+        <source>无校验</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>奇校验</source>
+        <translation>Odd</translation>
+    </message>
+    <message>
+        <source>偶校验</source>
+        <translation>Even</translation>
+    </message>
+    <message>
+        <source>1位停止位</source>
+        <translation>1 bit</translation>
+    </message>
+    <message>
+        <source>2位停止位</source>
+        <translation>2 bits</translation>
+    </message>
+    <message>
+        <source>空中速率：</source>
+        <translation>Air rate:</translation>
+    </message>
+    <message>
+        <source>信号带宽：</source>
+        <translation>Bandwidth:</translation>
+    </message>
+    <message>
+        <source>扩频因子：</source>
+        <translation>Spreading:</translation>
+    </message>
+    <message>
+        <source>7</source>
+        <translation>7</translation>
+    </message>
+    <message>
+        <source>8</source>
+        <translation>8</translation>
+    </message>
+    <message>
+        <source>9</source>
+        <translation>9</translation>
+    </message>
+    <message>
+        <source>10</source>
+        <translation>10</translation>
+    </message>
+    <message>
+        <source>11</source>
+        <translation>11</translation>
+    </message>
+    <message>
+        <source>12</source>
+        <translation>12</translation>
+    </message>
+    <message>
+        <source>写配置</source>
+        <translation>Write config</translation>
+    </message>
+    <message>
+        <source>读配置</source>
+        <translation>Read config</translation>
+    </message>
+    <message>
+        <source>进配置模式</source>
+        <translation>Config mode</translation>
+    </message>
+    <message>
+        <source>RQ-520M模块</source>
+        <translation>RQ-520M module</translation>
+    </message>
+    <message>
+        <source>使能白名单表</source>
+        <translation>Enable whitelist</translation>
+    </message>
+    <message>
+        <source>源路由搜索测试</source>
+        <translation>Route search</translation>
+    </message>
+    <message>
+        <source>目标地址：</source>
+        <translation>Target:</translation>
+    </message>
+    <message>
+        <source>源路由搜索</source>
+        <translation>Search route</translation>
+    </message>
+    <message>
+        <source>最大跳数：</source>
+        <translation>Max hops:</translation>
+    </message>
+    <message>
+        <source>1</source>
+        <translation>1</translation>
+    </message>
+    <message>
+        <source>2</source>
+        <translation>2</translation>
+    </message>
+    <message>
+        <source>3</source>
+        <translation>3</translation>
+    </message>
+    <message>
+        <source>4</source>
+        <translation>4</translation>
+    </message>
+    <message>
+        <source>5</source>
+        <translation>5</translation>
+    </message>
+    <message>
+        <source>6</source>
+        <translation>6</translation>
+    </message>
+    <message>
+        <source>应用数据发送测试</source>
+        <translation>Application data</translation>
+    </message>
+    <message>
+        <source>路由方式：</source>
+        <translation>Routing:</translation>
+    </message>
+    <message>
+        <source>禁止路由</source>
+        <translation>No routing</translation>
+    </message>
+    <message>
+        <source>自动路由</source>
+        <translation>Auto routing</translation>
+    </message>
+    <message>
+        <source>强制路由</source>
+        <translation>Forced routing</translation>
+    </message>
+    <message>
+        <source>源路由</source>
+        <translation>Source routing</translation>
+    </message>
+    <message>
+        <source>ACK请求</source>
+        <translation>ACK request</translation>
+    </message>
+    <message>
+        <source>数据长度：</source>
+        <translation>Data length:</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>(Bytes)</source>
+        <translation>(Bytes)</translation>
+    </message>
+    <message>
+        <source>中继数：</source>
+        <translation>Relays:</translation>
+    </message>
+    <message>
+        <source>中继列表：</source>
+        <translation>Relay list:</translation>
+    </message>
+    <message>
+        <source>发送数据</source>
+        <translation>Send data</translation>
+    </message>
+    <message>
+        <source>连续发送</source>
+        <translation>Repeat</translation>
+    </message>
+    <message>
+        <source>500ms</source>
+        <translation>500ms</translation>
+    </message>
+    <message>
+        <source>1000ms</source>
+        <translation>1000ms</translation>
+    </message>
+    <message>
+        <source>1500ms</source>
+        <translation>1500ms</translation>
+    </message>
+    <message>
+        <source>2000ms</source>
+        <translation>2000ms</translation>
+    </message>
+    <message>
+        <source>2500ms</source>
+        <translation>2500ms</translation>
+    </message>
+    <message>
+        <source>3000ms</source>
+        <translation>3000ms</translation>
+    </message>
+    <message>
+        <source>3500ms</source>
+        <translation>3500ms</translation>
+    </message>
+    <message>
+        <source>4000ms</source>
+        <translation>4000ms</translation>
+    </message>
+    <message>
+        <source>4500ms</source>
+        <translation>4500ms</translation>
+    </message>
+    <message>
+        <source>5000ms</source>
+        <translation>5000ms</translation>
+    </message>
+    <message>
+        <source>其它命令测试</source>
+        <translation>Other commands</translation>
+    </message>
+    <message>
+        <source>读版本</source>
+        <translation>Read version</translation>
+    </message>
+    <message>
+        <source>模块复位</source>
+        <translation>Reset module</translation>
+    </message>
+    <message>
+        <source>白名单表</source>
+        <translation>Whitelist</translation>
+    </message>
+    <message>
+        <source>节点地址：</source>
+        <translation>Nodes:</translation>
+    </message>
+    <message>
+        <source>读白名单</source>
+        <translation>Read whitelist</translation>
+    </message>
+    <message>
+        <source>写白名单</source>
+        <translation>Write whitelist</translation>
+    </message>
+</context>
+</TS>
