@@ -7,6 +7,10 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace serial {
 
 namespace {
@@ -14,7 +18,7 @@ namespace {
 // Reads wait in short slices so that Ctrl+C is noticed promptly.
 constexpr int sliceMs = 50;
 // A frame whose header promised more bytes than arrive within this time is given up.
-constexpr qint64 stallNs = 100'000'000;
+constexpr qint64 stallNs = 300'000'000;
 
 } // namespace
 
@@ -35,6 +39,17 @@ bool ModuleClient::answers(QByteArrayView request, QByteArrayView reply)
     return true;
 }
 
+bool ModuleClient::hungUp() const
+{
+#ifdef Q_OS_UNIX
+    pollfd pfd{int(port.handle()), POLLIN, 0};
+    return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+           !(pfd.revents & POLLIN);
+#else
+    return false;
+#endif
+}
+
 bool ModuleClient::readSome(int ms, bool *lost)
 {
     *lost = false;
@@ -44,6 +59,8 @@ bool ModuleClient::readSome(int ms, bool *lost)
             return false;
         }
         port.clearError();
+        // A blocking wait sees a hang-up only as a wait without data; the descriptor tells.
+        *lost = hungUp();
         return false;
     }
     const QByteArray bytes = port.readAll();
@@ -74,8 +91,15 @@ ModuleClient::Outcome ModuleClient::await(QByteArrayView request, qint64 deadlin
         if (remainingNs <= 0 && port.bytesAvailable() == 0) {
             // One last look without waiting: the reply may be in the driver already.
             bool lost = false;
-            if (!readSome(0, &lost))
-                return lost ? Outcome::PortLost : Outcome::NoReply;
+            if (readSome(0, &lost))
+                continue;
+            if (lost)
+                return Outcome::PortLost;
+            // A stray header may still hold back a complete reply behind it.
+            while (scanner.hasPendingBytes() && found.isEmpty())
+                found = scanner.dropStalledByte();
+            if (found.isEmpty())
+                return Outcome::NoReply;
             continue;
         }
         const int ms = int(std::clamp<qint64>(remainingNs / 1'000'000, 0, sliceMs));

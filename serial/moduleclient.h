@@ -55,6 +55,7 @@ private:
     // Waits until `deadlineNs` on `clock` for the reply to `request` (none: for nothing).
     Outcome await(QByteArrayView request, qint64 deadlineNs, QByteArray *reply);
     bool readSome(int ms, bool *lost);
+    bool hungUp() const;
 
     QSerialPort &port;
     protocol::FrameScanner scanner;

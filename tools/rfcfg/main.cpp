@@ -532,6 +532,8 @@ int monitor(Link &link, Run &run, int count, int durationMs)
     catchStopSignals();
     int seen = 0;
     link.client->setUnsolicitedHandler([&](const QByteArray &frame) {
+        if (count > 0 && seen >= count)
+            return; // several frames may come in one read
         const QDateTime now = QDateTime::currentDateTime();
         const QString decoded = describeFrame(frame);
         if (run.json) {
