@@ -104,7 +104,8 @@ private slots:
         row("config get json", "config get --lora --json", 0,
             "\"interface_mode\":\"hex-command\",\"lora_bit_rate\":\"\",\"network_id\":\"1234\"");
         row("config set", "config set address=0002 power=17dbm --lora bandwidth=9", 0,
-            "written: address=0002 power=17dBm bandwidth=9\nverified:");
+            "written: power 20dBm -> 17dBm, address 0001 -> 0002, bandwidth unknown(-7) -> "
+            "9\nverified:");
         row("config set json", "--json config set whitelist=on", 0,
             "\"changed\":{\"whitelist\":\"on\"}");
         row("config set unverified", "--json config set channel=7 --no-verify", 0,

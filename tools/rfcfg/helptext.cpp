@@ -64,7 +64,8 @@ const CommandHelp commands[] = {
      "\n"
      "Exit status 1 when the module refuses the write or reads back something else.\n"
      "\n"
-     "JSON: {\"command\": \"config set\", \"lora\": BOOL, \"changed\": {KEY: VALUE},\n"
+     "JSON: {\"command\": \"config set\", \"lora\": BOOL, \"changed\": {KEY: VALUE} (the values\n"
+     "       that differ from what the module held),\n"
      "       \"config\": {KEY: VALUE} (as written), \"status\": \"success\"|\"failure\",\n"
      "       \"status_code\": N, \"verified\": BOOL or null with --no-verify,\n"
      "       \"differences\": [{\"key\", \"written\", \"read_back\"}]}\n"},

@@ -261,11 +261,22 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
     Failure f = readConfig(link, &config);
     if (f.status != success)
         return run.fail(f.status, f.message);
+    const ConfigValues before = configValues(config, lora);
     for (const auto &[key, value] : changes)
         setConfigValue(config, key, value, lora); // checked before the port was opened
     const ConfigValues written = configValues(config, lora);
+    // Only what differs from the module's record counts as changed.
+    ConfigValues changed;
+    QStringList changeTexts;
+    for (int i = 0; i < written.size(); ++i) {
+        if (written[i].second != before[i].second) {
+            changed.append(written[i]);
+            changeTexts << QStringLiteral("%1 %2 -> %3")
+                               .arg(written[i].first, before[i].second, written[i].second);
+        }
+    }
     run.doc.insert(QStringLiteral("lora"), lora);
-    run.doc.insert(QStringLiteral("changed"), configObject(changes));
+    run.doc.insert(QStringLiteral("changed"), configObject(changed));
     run.doc.insert(QStringLiteral("config"), configObject(written));
 
     const protocol::ConfigRecord record = protocol::encodeConfigRecord(config, lora);
@@ -284,12 +295,9 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
                         QStringLiteral("the module refused the configuration (status 0x%1); "
                                        "check the values, or enter configuration mode first")
                             .arg(status, 2, 16, QLatin1Char('0')));
-    QStringList changed;
-    for (const auto &[key, value] : changes)
-        changed << key + QLatin1Char('=') + value;
     run.text(QStringLiteral("written: %1\n")
-                 .arg(changed.isEmpty() ? QStringLiteral("(no change)")
-                                        : changed.join(QLatin1Char(' '))));
+                 .arg(changeTexts.isEmpty() ? QStringLiteral("no change")
+                                            : changeTexts.join(QLatin1String(", "))));
     if (!verify) {
         run.doc.insert(QStringLiteral("verified"), QJsonValue());
         return run.finish(success);
