@@ -1,6 +1,8 @@
 // The command line, run as a real process against the virtual module on a pseudo-terminal.
+#include "linkstats.h"
 #include "network.h"
 #include "protocol/frame.h"
+#include "serial/moduleclient.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
 
@@ -87,6 +89,54 @@ class RfcfgTest : public QObject
     }
 
 private slots:
+    // Percentiles from the fixed buckets stay within 1 %; minimum and maximum are exact.
+    void linkStatistics_data()
+    {
+        QTest::addColumn<QList<double>>("latencies");
+        QTest::addColumn<QList<double>>("minMedianP95Max");
+        QList<double> hundred;
+        for (int i = 1; i <= 100; ++i)
+            hundred << i * 0.5;
+        QTest::newRow("one") << QList<double>{3.2} << QList<double>{3.2, 3.2, 3.2, 3.2};
+        QTest::newRow("hundred") << hundred << QList<double>{0.5, 25, 47.5, 50};
+        QTest::newRow("microseconds to seconds")
+            << QList<double>{0.02, 0.03, 900, 1500} << QList<double>{0.02, 0.03, 1500, 1500};
+    }
+    void linkStatistics()
+    {
+        QFETCH(QList<double>, latencies);
+        QFETCH(QList<double>, minMedianP95Max);
+        rfcfg::LinkStats stats;
+        for (double ms : latencies)
+            stats.addAnswer(0, ms);
+        const QList<double> got{stats.minimumMs(), stats.percentileMs(0.5),
+                                stats.percentileMs(0.95), stats.maximumMs()};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(qAbs(got[i] - minMedianP95Max[i]) <= 0.01 * minMedianP95Max[i],
+                     qPrintable(QString::number(got[i])));
+    }
+
+    void replyPairing_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("answers");
+        const QByteArray send = withChecksum("05 00 01 07 34 12 00 07 01 01 aa");
+        QTest::newRow("version") << hex("0100060007") << hex("01008607001002002503 14a0") << true;
+        QTest::newRow("other code") << hex("0100060007") << withChecksum("01 00 87 01 00") << false;
+        QTest::newRow("other group")
+            << hex("0400020006") << withChecksum("01 00 82 01 00") << false;
+        QTest::newRow("send, same node") << send << withChecksum("05 00 81 03 34 12 00") << true;
+        QTest::newRow("send, other node") << send << withChecksum("05 00 81 03 ab 00 00") << false;
+    }
+    void replyPairing()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, answers);
+        QCOMPARE(serial::ModuleClient::answers(request, reply), answers);
+    }
+
     void commands_data()
     {
         QTest::addColumn<QStringList>("args");
