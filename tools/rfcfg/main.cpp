@@ -697,6 +697,82 @@ QString parseHexData(const QString &text, QByteArray *data)
     return {};
 }
 
+QString addressError(const QString &text, const QString &what)
+{
+    if (isHexWord(text))
+        return {};
+    return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, such as 00a1")
+        .arg(what, text);
+}
+
+// The data-send frame and the link-test settings, or the usage error.
+QString planSend(const QCommandLineParser &parser, const Options &o, const QStringList &words,
+                 SendPlan *plan)
+{
+    if (words.size() != 2)
+        return QStringLiteral("send takes TARGET and HEX data; see rfcfg send --help");
+    QString error = addressError(words[0], QStringLiteral("TARGET"));
+    if (!error.isEmpty())
+        return error;
+    protocol::DataSendRequest request;
+    error = parseHexData(words[1], &request.data);
+    if (!error.isEmpty())
+        return error;
+
+    static const QStringList modes = {"direct", "auto", "forced", "source"};
+    request.routeMode = parser.isSet(o.route) ? int(modes.indexOf(parser.value(o.route))) : 1;
+    if (request.routeMode < 0)
+        return QStringLiteral("--route: '%1' is not allowed; use one of %2")
+            .arg(parser.value(o.route), modes.join(", "));
+    if (parser.isSet(o.via)) {
+        if (request.routeMode != protocol::sourceRoutingMode)
+            return QStringLiteral("--via needs --route source");
+        const QStringList relays = parser.value(o.via).split(QLatin1Char(','));
+        if (relays.size() > protocol::maxRelays)
+            return QStringLiteral("--via: at most six relays");
+        for (const QString &relay : relays) {
+            if (!(error = addressError(relay, QStringLiteral("--via"))).isEmpty())
+                return error;
+            request.relays << protocol::parseHexField(relay);
+        }
+    }
+    int hops = 7;
+    if (parser.isSet(o.hops)) {
+        const auto n = number(parser.value(o.hops), 1, 7, "--hops", &error);
+        if (!n)
+            return error;
+        hops = *n;
+    }
+    request.target = protocol::parseHexField(words[0]);
+    request.ackRequested = parser.isSet(o.ack);
+    request.hopIndex = hops - 1;
+    request.declaredLength = int(request.data.size());
+    const auto payload = protocol::dataSendPayload(request);
+    if (!payload)
+        return QStringLiteral("HEX: %1 bytes do not fit; this route takes at most %2")
+            .arg(request.data.size())
+            .arg(protocol::dataSendCapacity(request.routeMode, request.relays.size()));
+    plan->frame =
+        protocol::commandFrame(protocol::group::network, protocol::code::sendData, *payload);
+    plan->target = words[0].toLower();
+
+    if (parser.isSet(o.count)) {
+        const auto n = number(parser.value(o.count), 1, 1'000'000'000, "--count", &error);
+        if (!n)
+            return error;
+        plan->count = *n;
+    }
+    if (parser.isSet(o.interval)) {
+        if (!parser.isSet(o.count))
+            return QStringLiteral("--interval needs --count");
+        const auto n = number(parser.value(o.interval), 0, 86'400'000, "--interval", &error);
+        if (!n)
+            return error;
+        plan->intervalMs = *n;
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -788,10 +864,7 @@ int main(int argc, char *argv[])
         return error.isEmpty();
     };
     auto checkAddress = [&](const QString &text, const QString &what) {
-        if (!isHexWord(text))
-            error = QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, "
-                                   "such as 00a1")
-                        .arg(what, text);
+        error = addressError(text, what);
         return error.isEmpty();
     };
 
@@ -810,8 +883,10 @@ int main(int argc, char *argv[])
         error = gatherChanges(words, parser.value(o.from), &lora, &changes);
     } else if (command == QLatin1String("whitelist set")) {
         if (expectWords(0, protocol::whitelistEntries, "up to five addresses")) {
-            for (const QString &w : words)
-                checkAddress(w, QStringLiteral("whitelist entry"));
+            for (const QString &w : words) {
+                if (!checkAddress(w, QStringLiteral("whitelist entry")))
+                    break;
+            }
         }
     } else if (command == QLatin1String("route")) {
         if (expectWords(1, 1, "one TARGET address") && checkAddress(words[0], "TARGET") &&
@@ -820,59 +895,7 @@ int main(int argc, char *argv[])
                 maxHops = *n;
         }
     } else if (command == QLatin1String("send")) {
-        protocol::DataSendRequest request;
-        static const QStringList modes = {"direct", "auto", "forced", "source"};
-        request.routeMode = parser.isSet(o.route) ? int(modes.indexOf(parser.value(o.route))) : 1;
-        int hops = 7;
-        if (!expectWords(2, 2, "TARGET and HEX data") || !checkAddress(words[0], "TARGET")) {
-        } else if (!(error = parseHexData(words[1], &request.data)).isEmpty()) {
-        } else if (request.routeMode < 0) {
-            error = QStringLiteral("--route: '%1' is not allowed; use one of %2")
-                        .arg(parser.value(o.route), modes.join(", "));
-        } else if (parser.isSet(o.via) && request.routeMode != protocol::sourceRoutingMode) {
-            error = QStringLiteral("--via needs --route source");
-        } else if (parser.isSet(o.hops) &&
-                   !number(parser.value(o.hops), 1, 7, "--hops", &error).has_value()) {
-        } else {
-            if (parser.isSet(o.hops))
-                hops = parser.value(o.hops).toInt();
-            const QStringList relays =
-                parser.isSet(o.via) ? parser.value(o.via).split(QLatin1Char(',')) : QStringList();
-            if (relays.size() > protocol::maxRelays)
-                error = QStringLiteral("--via: at most six relays");
-            for (const QString &r : relays) {
-                if (checkAddress(r, QStringLiteral("--via")))
-                    request.relays << protocol::parseHexField(r);
-            }
-        }
-        if (error.isEmpty()) {
-            request.target = protocol::parseHexField(words[0]);
-            request.ackRequested = parser.isSet(o.ack);
-            request.hopIndex = hops - 1;
-            request.declaredLength = int(request.data.size());
-            const int room = protocol::dataSendCapacity(request.routeMode, request.relays.size());
-            const auto payload = protocol::dataSendPayload(request);
-            if (!payload) {
-                error = QStringLiteral("HEX: %1 bytes do not fit; this route takes at most %2")
-                            .arg(request.data.size())
-                            .arg(room);
-            } else {
-                plan.frame = protocol::commandFrame(protocol::group::network,
-                                                    protocol::code::sendData, *payload);
-                plan.target = words[0].toLower();
-            }
-        }
-        if (error.isEmpty() && parser.isSet(o.count)) {
-            if (const auto n = number(parser.value(o.count), 1, 1'000'000'000, "--count", &error))
-                plan.count = *n;
-        }
-        if (error.isEmpty() && parser.isSet(o.interval)) {
-            if (const auto n =
-                    number(parser.value(o.interval), 0, 86'400'000, "--interval", &error))
-                plan.intervalMs = *n;
-        }
-        if (error.isEmpty() && parser.isSet(o.interval) && !parser.isSet(o.count))
-            error = QStringLiteral("--interval needs --count");
+        error = planSend(parser, o, words, &plan);
         // Data sends are repeated after a missing reply only when asked.
         plan.retries = parser.isSet(o.retries) ? link.retries : 0;
     } else if (command == QLatin1String("monitor")) {
