@@ -187,6 +187,7 @@ private slots:
         row("bad hex data", "send 1234 0g", 2, "is not hex data");
         row("six whitelist entries", "whitelist set 0001 0002 0003 0004 0005 0006", 2,
             "up to five addresses");
+        row("bad whitelist entry", "whitelist set 12 0001", 2, "whitelist entry: '12'");
         row("unknown command", "frobnicate", 2, "unknown command");
         row("option of another command", "version --lora", 2, "--lora does not apply");
         row("bad line setting", "--parity MARK version", 2, "use one of NONE, ODD, EVEN");
