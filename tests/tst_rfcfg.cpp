@@ -264,6 +264,9 @@ private slots:
             << "route to 1234: 2 relays";
         QTest::newRow("unsolicited before reply")
             << Fault::UnsolicitedBeforeReply << QStringList{"version"} << 0 << "version 10.02";
+        QTest::newRow("unsolicited before reply, json")
+            << Fault::UnsolicitedBeforeReply << QStringList{"--json", "version"} << 0
+            << "\"unsolicited_total\":1,\"version\":\"10.02\"}";
         QTest::newRow("verification difference")
             << Fault::ChangeRecordAfterWrite << QStringList{"config", "set", "channel=3"} << 1
             << "verification failed: channel wrote 3, reads 9";
@@ -314,7 +317,7 @@ private slots:
         run(QStringList{"-p", module.devicePath(), "--timeout", "5000"} + args);
         checkOutcome(status, expected);
         if (fault == Fault::UnsolicitedBeforeReply)
-            QVERIFY(last.err.contains("unsolicited 05 00 81 03 ab 00 00"));
+            QVERIFY((last.err + last.out).contains("05 00 81 03 ab 00 00"));
     }
 
     // A few dozen frames, one reply dropped and one send refused by the module.

@@ -199,7 +199,8 @@ QString generalHelp()
         "Errors go to standard error, one line each; with --json the document also\n"
         "carries \"error\" and \"exit_status\". Every JSON document has \"command\"; a frame\n"
         "that arrived without being asked for is listed under \"unsolicited\" as\n"
-        "{\"hex\", \"decoded\"} (as a note on standard error without --json).\n");
+        "{\"hex\", \"decoded\"} (the first 100; \"unsolicited_total\" counts them all), as a\n"
+        "note on standard error without --json.\n");
 }
 
 QString commandHelp(const QString &command)
