@@ -177,6 +177,7 @@ private slots:
         row("ports json", "ports --json", 0, "{\"command\":\"ports\",\"ports\":[");
         row("help", "--help", 0, "4  no reply");
         row("command help", "send --help", 0, "\"delivery_ratio\"");
+        row("command group help", "whitelist --help", 0, "whitelist get [--json]");
 
         row("route failure", "route 0005 --max-hops 7", 1, "route to 0005: the module reports");
         row("send failure", "send 0005 01", 1, "send to 0005: the module reports failure");

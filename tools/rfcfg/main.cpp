@@ -247,6 +247,12 @@ int main(int argc, char *argv[])
         }
         return run.fail(badUsage, QStringLiteral("no command given") + usageHint);
     }
+    if (parser.isSet(o.help) && command.endsWith(QLatin1Char(' '))) {
+        // "config --help": both of its commands.
+        print(stdout, commandHelp(command + QLatin1String("get")) + QLatin1Char('\n') +
+                          commandHelp(command + QLatin1String("set")));
+        return success;
+    }
     if (!commandNames().contains(command))
         return run.fail(badUsage,
                         QStringLiteral("unknown command '%1'").arg(command.trimmed()) + usageHint);
