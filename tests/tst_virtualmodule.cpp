@@ -1,7 +1,7 @@
-#include "framescanner.h"
 #include "modulebehaviour.h"
 #include "network.h"
 #include "protocol/frame.h"
+#include "protocol/framescanner.h"
 #include "protocol/replies.h"
 #include "testbytes.h"
 #include "virtualmodule.h"

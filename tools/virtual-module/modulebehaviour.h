@@ -1,8 +1,8 @@
 #pragma once
 
-#include "framescanner.h"
 #include "network.h"
 #include "protocol/configrecord.h"
+#include "protocol/framescanner.h"
 #include "protocol/payloads.h"
 
 #include <QByteArray>
@@ -11,6 +11,10 @@
 #include <array>
 
 namespace vmodule {
+
+// What the module reads from the tool is a request.
+using Request = protocol::StreamItem;
+using protocol::FrameScanner;
 
 // Status codes the simulated module reports; 0 is success everywhere.
 namespace status {

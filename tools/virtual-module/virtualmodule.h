@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framescanner.h"
 #include "modulebehaviour.h"
+#include "protocol/framescanner.h"
 
 #include <QObject>
 #include <QString>

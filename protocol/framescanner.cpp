@@ -1,26 +1,25 @@
-#include "framescanner.h"
+#include "protocol/framescanner.h"
 
 #include "protocol/frame.h"
 
-namespace vmodule {
+namespace protocol {
 
 namespace {
 
 bool canStartFrame(quint8 group)
 {
-    return group == protocol::group::module || group == protocol::group::whitelist ||
-           group == protocol::group::network;
+    return group == group::module || group == group::whitelist || group == group::network;
 }
 
 } // namespace
 
-QList<Request> FrameScanner::feed(const QByteArray &bytes)
+QList<StreamItem> FrameScanner::feed(const QByteArray &bytes)
 {
     buffer.append(bytes);
     return scan();
 }
 
-QList<Request> FrameScanner::dropStalledByte()
+QList<StreamItem> FrameScanner::dropStalledByte()
 {
     if (buffer.isEmpty())
         return {};
@@ -29,13 +28,13 @@ QList<Request> FrameScanner::dropStalledByte()
     return scan();
 }
 
-QList<Request> FrameScanner::scan()
+QList<StreamItem> FrameScanner::scan()
 {
-    QList<Request> found;
-    const QByteArray configMode = protocol::enterConfigModeBytes();
+    QList<StreamItem> found;
+    const QByteArray configMode = enterConfigModeBytes();
     while (!buffer.isEmpty()) {
         if (buffer.startsWith(configMode)) {
-            found.append({Request::Kind::ConfigMode, configMode});
+            found.append({StreamItem::Kind::ConfigMode, configMode});
             buffer.remove(0, configMode.size());
             continue;
         }
@@ -50,12 +49,12 @@ QList<Request> FrameScanner::scan()
         }
         if (buffer.size() < 4)
             break;
-        const int total = protocol::frameOverhead + b[3];
+        const int total = frameOverhead + b[3];
         if (buffer.size() < total)
             break;
         const QByteArray frame = buffer.left(total);
-        if (protocol::checksumMatches(frame)) {
-            found.append({Request::Kind::Frame, frame});
+        if (checksumMatches(frame)) {
+            found.append({StreamItem::Kind::Frame, frame});
             buffer.remove(0, total);
         } else {
             buffer.remove(0, 1);
@@ -65,4 +64,4 @@ QList<Request> FrameScanner::scan()
     return found;
 }
 
-} // namespace vmodule
+} // namespace protocol

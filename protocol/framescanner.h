@@ -3,10 +3,11 @@
 #include <QByteArray>
 #include <QList>
 
-namespace vmodule {
+namespace protocol {
 
-// What the module finds in the byte stream from the tool.
-struct Request
+// What a scanner finds in a byte stream: a command frame (request or reply), or the raw
+// configuration-mode bytes.
+struct StreamItem
 {
     enum class Kind { Frame, ConfigMode };
     Kind kind = Kind::Frame;
@@ -19,16 +20,16 @@ struct Request
 class FrameScanner
 {
 public:
-    QList<Request> feed(const QByteArray &bytes);
+    QList<StreamItem> feed(const QByteArray &bytes);
     // Gives up on a frame whose header promised more bytes than ever came.
-    QList<Request> dropStalledByte();
+    QList<StreamItem> dropStalledByte();
     bool hasPendingBytes() const { return !buffer.isEmpty(); }
     qsizetype skippedBytes() const { return skipped; }
 
 private:
-    QList<Request> scan();
+    QList<StreamItem> scan();
     QByteArray buffer;
     qsizetype skipped = 0;
 };
 
-} // namespace vmodule
+} // namespace protocol

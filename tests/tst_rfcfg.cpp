@@ -1,0 +1,422 @@
+// The command line, run as a real process against the virtual module on a pseudo-terminal.
+#include "linkstats.h"
+#include "network.h"
+#include "protocol/frame.h"
+#include "serial/moduleclient.h"
+#include "testbytes.h"
+#include "virtualmodule.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+
+using vmodule::VirtualModule;
+
+namespace {
+
+// What a fault does to the exchange; applied by the test module as requests arrive.
+enum class Fault {
+    None,
+    DropFirstReply,
+    CorruptFirstReply,
+    SplitReply,
+    NoiseBeforeReply,
+    UnsolicitedBeforeReply,
+    ChangeRecordAfterWrite,
+    PullCable,
+};
+
+struct Result
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// The module's side of the line must not live on in rfcfg, or a pulled cable would not show.
+void keepDescriptorsFromChildren()
+{
+    const QStringList fds =
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
+    for (const QString &name : fds) {
+        const int fd = name.toInt();
+        if (fd > 2)
+            ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+    }
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class RfcfgTest : public QObject
+{
+    Q_OBJECT
+
+    Result last;
+
+    // Runs rfcfg to its end while the event loop serves the module.
+    void run(const QStringList &args, const std::function<void(QProcess &)> &whileRunning = {})
+    {
+        keepDescriptorsFromChildren();
+        QProcess process;
+        process.start(QStringLiteral(RFCFG_BINARY), args);
+        QVERIFY(process.waitForStarted());
+        if (whileRunning)
+            whileRunning(process);
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        last = {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    // A failure is reported in one line on standard error, a success on standard output.
+    void checkOutcome(int status, const QString &expected)
+    {
+        QVERIFY2(last.status == status, qPrintable(QString::number(last.status) + last.err));
+        if (status == 0) {
+            QVERIFY2(last.out.contains(expected), qPrintable(last.out + last.err));
+        } else {
+            QVERIFY2(last.err.contains(expected), qPrintable(last.err));
+            QCOMPARE(last.err.count(QLatin1Char('\n')), 1);
+        }
+    }
+
+private slots:
+    // Percentiles from the fixed buckets stay within 1 %; minimum and maximum are exact.
+    void linkStatistics_data()
+    {
+        QTest::addColumn<QList<double>>("latencies");
+        QTest::addColumn<QList<double>>("minMedianP95Max");
+        QList<double> hundred;
+        for (int i = 1; i <= 100; ++i)
+            hundred << i * 0.5;
+        QTest::newRow("one") << QList<double>{3.2} << QList<double>{3.2, 3.2, 3.2, 3.2};
+        QTest::newRow("hundred") << hundred << QList<double>{0.5, 25, 47.5, 50};
+        QTest::newRow("microseconds to seconds")
+            << QList<double>{0.02, 0.03, 900, 1500} << QList<double>{0.02, 0.03, 1500, 1500};
+    }
+    void linkStatistics()
+    {
+        QFETCH(QList<double>, latencies);
+        QFETCH(QList<double>, minMedianP95Max);
+        rfcfg::LinkStats stats;
+        for (double ms : latencies)
+            stats.addAnswer(0, ms);
+        const QList<double> got{stats.minimumMs(), stats.percentileMs(0.5),
+                                stats.percentileMs(0.95), stats.maximumMs()};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(qAbs(got[i] - minMedianP95Max[i]) <= 0.01 * minMedianP95Max[i],
+                     qPrintable(QString::number(got[i])));
+    }
+
+    void replyPairing_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("answers");
+        const QByteArray send = withChecksum("05 00 01 07 34 12 00 07 01 01 aa");
+        QTest::newRow("version") << hex("0100060007") << hex("01008607001002002503 14a0") << true;
+        QTest::newRow("other code") << hex("0100060007") << withChecksum("01 00 87 01 00") << false;
+        QTest::newRow("other group")
+            << hex("0400020006") << withChecksum("01 00 82 01 00") << false;
+        QTest::newRow("send, same node") << send << withChecksum("05 00 81 03 34 12 00") << true;
+        QTest::newRow("send, other node") << send << withChecksum("05 00 81 03 ab 00 00") << false;
+    }
+    void replyPairing()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, answers);
+        QCOMPARE(serial::ModuleClient::answers(request, reply), answers);
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        auto row = [](const char *name, const char *args, int status, const char *expected) {
+            QTest::newRow(name) << QString::fromLatin1(args).split(QLatin1Char(' '),
+                                                                   Qt::SkipEmptyParts)
+                                << status << QString::fromUtf8(expected);
+        };
+        row("version", "version", 0, "version 10.02, released 2014-03-25");
+        row("version json", "--json version", 0,
+            "{\"command\":\"version\",\"release_date\":\"2014-03-25\",\"version\":\"10.02\"}");
+        row("config get", "config get", 0, "address          0001\n");
+        row("config get json", "config get --lora --json", 0,
+            "\"interface_mode\":\"hex-command\",\"lora_bit_rate\":\"\",\"network_id\":\"1234\"");
+        row("config set", "config set address=0002 power=17dbm --lora bandwidth=9", 0,
+            "written: power 20dBm -> 17dBm, address 0001 -> 0002, bandwidth unknown(-7) -> "
+            "9\nverified:");
+        row("config set json", "--json config set whitelist=on", 0,
+            "\"changed\":{\"whitelist\":\"on\"}");
+        row("config set unverified", "--json config set channel=7 --no-verify", 0,
+            "\"verified\":null");
+        row("reset", "reset", 0, "reset: success");
+        row("reset json", "reset --json", 0, "\"status\":\"success\",\"status_code\":0");
+        row("whitelist get", "whitelist get", 0, "1  (empty)\n");
+        row("whitelist get json", "whitelist get --json", 0,
+            "\"whitelist\":[\"ffff\",\"ffff\",\"ffff\",\"ffff\",\"ffff\"]");
+        row("whitelist set", "whitelist set 0002 00AB", 0, "2  00ab\n3  (empty)");
+        row("whitelist set json", "--json whitelist set 0002", 0,
+            "\"status\":\"success\",\"status_code\":0,\"whitelist\":[\"0002\",\"ffff\"");
+        row("route", "route 1234", 0, "route to 1234: 2 relays: 0002 0003");
+        row("route json", "route 1234 --json", 0, "\"relays\":[\"0002\",\"0003\"]");
+        row("send", "send 1234 0102", 0, "data to 1234: success");
+        row("send source json", "--json send 0003 ff --route source --via 0002 --ack", 0,
+            "\"status\":\"success\",\"status_code\":0,\"target\":\"0003\"");
+        row("ports", "ports", 0, "");
+        row("ports json", "ports --json", 0, "{\"command\":\"ports\",\"ports\":[");
+        row("help", "--help", 0, "4  no reply");
+        row("command help", "send --help", 0, "\"delivery_ratio\"");
+        row("command group help", "whitelist --help", 0, "whitelist get [--json]");
+
+        row("route failure", "route 0005 --max-hops 7", 1, "route to 0005: the module reports");
+        row("send failure", "send 0005 01", 1, "send to 0005: the module reports failure");
+        row("bad list value", "config set power=3dBm", 2,
+            "power: '3dBm' is not allowed; use one of 20dBm, 17dBm");
+        row("bad address", "config set address=123", 2, "exactly four hex digits");
+        row("LoRa key without --lora", "config set bandwidth=8", 2, "add --lora");
+        row("bad hex data", "send 1234 0g", 2, "is not hex data");
+        row("six whitelist entries", "whitelist set 0001 0002 0003 0004 0005 0006", 2,
+            "up to five addresses");
+        row("bad whitelist entry", "whitelist set 12 0001", 2, "whitelist entry: '12'");
+        row("unknown command", "frobnicate", 2, "unknown command");
+        row("option of another command", "version --lora", 2, "--lora does not apply");
+        row("bad line setting", "--parity MARK version", 2, "use one of NONE, ODD, EVEN");
+    }
+    void commands()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        run(QStringList{"-p", module.devicePath(), "--timeout", "5000"} + args);
+        checkOutcome(status, expected);
+    }
+
+    // A profile read from one module and written to another, with its own address.
+    void configFromFile()
+    {
+        VirtualModule source, target;
+        QVERIFY(source.start() && target.start());
+        source.behaviour().record[3] = 5; // 9dBm
+        run({"-p", source.devicePath(), "config", "get", "--json", "--lora"});
+        QCOMPARE(last.status, 0);
+        QTemporaryDir dir;
+        QFile profile(dir.filePath("profile.json"));
+        QVERIFY(profile.open(QIODevice::WriteOnly));
+        profile.write(last.out.toUtf8().replace("unknown(-7)", "8"));
+        profile.close();
+        run({"-p", target.devicePath(), "config", "set", "--from", profile.fileName(),
+             "address=00a1"});
+        checkOutcome(0, "verified:");
+        run({"-p", target.devicePath(), "config", "get", "--lora"});
+        QVERIFY(last.out.contains("power            9dBm\n"));
+        QVERIFY(last.out.contains("address          00a1\n"));
+        QVERIFY(last.out.contains("bandwidth        8\n"));
+    }
+
+    void missingPort()
+    {
+        QTemporaryDir dir;
+        run({"-p", dir.filePath("no-such-port"), "--json", "version"});
+        checkOutcome(3, "cannot open");
+        QVERIFY(last.out.contains("\"exit_status\":3"));
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("dropped reply, no retry")
+            << Fault::DropFirstReply << QStringList{"--retries", "0", "--timeout", "300", "version"}
+            << 4 << "no reply to version within 300 ms (1 attempt)";
+        QTest::newRow("dropped reply, retried")
+            << Fault::DropFirstReply
+            << QStringList{"--retries", "3", "--timeout", "1000", "version"} << 0
+            << "version 10.02";
+        QTest::newRow("dropped data send is not repeated unasked")
+            << Fault::DropFirstReply << QStringList{"--timeout", "300", "send", "1234", "01"} << 4
+            << "no reply to send within 300 ms (1 attempt)";
+        QTest::newRow("dropped data send, repeated when asked")
+            << Fault::DropFirstReply
+            << QStringList{"--timeout", "1000", "--retries", "3", "send", "1234", "01"} << 0
+            << "data to 1234: success";
+        QTest::newRow("bad checksum")
+            << Fault::CorruptFirstReply
+            << QStringList{"--retries", "0", "--timeout", "300", "whitelist", "get"} << 4
+            << "no reply to whitelist get";
+        QTest::newRow("split reply")
+            << Fault::SplitReply << QStringList{"config", "get"} << 0 << "network_id       1234";
+        QTest::newRow("noise before reply")
+            << Fault::NoiseBeforeReply << QStringList{"route", "1234"} << 0
+            << "route to 1234: 2 relays";
+        QTest::newRow("unsolicited before reply")
+            << Fault::UnsolicitedBeforeReply << QStringList{"version"} << 0 << "version 10.02";
+        QTest::newRow("unsolicited before reply, json")
+            << Fault::UnsolicitedBeforeReply << QStringList{"--json", "version"} << 0
+            << "\"unsolicited_total\":1,\"version\":\"10.02\"}";
+        QTest::newRow("verification difference")
+            << Fault::ChangeRecordAfterWrite << QStringList{"config", "set", "channel=3"} << 1
+            << "verification failed: channel wrote 3, reads 9";
+        QTest::newRow("pulled cable")
+            << Fault::PullCable << QStringList{"reset"} << 3 << "lost the port";
+    }
+    void faults()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        bool first = true;
+        connect(&module, &VirtualModule::requestReceived, this, [&](const QByteArray &request) {
+            const bool isFirst = std::exchange(first, false);
+            switch (fault) {
+            case Fault::DropFirstReply:
+                if (isFirst)
+                    module.dropNextReply();
+                break;
+            case Fault::CorruptFirstReply:
+                if (isFirst)
+                    module.corruptNextChecksum();
+                break;
+            case Fault::SplitReply:
+                module.splitNextReply(150); // shorter than a stall
+                break;
+            case Fault::NoiseBeforeReply: // a stray header promising 0x86 bytes among it
+                module.sendUnsolicited(hex("ff 13 05 00 86 2d 01"));
+                break;
+            case Fault::UnsolicitedBeforeReply:
+                module.sendUnsolicited(withChecksum("05 00 81 03 ab 00 00"));
+                break;
+            case Fault::ChangeRecordAfterWrite:
+                if (quint8(request[2]) == 0x01) // the write: the module keeps another channel
+                    QTimer::singleShot(0, &module, [&] { module.behaviour().record[2] = 9; });
+                break;
+            case Fault::PullCable:
+                module.dropNextReply();
+                QTimer::singleShot(0, &module, [&] { module.hangUp(); });
+                break;
+            case Fault::None:
+                break;
+            }
+        });
+        run(QStringList{"-p", module.devicePath(), "--timeout", "5000"} + args);
+        checkOutcome(status, expected);
+        if (fault == Fault::UnsolicitedBeforeReply)
+            QVERIFY((last.err + last.out).contains("05 00 81 03 ab 00 00"));
+    }
+
+    // A few dozen frames, one reply dropped and one send refused by the module.
+    void linkTest_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("text") << false
+                              << "sent 30, acknowledged 28, failed 1, no reply 1; delivery 93.3 %\n"
+                                 "failed with status 0x01: 1\nlatency ms: min ";
+        QTest::newRow("json")
+            << true
+            << "\"acknowledged\":28,\"command\":\"send\",\"delivery_ratio\":0.9333,"
+               "\"error\":\"1 of 30 sends failed by status; check the route and "
+               "the target node\",\"exit_status\":1,"
+               "\"failed\":1,\"failed_by_status\":{\"0x01\":1},\"interrupted\":false,"
+               "\"latency_ms\":{\"max\":";
+    }
+    void linkTest()
+    {
+        QFETCH(bool, json);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        int count = 0;
+        connect(&module, &VirtualModule::requestReceived, this, [&] {
+            ++count;
+            if (count == 10)
+                module.dropNextReply();
+            // The target drops out of the network for one send.
+            module.behaviour().network =
+                count == 20 ? vmodule::Network() : vmodule::Network::standard();
+        });
+        QStringList args{"-p",   module.devicePath(), "--timeout", "1500",       "send", "1234",
+                         "0102", "--count",           "30",        "--interval", "0"};
+        if (json)
+            args << "--json";
+        run(args);
+        QCOMPARE(last.status, 1);
+        QVERIFY2(last.out.contains(expected), qPrintable(last.out));
+        QVERIFY(last.err.contains("1 of 30 sends failed by status"));
+        QCOMPARE(count, 30);
+    }
+
+    void interruptStillPrintsTheSummary()
+    {
+        VirtualModule module;
+        QVERIFY(module.start());
+        run({"-p", module.devicePath(), "send", "1234", "01", "--count", "100000", "--interval",
+             "5"},
+            [&](QProcess &process) {
+                QTRY_VERIFY_WITH_TIMEOUT(module.requestsHandled() >= 5, 30000);
+                ::kill(pid_t(process.processId()), SIGINT);
+            });
+        QCOMPARE(last.status, 0);
+        QVERIFY2(last.out.contains(QRegularExpression(
+                     "interrupted after (\\d+) frames\nsent \\1, acknowledged \\1, failed 0")),
+                 qPrintable(last.out));
+        QVERIFY(last.out.contains("latency ms: min "));
+    }
+
+    void monitor_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("text")
+            << false
+            << "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  01 00 86 07 00 10 02 "
+               "00 25 03 14 a0  version 10\\.02, released 2014-03-25$";
+        QTest::newRow("json") << true
+                              << "^{\"decoded\":\"data to 00ab: failure \\(status 0x02\\)\","
+                                 "\"hex\":\"05 00 81 03 ab 00 02 2e\",\"time\":\"\\d{4}-.*Z\"}$";
+    }
+    void monitor()
+    {
+        QFETCH(bool, json);
+        QFETCH(QString, pattern);
+        VirtualModule module;
+        QVERIFY(module.start());
+        // Sent until the monitor has seen two, with noise between, whenever it starts to listen.
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, &module, [&] {
+            module.sendUnsolicited(json ? withChecksum("05 00 81 03 ab 00 02")
+                                        : withChecksum("01 00 86 07 00 10 02 00 25 03 14"));
+            module.sendUnsolicited(hex("ff 00 17"));
+        });
+        ticker.start(50);
+        QStringList args{"-p", module.devicePath(), "monitor", "--count", "2"};
+        if (json)
+            args << "--json";
+        run(args);
+        QCOMPARE(last.status, 0);
+        const QStringList lines = last.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        for (const QString &line : lines)
+            QVERIFY2(QRegularExpression(pattern).match(line).hasMatch(), qPrintable(line));
+    }
+};
+
+QTEST_GUILESS_MAIN(RfcfgTest)
+#include "tst_rfcfg.moc"

@@ -1,0 +1,504 @@
+#include "commands.h"
+
+#include "linkstats.h"
+#include "replywords.h"
+
+#include "protocol/configrecord.h"
+#include "protocol/frame.h"
+#include "protocol/payloads.h"
+#include "protocol/replies.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+#include <cmath>
+#include <csignal>
+#include <unistd.h>
+
+namespace rfcfg {
+
+using serial::ModuleClient;
+
+namespace {
+
+volatile std::sig_atomic_t stopSignalled = 0;
+
+void onStopSignal(int)
+{
+    stopSignalled = 1;
+}
+
+double roundedMs(double ms)
+{
+    return std::round(ms * 1000.0) / 1000.0;
+}
+
+struct Failure
+{
+    int status = success;
+    QString message;
+};
+
+// A request sent and answered, or the failure to report.
+Failure ask(Link &link, const QByteArray &request, int retries, const QString &what,
+            QByteArray *reply, qint64 *latencyNs = nullptr)
+{
+    const ModuleClient::Exchange ex = link.client->exchange(request, link.timeoutMs, retries);
+    switch (ex.outcome) {
+    case ModuleClient::Outcome::Answered:
+        if (protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::Unrecognised)
+            return {noReply, QStringLiteral("the module's reply to %1 is too short (%2); check "
+                                            "the module's firmware")
+                                 .arg(what, hexText(ex.reply))};
+        *reply = ex.reply;
+        if (latencyNs)
+            *latencyNs = ex.latencyNs;
+        return {};
+    case ModuleClient::Outcome::NoReply:
+        return {noReply,
+                QStringLiteral("no reply to %1 within %2 ms (%3 attempt%4); check that the "
+                               "module is powered and the line settings (--baud, --parity, "
+                               "--stop-bits) match it, or raise --timeout")
+                    .arg(what)
+                    .arg(link.timeoutMs)
+                    .arg(ex.attempts)
+                    .arg(ex.attempts == 1 ? "" : "s")};
+    case ModuleClient::Outcome::PortLost:
+        return {portProblem, QStringLiteral("lost the port %1 (%2); reconnect the module and "
+                                            "run the command again")
+                                 .arg(link.name, link.port.errorString())};
+    case ModuleClient::Outcome::Interrupted:
+        break;
+    }
+    return {noReply, QStringLiteral("interrupted while waiting for the reply to %1").arg(what)};
+}
+
+int statusExit(Run &run, int status, const QString &what, const QString &hint)
+{
+    run.doc.insert(QStringLiteral("status"), status == 0 ? "success" : "failure");
+    run.doc.insert(QStringLiteral("status_code"), status);
+    if (status != 0)
+        return run.fail(moduleFailure,
+                        QStringLiteral("%1: the module reports failure (status 0x%2); %3")
+                            .arg(what)
+                            .arg(status, 2, 16, QLatin1Char('0'))
+                            .arg(hint));
+    return run.finish(success);
+}
+
+QJsonObject configObject(const ConfigValues &values)
+{
+    QJsonObject object;
+    for (const auto &[key, value] : values)
+        object.insert(key, value);
+    return object;
+}
+
+QString configLines(const ConfigValues &values)
+{
+    QString text;
+    for (const auto &[key, value] : values)
+        text += key.leftJustified(17) + value + QLatin1Char('\n');
+    return text;
+}
+
+Failure readConfig(Link &link, protocol::ModuleConfig *config)
+{
+    QByteArray reply;
+    const Failure f =
+        ask(link, protocol::commandFrame(protocol::group::module, protocol::code::readConfig),
+            link.retries, QStringLiteral("config get"), &reply);
+    if (f.status == success)
+        *config = protocol::decodeReply(reply).config;
+    return f;
+}
+
+void printWhitelist(Run &run, const QStringList &entries)
+{
+    run.doc.insert(QStringLiteral("whitelist"), QJsonArray::fromStringList(entries));
+    for (int i = 0; i < entries.size(); ++i)
+        run.text(
+            QStringLiteral("%1  %2\n")
+                .arg(i + 1)
+                .arg(entries[i] == QLatin1String("ffff") ? QStringLiteral("(empty)") : entries[i]));
+}
+
+} // namespace
+
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool stopRequested()
+{
+    return stopSignalled != 0;
+}
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+bool isHexWord(const QString &text)
+{
+    static const QRegularExpression fourHexDigits(QStringLiteral("^[0-9A-Fa-f]{4}$"));
+    return fourHexDigits.match(text).hasMatch();
+}
+
+QString hexText(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes.toByteArray().toHex(' '));
+}
+
+int listPorts(Run &run)
+{
+    QJsonArray list;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &p : ports) {
+        const QString usb =
+            p.hasVendorIdentifier() && p.hasProductIdentifier()
+                ? QString::asprintf("%04x:%04x", p.vendorIdentifier(), p.productIdentifier())
+                : QString();
+        list.append(QJsonObject{{"name", p.portName()},
+                                {"path", p.systemLocation()},
+                                {"description", p.description()},
+                                {"manufacturer", p.manufacturer()},
+                                {"serial_number", p.serialNumber()},
+                                {"usb_id", usb.isEmpty() ? QJsonValue() : QJsonValue(usb)}});
+        auto orDash = [](const QString &s) { return s.isEmpty() ? QStringLiteral("-") : s; };
+        run.text(QStringLiteral("%1  %2  description: %3  manufacturer: %4  serial: %5  usb: %6\n")
+                     .arg(p.portName(), p.systemLocation(), orDash(p.description()),
+                          orDash(p.manufacturer()), orDash(p.serialNumber()), orDash(usb)));
+    }
+    if (ports.isEmpty())
+        run.text(QStringLiteral("no serial ports found\n"));
+    run.doc.insert(QStringLiteral("ports"), list);
+    return run.finish(success);
+}
+
+int configGet(Link &link, Run &run, bool lora)
+{
+    protocol::ModuleConfig config;
+    const Failure f = readConfig(link, &config);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    ConfigValues values = configValues(config, lora);
+    if (lora)
+        values.append({QStringLiteral("lora_bit_rate"), loraBitRate(config)});
+    run.doc.insert(QStringLiteral("lora"), lora);
+    run.doc.insert(QStringLiteral("config"), configObject(values));
+    run.text(configLines(values));
+    return run.finish(success);
+}
+
+int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool verify)
+{
+    protocol::ModuleConfig config;
+    Failure f = readConfig(link, &config);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    const ConfigValues before = configValues(config, lora);
+    for (const auto &[key, value] : changes)
+        setConfigValue(config, key, value, lora); // checked before the port was opened
+    const ConfigValues written = configValues(config, lora);
+    // Only what differs from the module's record counts as changed.
+    ConfigValues changed;
+    QStringList changeTexts;
+    for (int i = 0; i < written.size(); ++i) {
+        if (written[i].second != before[i].second) {
+            changed.append(written[i]);
+            changeTexts << QStringLiteral("%1 %2 -> %3")
+                               .arg(written[i].first, before[i].second, written[i].second);
+        }
+    }
+    run.doc.insert(QStringLiteral("lora"), lora);
+    run.doc.insert(QStringLiteral("changed"), configObject(changed));
+    run.doc.insert(QStringLiteral("config"), configObject(written));
+
+    const protocol::ConfigRecord record = protocol::encodeConfigRecord(config, lora);
+    QByteArray reply;
+    f = ask(link,
+            protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
+                                   QByteArrayView(record.data(), record.size())),
+            link.retries, QStringLiteral("config set"), &reply);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    const int status = replyStatus(reply);
+    run.doc.insert(QStringLiteral("status"), status == 0 ? "success" : "failure");
+    run.doc.insert(QStringLiteral("status_code"), status);
+    if (status != 0)
+        return run.fail(moduleFailure,
+                        QStringLiteral("the module refused the configuration (status 0x%1); "
+                                       "check the values, or enter configuration mode first")
+                            .arg(status, 2, 16, QLatin1Char('0')));
+    run.text(QStringLiteral("written: %1\n")
+                 .arg(changeTexts.isEmpty() ? QStringLiteral("no change")
+                                            : changeTexts.join(QLatin1String(", "))));
+    if (!verify) {
+        run.doc.insert(QStringLiteral("verified"), QJsonValue());
+        return run.finish(success);
+    }
+
+    protocol::ModuleConfig readBack;
+    f = readConfig(link, &readBack);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    const ConfigValues got = configValues(readBack, lora);
+    QJsonArray differences;
+    QStringList described;
+    for (int i = 0; i < written.size(); ++i) {
+        if (written[i].second != got[i].second) {
+            differences.append(QJsonObject{{"key", written[i].first},
+                                           {"written", written[i].second},
+                                           {"read_back", got[i].second}});
+            described << QStringLiteral("%1 wrote %2, reads %3")
+                             .arg(written[i].first, written[i].second, got[i].second);
+        }
+    }
+    run.doc.insert(QStringLiteral("verified"), differences.isEmpty());
+    run.doc.insert(QStringLiteral("differences"), differences);
+    if (!differences.isEmpty())
+        return run.fail(moduleFailure,
+                        QStringLiteral("verification failed: %1; write again, and check that "
+                                       "the module is in configuration mode")
+                            .arg(described.join(QLatin1String("; "))));
+    run.text(QStringLiteral("verified: the module reads back what was written\n"));
+    return run.finish(success);
+}
+
+int version(Link &link, Run &run)
+{
+    QByteArray reply;
+    const Failure f =
+        ask(link, protocol::commandFrame(protocol::group::module, protocol::code::readVersion),
+            link.retries, QStringLiteral("version"), &reply);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    const VersionInfo v = versionOf(reply);
+    run.doc.insert(QStringLiteral("version"), v.version);
+    run.doc.insert(QStringLiteral("release_date"), v.releaseDate);
+    run.text(QStringLiteral("version %1, released %2\n").arg(v.version, v.releaseDate));
+    return run.finish(success);
+}
+
+int reset(Link &link, Run &run)
+{
+    QByteArray reply;
+    const Failure f =
+        ask(link, protocol::commandFrame(protocol::group::module, protocol::code::resetModule),
+            link.retries, QStringLiteral("reset"), &reply);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    const int status = replyStatus(reply);
+    run.text(QStringLiteral("reset: %1\n").arg(statusWords(status)));
+    return statusExit(run, status, QStringLiteral("reset"),
+                      QStringLiteral("power the module off and on"));
+}
+
+int whitelistGet(Link &link, Run &run)
+{
+    QByteArray reply;
+    const Failure f =
+        ask(link, protocol::commandFrame(protocol::group::whitelist, protocol::code::readWhitelist),
+            link.retries, QStringLiteral("whitelist get"), &reply);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    printWhitelist(run, whitelistOf(reply));
+    return run.finish(success);
+}
+
+int whitelistSet(Link &link, Run &run, QStringList entries)
+{
+    while (entries.size() < protocol::whitelistEntries)
+        entries << QString(); // written as FF FF: empty
+    const auto payload = protocol::whitelistPayload(entries);
+    QByteArray reply;
+    const Failure f =
+        ask(link,
+            protocol::commandFrame(protocol::group::whitelist, protocol::code::writeWhitelist,
+                                   QByteArrayView(payload.data(), payload.size())),
+            link.retries, QStringLiteral("whitelist set"), &reply);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    for (QString &e : entries)
+        e = e.isEmpty() ? QStringLiteral("ffff") : e.toLower();
+    const int status = replyStatus(reply);
+    printWhitelist(run, entries);
+    run.text(QStringLiteral("whitelist written: %1\n").arg(statusWords(status)));
+    return statusExit(run, status, QStringLiteral("whitelist set"),
+                      QStringLiteral("check the addresses and write again"));
+}
+
+int route(Link &link, Run &run, const QString &target, int maxHops)
+{
+    const auto payload = protocol::routeSearchPayload(protocol::parseHexField(target), maxHops - 1);
+    QByteArray reply;
+    const Failure f =
+        ask(link,
+            protocol::commandFrame(protocol::group::network, protocol::code::routeSearch,
+                                   QByteArrayView(payload.data(), payload.size())),
+            link.retries, QStringLiteral("route"), &reply);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    const RouteInfo r = routeOf(reply);
+    run.doc.insert(QStringLiteral("target"), r.target);
+    run.doc.insert(QStringLiteral("relays"), QJsonArray::fromStringList(r.relays));
+    run.text(routeText(r) + QLatin1Char('\n'));
+    return statusExit(run, r.status, QStringLiteral("route to ") + r.target,
+                      QStringLiteral("check that the node is up, or raise --max-hops"));
+}
+
+int sendOnce(Link &link, Run &run, const SendPlan &plan)
+{
+    QByteArray reply;
+    qint64 latencyNs = 0;
+    const Failure f =
+        ask(link, plan.frame, plan.retries, QStringLiteral("send"), &reply, &latencyNs);
+    if (f.status != success)
+        return run.fail(f.status, f.message);
+    const int status = replyStatus(reply);
+    run.doc.insert(QStringLiteral("target"), plan.target);
+    run.doc.insert(QStringLiteral("latency_ms"), roundedMs(latencyNs / 1e6));
+    run.text(QStringLiteral("data to %1: %2 (%3 ms)\n")
+                 .arg(plan.target, statusWords(status), QString::number(latencyNs / 1e6, 'f', 2)));
+    return statusExit(
+        run, status, QStringLiteral("send to ") + plan.target,
+        QStringLiteral("check the route (rfcfg route %1) and the hop limit").arg(plan.target));
+}
+
+int linkTest(Link &link, Run &run, const SendPlan &plan)
+{
+    catchStopSignals();
+    const bool live = !run.json && ::isatty(STDOUT_FILENO);
+    LinkStats stats;
+    QElapsedTimer sinceRedraw;
+    sinceRedraw.start();
+    auto redraw = [&](bool force) {
+        // A few redraws a second are enough for a person and cost nothing at 1000 frames/s.
+        if (live && (force || sinceRedraw.elapsed() >= 100)) {
+            print(stdout, QStringLiteral("\r\x1b[K") + progressLine(stats));
+            sinceRedraw.restart();
+        }
+    };
+    QElapsedTimer clock;
+    clock.start();
+    bool lost = false;
+    for (int i = 0; i < plan.count && !stopRequested(); ++i) {
+        const qint64 nextAt = clock.elapsed() + plan.intervalMs;
+        const ModuleClient::Exchange ex =
+            link.client->exchange(plan.frame, link.timeoutMs, plan.retries);
+        if (ex.outcome == ModuleClient::Outcome::PortLost) {
+            lost = true;
+            break;
+        }
+        if (ex.outcome == ModuleClient::Outcome::Interrupted)
+            break;
+        if (ex.outcome == ModuleClient::Outcome::Answered &&
+            protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::DataSent)
+            stats.addAnswer(replyStatus(ex.reply), ex.latencyNs / 1e6);
+        else
+            stats.addNoReply();
+        redraw(false);
+        if (i + 1 < plan.count) {
+            const qint64 wait = nextAt - clock.elapsed();
+            const auto outcome = link.client->listen(int(std::max<qint64>(0, wait)));
+            if (outcome == ModuleClient::Outcome::PortLost) {
+                lost = true;
+                break;
+            }
+        }
+    }
+    redraw(true);
+    if (live)
+        print(stdout, QStringLiteral("\n"));
+    const bool interrupted = stopRequested();
+    run.text(summaryText(stats, interrupted));
+
+    QJsonObject failures;
+    for (auto it = stats.failuresByStatus().begin(); it != stats.failuresByStatus().end(); ++it)
+        failures.insert(QString::asprintf("0x%02x", it.key()), it.value());
+    run.doc.insert(QStringLiteral("target"), plan.target);
+    run.doc.insert(QStringLiteral("sent"), stats.sent());
+    run.doc.insert(QStringLiteral("acknowledged"), stats.acknowledged());
+    run.doc.insert(QStringLiteral("failed"), stats.failed());
+    run.doc.insert(QStringLiteral("no_reply"), stats.noReply());
+    run.doc.insert(QStringLiteral("failed_by_status"), failures);
+    run.doc.insert(QStringLiteral("delivery_ratio"), std::round(stats.deliveryRatio() * 1e4) / 1e4);
+    run.doc.insert(QStringLiteral("latency_ms"),
+                   stats.hasLatency()
+                       ? QJsonValue(QJsonObject{{"min", roundedMs(stats.minimumMs())},
+                                                {"median", roundedMs(stats.percentileMs(0.5))},
+                                                {"p95", roundedMs(stats.percentileMs(0.95))},
+                                                {"max", roundedMs(stats.maximumMs())}})
+                       : QJsonValue());
+    run.doc.insert(QStringLiteral("interrupted"), interrupted);
+    if (lost)
+        return run.fail(portProblem,
+                        QStringLiteral("lost the port %1 after %2 sends; reconnect the module "
+                                       "and start the test again")
+                            .arg(link.name)
+                            .arg(stats.sent()));
+    if (stats.failed() > 0)
+        return run.fail(moduleFailure,
+                        QStringLiteral("%1 of %2 sends failed by status; check the route and "
+                                       "the target node")
+                            .arg(stats.failed())
+                            .arg(stats.sent()));
+    if (stats.noReply() > 0)
+        return run.fail(noReply, QStringLiteral("%1 of %2 sends got no reply; check the module, "
+                                                "or raise --timeout")
+                                     .arg(stats.noReply())
+                                     .arg(stats.sent()));
+    return run.finish(success);
+}
+
+int monitor(Link &link, Run &run, int count, int durationMs)
+{
+    catchStopSignals();
+    int seen = 0;
+    link.client->setUnsolicitedHandler([&](const QByteArray &frame) {
+        if (count > 0 && seen >= count)
+            return; // several frames may come in one read
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString decoded = describeFrame(frame);
+        if (run.json) {
+            const QJsonObject line{{"time", now.toUTC().toString(Qt::ISODateWithMs)},
+                                   {"hex", hexText(frame)},
+                                   {"decoded", decoded}};
+            print(stdout, QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)) +
+                              QLatin1Char('\n'));
+        } else {
+            print(stdout, QStringLiteral("%1  %2  %3\n")
+                              .arg(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                                   hexText(frame), decoded));
+        }
+        ++seen;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if ((count > 0 && seen >= count) || (durationMs > 0 && clock.elapsed() >= durationMs))
+            return success;
+        const auto outcome = link.client->listen(100);
+        if (outcome == ModuleClient::Outcome::Interrupted)
+            return success;
+        if (outcome == ModuleClient::Outcome::PortLost) {
+            print(stderr, QStringLiteral("rfcfg: lost the port %1 (%2); reconnect the module and "
+                                         "start the monitor again\n")
+                              .arg(link.name, link.port.errorString()));
+            return portProblem;
+        }
+    }
+}
+
+} // namespace rfcfg

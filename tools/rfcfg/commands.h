@@ -1,0 +1,119 @@
+#pragma once
+
+#include "configfields.h"
+#include "replywords.h"
+#include "serial/moduleclient.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+// The commands of rfcfg, each printing its text or JSON and returning the exit status.
+namespace rfcfg {
+
+enum ExitStatus { success = 0, moduleFailure = 1, badUsage = 2, portProblem = 3, noReply = 4 };
+
+void print(FILE *stream, const QString &text);
+QString hexText(QByteArrayView bytes);
+bool isHexWord(const QString &text);
+
+// Set by Ctrl+C (SIGINT) or SIGTERM once catchStopSignals() ran; waits end early.
+bool stopRequested();
+void catchStopSignals();
+
+// One command's output: the text lines, or the JSON document printed at the end.
+class Run
+{
+public:
+    Run(const QString &command, bool json) : command(command), json(json)
+    {
+        doc.insert(QStringLiteral("command"), command);
+    }
+
+    // Prints the document (with --json) and returns the exit status.
+    int finish(int status)
+    {
+        if (unsolicitedTotal > 0) {
+            doc.insert(QStringLiteral("unsolicited"), unsolicited);
+            doc.insert(QStringLiteral("unsolicited_total"), unsolicitedTotal);
+        }
+        if (json)
+            print(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)) +
+                              QLatin1Char('\n'));
+        return status;
+    }
+    int fail(int status, const QString &message)
+    {
+        print(stderr, QStringLiteral("rfcfg: ") + message + QLatin1Char('\n'));
+        doc.insert(QStringLiteral("error"), message);
+        doc.insert(QStringLiteral("exit_status"), status);
+        return finish(status);
+    }
+    void text(const QString &line)
+    {
+        if (!json)
+            print(stdout, line);
+    }
+    void noteUnsolicited(const QByteArray &frame)
+    {
+        const QString decoded = describeFrame(frame);
+        ++unsolicitedTotal;
+        // A night-long link test must not grow with late replies: the first ones tell enough.
+        if (json) {
+            if (unsolicited.size() < maxUnsolicitedListed)
+                unsolicited.append(QJsonObject{{"hex", hexText(frame)}, {"decoded", decoded}});
+        } else {
+            print(
+                stderr,
+                QStringLiteral("rfcfg: note: unsolicited %1 (%2)\n").arg(hexText(frame), decoded));
+        }
+    }
+
+    QString command;
+    bool json;
+    QJsonObject doc;
+    QJsonArray unsolicited;
+    qint64 unsolicitedTotal = 0;
+    static constexpr int maxUnsolicitedListed = 100;
+};
+
+// The port with the line settings and the request/reply client on it.
+struct Link
+{
+    QSerialPort port;
+    std::unique_ptr<serial::ModuleClient> client;
+    int timeoutMs = 1000;
+    int retries = 2;
+    QString name;
+};
+
+struct SendPlan
+{
+    QByteArray frame;
+    QString target;
+    int count = 0; // 0: one send, not a link test
+    int intervalMs = 500;
+    int retries = 0;
+};
+
+int listPorts(Run &run);
+int configGet(Link &link, Run &run, bool lora);
+// Read, change, write and (when `verify`) read back and compare.
+int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool verify);
+int version(Link &link, Run &run);
+int reset(Link &link, Run &run);
+int whitelistGet(Link &link, Run &run);
+int whitelistSet(Link &link, Run &run, QStringList entries);
+int route(Link &link, Run &run, const QString &target, int maxHops);
+int sendOnce(Link &link, Run &run, const SendPlan &plan);
+int linkTest(Link &link, Run &run, const SendPlan &plan);
+int monitor(Link &link, Run &run, int count, int durationMs);
+
+} // namespace rfcfg

@@ -1,0 +1,215 @@
+#include "helptext.h"
+
+#include <QStringList>
+
+namespace rfcfg {
+
+namespace {
+
+struct CommandHelp
+{
+    const char *name;
+    const char *text;
+};
+
+const CommandHelp commands[] = {
+    {"ports", "Usage: rfcfg ports [--json]\n"
+              "\n"
+              "Lists the serial ports with what the platform knows of each: description,\n"
+              "manufacturer, serial number and USB vendor:product. Needs no --port.\n"
+              "\n"
+              "JSON: {\"command\": \"ports\", \"ports\": [{\"name\", \"path\", \"description\",\n"
+              "      \"manufacturer\", \"serial_number\", \"usb_id\"}]}\n"
+              "      (usb_id is \"vvvv:pppp\" in hex, or null; unknown texts are empty)\n"},
+    {"config get",
+     "Usage: rfcfg -p PORT config get [--lora] [--json]\n"
+     "\n"
+     "Reads the module's configuration and prints one KEY VALUE line per field:\n"
+     "  channel          0 ... 31\n"
+     "  power            20dBm 17dBm 15dBm 13dBm 11dBm 9dBm 7dBm 5dBm\n"
+     "  device_type      slave master\n"
+     "  network_id       four hex digits\n"
+     "  address          four hex digits (the module's own address)\n"
+     "  interface_mode   hex-command transparent\n"
+     "  uart_baud        1200 2400 4800 9600 14400 19200 28800 38400 57600 76800\n"
+     "                   115200 230400 (the module's own serial line)\n"
+     "  uart_parity      none odd even\n"
+     "  uart_stop_bits   1 2\n"
+     "  rf_data_rate     1200 4800 9600 38400\n"
+     "  whitelist        off on\n"
+     "With --lora (the LoRa model) also:\n"
+     "  bandwidth        7 8 9 (125, 250, 500 kHz)\n"
+     "  spreading_factor 7 ... 12\n"
+     "  lora_bit_rate    derived from the two, read only\n"
+     "A value the module holds outside its list shows as unknown(N).\n"
+     "\n"
+     "JSON: {\"command\": \"config get\", \"lora\": BOOL, \"config\": {KEY: VALUE, ...}}\n"
+     "      Every value is a string, the text config set accepts; the document\n"
+     "      is what config set --from reads.\n"},
+    {"config set",
+     "Usage: rfcfg -p PORT config set [KEY=VALUE ...] [--from FILE] [--lora] [--no-verify]\n"
+     "                                 [--json]\n"
+     "\n"
+     "Reads the configuration, changes only the keys named, writes it, reads it back and\n"
+     "compares (unless --no-verify). Keys and values are those of config get; list values\n"
+     "are matched by their text (case does not matter), network_id and address take\n"
+     "exactly four hex digits. Every value is checked before anything is sent.\n"
+     "\n"
+     "  --from FILE   take the values from FILE, a document written by\n"
+     "                config get --json (lora_bit_rate is ignored; \"lora\": true in it\n"
+     "                implies --lora); KEY=VALUE arguments override it\n"
+     "  --lora        the LoRa model: bandwidth and spreading_factor are written too;\n"
+     "                without it both are written as 0, as the window does\n"
+     "  --no-verify   do not read back\n"
+     "\n"
+     "Exit status 1 when the module refuses the write or reads back something else.\n"
+     "\n"
+     "JSON: {\"command\": \"config set\", \"lora\": BOOL, \"changed\": {KEY: VALUE} (the values\n"
+     "       that differ from what the module held),\n"
+     "       \"config\": {KEY: VALUE} (as written), \"status\": \"success\"|\"failure\",\n"
+     "       \"status_code\": N, \"verified\": BOOL or null with --no-verify,\n"
+     "       \"differences\": [{\"key\", \"written\", \"read_back\"}]}\n"},
+    {"version", "Usage: rfcfg -p PORT version [--json]\n"
+                "\n"
+                "Reads the firmware version and its release date.\n"
+                "\n"
+                "JSON: {\"command\": \"version\", \"version\": \"10.02\", \"release_date\": "
+                "\"2014-03-25\"}\n"},
+    {"reset",
+     "Usage: rfcfg -p PORT reset [--json]\n"
+     "\n"
+     "Resets the module. Exit status 1 when it reports a failure.\n"
+     "\n"
+     "JSON: {\"command\": \"reset\", \"status\": \"success\"|\"failure\", \"status_code\": N}\n"},
+    {"whitelist get",
+     "Usage: rfcfg -p PORT whitelist get [--json]\n"
+     "\n"
+     "Reads the five whitelist entries; ffff is an empty entry. Whether the whitelist is\n"
+     "used is the configuration's whitelist key.\n"
+     "\n"
+     "JSON: {\"command\": \"whitelist get\", \"whitelist\": [\"0002\", \"ffff\", ...]}\n"},
+    {"whitelist set",
+     "Usage: rfcfg -p PORT whitelist set [ADDR ...] [--json]\n"
+     "\n"
+     "Writes up to five addresses of four hex digits each; the entries not given are\n"
+     "written empty (ffff). Exit status 1 when the module reports a failure.\n"
+     "\n"
+     "JSON: {\"command\": \"whitelist set\", \"whitelist\": [5 entries],\n"
+     "       \"status\": \"success\"|\"failure\", \"status_code\": N}\n"},
+    {"route",
+     "Usage: rfcfg -p PORT route TARGET [--max-hops N] [--json]\n"
+     "\n"
+     "Asks the module for a route to TARGET (four hex digits) within N hops (1 to 7,\n"
+     "default 7) and prints the relays, or the module's status when it finds none\n"
+     "(exit status 1).\n"
+     "\n"
+     "JSON: {\"command\": \"route\", \"target\": \"1234\", \"status\": \"success\"|\"failure\",\n"
+     "       \"status_code\": N, \"relays\": [\"0002\", ...]}\n"},
+    {"send",
+     "Usage: rfcfg -p PORT send TARGET HEX [--route auto|direct|forced|source]\n"
+     "                                     [--via A,B,...] [--hops N] [--ack]\n"
+     "                                     [--count N [--interval MS]] [--json]\n"
+     "\n"
+     "Sends the bytes HEX (such as 0102ff or \"01 02 ff\"; may be empty) to node TARGET\n"
+     "and prints the module's report.\n"
+     "  --route MODE    auto (default), direct (no routing), forced, or source\n"
+     "  --via A,B,...   the relays of a source route, up to six\n"
+     "  --hops N        hop limit, 1 to 7 (default 7)\n"
+     "  --ack           ask for an acknowledgement\n"
+     "  --count N       a link test: N sends, each waiting for its report, one every MS\n"
+     "  --interval MS   milliseconds from one send to the next (default 500; 0: as fast\n"
+     "                  as the module answers)\n"
+     "A send that gets no reply is not repeated unless --retries is given here.\n"
+     "\n"
+     "A link test shows its progress on a terminal (sent, acknowledged, failed by status,\n"
+     "no reply, last latency) and ends with a summary: the counts, the delivery ratio and\n"
+     "latency minimum, median, 95th percentile and maximum (median and percentile within\n"
+     "1 %). Ctrl+C stops it and still prints the summary. Exit status: 1 when any send\n"
+     "failed by status, else 4 when any got no reply, else 0.\n"
+     "\n"
+     "JSON, one send: {\"command\": \"send\", \"target\": \"1234\", \"status\": \"success\"|\n"
+     "       \"failure\", \"status_code\": N, \"latency_ms\": X}\n"
+     "JSON, link test: {\"command\": \"send\", \"target\", \"sent\", \"acknowledged\", "
+     "\"failed\",\n"
+     "       \"no_reply\", \"failed_by_status\": {\"0x02\": N}, \"delivery_ratio\": 0..1,\n"
+     "       \"latency_ms\": {\"min\", \"median\", \"p95\", \"max\"} or null,\n"
+     "       \"interrupted\": BOOL}\n"},
+    {"monitor",
+     "Usage: rfcfg -p PORT monitor [--count N] [--duration MS] [--json]\n"
+     "\n"
+     "Prints every frame the module sends, with a time stamp, as hex and decoded, until\n"
+     "Ctrl+C (or N frames, or MS milliseconds). Noise between frames is skipped.\n"
+     "\n"
+     "JSON: one document per line and frame: {\"time\": \"2026-01-31T08:00:00.123Z\",\n"
+     "       \"hex\": \"01 00 86 ...\", \"decoded\": \"version 10.02, released 2014-03-25\"}\n"},
+};
+
+} // namespace
+
+const QStringList &commandNames()
+{
+    static const QStringList names = [] {
+        QStringList list;
+        for (const CommandHelp &c : commands)
+            list << QString::fromLatin1(c.name);
+        return list;
+    }();
+    return names;
+}
+
+QString generalHelp()
+{
+    return QStringLiteral(
+        "Usage: rfcfg [OPTIONS] COMMAND [ARGUMENTS]\n"
+        "\n"
+        "Configures and tests a serial-attached radio module from the command line.\n"
+        "\n"
+        "Commands:\n"
+        "  ports                     list the serial ports\n"
+        "  config get                print the configuration\n"
+        "  config set KEY=VALUE ...  change, write and verify the configuration\n"
+        "  version                   print the firmware version and date\n"
+        "  reset                     reset the module\n"
+        "  whitelist get             print the five whitelist entries\n"
+        "  whitelist set ADDR ...    write the whitelist\n"
+        "  route TARGET              search a route to a node\n"
+        "  send TARGET HEX           send data once, or run a link test (--count)\n"
+        "  monitor                   print every frame received\n"
+        "rfcfg COMMAND --help tells more, the JSON keys included.\n"
+        "\n"
+        "Options:\n"
+        "  -p, --port PATH    the serial port: a device path or name (links and\n"
+        "                     pseudo-terminals work)\n"
+        "  --baud RATE        300 600 1200 2400 4800 9600 19200 38400 56000 57600 115200\n"
+        "                     (default 9600)\n"
+        "  --parity P         NONE ODD EVEN (default NONE)\n"
+        "  --stop-bits N      1 2 (default 1)\n"
+        "  --timeout MS       how long to wait for each reply (default 1000)\n"
+        "  --retries N        sends repeated after a missing reply (default 2; data sends\n"
+        "                     only when given)\n"
+        "  --json             print one JSON document instead of text\n"
+        "  -h, --help         this text\n"
+        "\n"
+        "Exit status:\n"
+        "  0  success\n"
+        "  1  the module answered with a failure status, or verification found a difference\n"
+        "  2  bad usage or value\n"
+        "  3  the port cannot be opened or was lost\n"
+        "  4  no reply\n"
+        "Errors go to standard error, one line each; with --json the document also\n"
+        "carries \"error\" and \"exit_status\". Every JSON document has \"command\"; a frame\n"
+        "that arrived without being asked for is listed under \"unsolicited\" as\n"
+        "{\"hex\", \"decoded\"} (the first 100; \"unsolicited_total\" counts them all), as a\n"
+        "note on standard error without --json.\n");
+}
+
+QString commandHelp(const QString &command)
+{
+    for (const CommandHelp &c : commands) {
+        if (command == QLatin1String(c.name))
+            return QString::fromLatin1(c.text);
+    }
+    return {};
+}
+
+} // namespace rfcfg

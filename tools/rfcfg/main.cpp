@@ -1,0 +1,403 @@
+// rfcfg: the radio module's configuration and tests from the command line, for scripts,
+// production lines and long link tests.
+#include "commands.h"
+#include "configfields.h"
+#include "helptext.h"
+
+#include "protocol/configrecord.h"
+#include "protocol/frame.h"
+#include "protocol/payloads.h"
+#include "serial/linesettings.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+using namespace rfcfg;
+
+namespace {
+
+struct Options
+{
+    QCommandLineOption port{{"p", "port"}, "", "path"};
+    QCommandLineOption baud{"baud", "", "rate"};
+    QCommandLineOption parity{"parity", "", "parity"};
+    QCommandLineOption stopBits{"stop-bits", "", "bits"};
+    QCommandLineOption timeout{"timeout", "", "ms"};
+    QCommandLineOption retries{"retries", "", "n"};
+    QCommandLineOption json{"json"};
+    QCommandLineOption help{{"h", "help"}};
+    QCommandLineOption lora{"lora"};
+    QCommandLineOption noVerify{"no-verify"};
+    QCommandLineOption from{"from", "", "file"};
+    QCommandLineOption maxHops{"max-hops", "", "n"};
+    QCommandLineOption route{"route", "", "mode"};
+    QCommandLineOption via{"via", "", "relays"};
+    QCommandLineOption hops{"hops", "", "n"};
+    QCommandLineOption ack{"ack"};
+    QCommandLineOption count{"count", "", "n"};
+    QCommandLineOption interval{"interval", "", "ms"};
+    QCommandLineOption duration{"duration", "", "ms"};
+};
+
+// The options each command takes besides the global ones.
+QList<const QCommandLineOption *> commandOptions(const Options &o, const QString &command)
+{
+    if (command == QLatin1String("config get"))
+        return {&o.lora};
+    if (command == QLatin1String("config set"))
+        return {&o.lora, &o.noVerify, &o.from};
+    if (command == QLatin1String("route"))
+        return {&o.maxHops};
+    if (command == QLatin1String("send"))
+        return {&o.route, &o.via, &o.hops, &o.ack, &o.count, &o.interval};
+    if (command == QLatin1String("monitor"))
+        return {&o.count, &o.duration};
+    return {};
+}
+
+// A whole number within [low, high], or the usage error that says so.
+std::optional<int> number(const QString &text, int low, int high, const QString &what,
+                          QString *error)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (ok && value >= low && value <= high)
+        return value;
+    *error =
+        QStringLiteral("%1: '%2' is not a number from %3 to %4").arg(what, text).arg(low).arg(high);
+    return std::nullopt;
+}
+
+// KEY=VALUE pairs and --from FILE, checked; the file's lora flag may switch on the LoRa keys.
+QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *lora,
+                      ConfigValues *changes)
+{
+    ConfigValues raw;
+    if (!fromFile.isEmpty()) {
+        QFile file(fromFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read %1: %2; give a file written by config get --json")
+                .arg(fromFile, file.errorString());
+        QJsonParseError parseError;
+        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+        QJsonObject object = doc.object();
+        if (object.contains(QStringLiteral("config")))
+            object = object.value(QStringLiteral("config")).toObject();
+        if (doc.isNull() || object.isEmpty())
+            return QStringLiteral("%1 holds no configuration; give a file written by "
+                                  "config get --json")
+                .arg(fromFile);
+        if (doc.object().value(QStringLiteral("lora")).toBool())
+            *lora = true;
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (it.key() == QLatin1String("lora_bit_rate"))
+                continue; // derived, not written
+            raw.append({it.key(), it.value().isDouble() ? QString::number(it.value().toInt())
+                                                        : it.value().toString()});
+        }
+    }
+    for (const QString &pair : pairs) {
+        const qsizetype eq = pair.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return QStringLiteral("'%1' is not KEY=VALUE; for example address=0002").arg(pair);
+        raw.append({pair.left(eq), pair.mid(eq + 1)});
+    }
+    protocol::ModuleConfig scratch;
+    for (const auto &[key, value] : raw) {
+        const QString error = setConfigValue(scratch, key, value, *lora);
+        if (!error.isEmpty())
+            return error;
+        // A later value of the same key replaces the earlier one.
+        for (qsizetype i = 0; i < changes->size(); ++i) {
+            if ((*changes)[i].first == key)
+                changes->removeAt(i--);
+        }
+        // Stored as the list spells it, so the document shows what config get would.
+        for (const auto &[k, canonical] : configValues(scratch, *lora)) {
+            if (k == key)
+                changes->append({key, canonical});
+        }
+    }
+    if (changes->isEmpty())
+        return QStringLiteral("nothing to set; give KEY=VALUE pairs or --from FILE "
+                              "(rfcfg config set --help lists the keys)");
+    return {};
+}
+
+QString parseHexData(const QString &text, QByteArray *data)
+{
+    QString digits = text;
+    digits.remove(QRegularExpression(QStringLiteral("[\\s:]")));
+    static const QRegularExpression hexDigits(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
+    if (!hexDigits.match(digits).hasMatch())
+        return QStringLiteral("'%1' is not hex data; write bytes as pairs of hex digits, such "
+                              "as 0102ff or \"01 02 ff\"")
+            .arg(text);
+    *data = QByteArray::fromHex(digits.toLatin1());
+    return {};
+}
+
+QString addressError(const QString &text, const QString &what)
+{
+    if (isHexWord(text))
+        return {};
+    return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, such as 00a1")
+        .arg(what, text);
+}
+
+// The data-send frame and the link-test settings, or the usage error.
+QString planSend(const QCommandLineParser &parser, const Options &o, const QStringList &words,
+                 SendPlan *plan)
+{
+    if (words.size() != 2)
+        return QStringLiteral("send takes TARGET and HEX data; see rfcfg send --help");
+    QString error = addressError(words[0], QStringLiteral("TARGET"));
+    if (!error.isEmpty())
+        return error;
+    protocol::DataSendRequest request;
+    error = parseHexData(words[1], &request.data);
+    if (!error.isEmpty())
+        return error;
+
+    static const QStringList modes = {"direct", "auto", "forced", "source"};
+    request.routeMode = parser.isSet(o.route) ? int(modes.indexOf(parser.value(o.route))) : 1;
+    if (request.routeMode < 0)
+        return QStringLiteral("--route: '%1' is not allowed; use one of %2")
+            .arg(parser.value(o.route), modes.join(", "));
+    if (parser.isSet(o.via)) {
+        if (request.routeMode != protocol::sourceRoutingMode)
+            return QStringLiteral("--via needs --route source");
+        const QStringList relays = parser.value(o.via).split(QLatin1Char(','));
+        if (relays.size() > protocol::maxRelays)
+            return QStringLiteral("--via: at most six relays");
+        for (const QString &relay : relays) {
+            if (!(error = addressError(relay, QStringLiteral("--via"))).isEmpty())
+                return error;
+            request.relays << protocol::parseHexField(relay);
+        }
+    }
+    int hops = 7;
+    if (parser.isSet(o.hops)) {
+        const auto n = number(parser.value(o.hops), 1, 7, "--hops", &error);
+        if (!n)
+            return error;
+        hops = *n;
+    }
+    request.target = protocol::parseHexField(words[0]);
+    request.ackRequested = parser.isSet(o.ack);
+    request.hopIndex = hops - 1;
+    request.declaredLength = int(request.data.size());
+    const auto payload = protocol::dataSendPayload(request);
+    if (!payload)
+        return QStringLiteral("HEX: %1 bytes do not fit; this route takes at most %2")
+            .arg(request.data.size())
+            .arg(protocol::dataSendCapacity(request.routeMode, request.relays.size()));
+    plan->frame =
+        protocol::commandFrame(protocol::group::network, protocol::code::sendData, *payload);
+    plan->target = words[0].toLower();
+
+    if (parser.isSet(o.count)) {
+        const auto n = number(parser.value(o.count), 1, 1'000'000'000, "--count", &error);
+        if (!n)
+            return error;
+        plan->count = *n;
+    }
+    if (parser.isSet(o.interval)) {
+        if (!parser.isSet(o.count))
+            return QStringLiteral("--interval needs --count");
+        const auto n = number(parser.value(o.interval), 0, 86'400'000, "--interval", &error);
+        if (!n)
+            return error;
+        plan->intervalMs = *n;
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rfcfg"));
+
+    Options o;
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    parser.addOptions({o.port, o.baud, o.parity, o.stopBits, o.timeout, o.retries, o.json, o.help,
+                       o.lora, o.noVerify, o.from, o.maxHops, o.route, o.via, o.hops, o.ack,
+                       o.count, o.interval, o.duration});
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    const bool json = parser.isSet(o.json);
+    QStringList words = parser.positionalArguments();
+
+    QString command = words.value(0);
+    if (command == QLatin1String("config") || command == QLatin1String("whitelist"))
+        command += QLatin1Char(' ') + words.value(1);
+    Run run(command, json);
+    const QString usageHint = QStringLiteral("; see rfcfg --help");
+    if (!parsed)
+        return run.fail(badUsage, parser.errorText() + usageHint);
+    if (words.isEmpty()) {
+        if (parser.isSet(o.help)) {
+            print(stdout, generalHelp());
+            return success;
+        }
+        return run.fail(badUsage, QStringLiteral("no command given") + usageHint);
+    }
+    if (parser.isSet(o.help) && command.endsWith(QLatin1Char(' '))) {
+        // "config --help": both of its commands.
+        print(stdout, commandHelp(command + QLatin1String("get")) + QLatin1Char('\n') +
+                          commandHelp(command + QLatin1String("set")));
+        return success;
+    }
+    if (!commandNames().contains(command))
+        return run.fail(badUsage,
+                        QStringLiteral("unknown command '%1'").arg(command.trimmed()) + usageHint);
+    if (parser.isSet(o.help)) {
+        print(stdout, commandHelp(command));
+        return success;
+    }
+    words.remove(0, command.count(QLatin1Char(' ')) + 1);
+
+    const QList<const QCommandLineOption *> own = commandOptions(o, command);
+    for (const QCommandLineOption *option :
+         {&o.lora, &o.noVerify, &o.from, &o.maxHops, &o.route, &o.via, &o.hops, &o.ack, &o.count,
+          &o.interval, &o.duration}) {
+        if (parser.isSet(*option) && !own.contains(option))
+            return run.fail(badUsage, QStringLiteral("--%1 does not apply to %2; see rfcfg %2 "
+                                                     "--help")
+                                          .arg(option->names().constLast(), command));
+    }
+
+    // Everything the command needs is checked before the port is opened.
+    QString error;
+    Link link;
+    const QString baudText = parser.isSet(o.baud)
+                                 ? parser.value(o.baud)
+                                 : serial::baudRateItems()[serial::defaultBaudRateIndex];
+    const auto baud = serial::baudRateFromText(baudText);
+    const auto parity = serial::parityFromText(
+        parser.isSet(o.parity) ? parser.value(o.parity).toUpper() : serial::parityItems()[0]);
+    const auto stopBits = serial::stopBitsFromText(
+        parser.isSet(o.stopBits) ? parser.value(o.stopBits) : serial::stopBitsItems()[0]);
+    if (!baud)
+        return run.fail(badUsage, QStringLiteral("--baud: '%1' is not allowed; use one of %2")
+                                      .arg(baudText, serial::baudRateItems().join(", ")));
+    if (!parity)
+        return run.fail(badUsage,
+                        QStringLiteral("--parity: '%1' is not allowed; use one of %2")
+                            .arg(parser.value(o.parity), serial::parityItems().join(", ")));
+    if (!stopBits)
+        return run.fail(badUsage,
+                        QStringLiteral("--stop-bits: '%1' is not allowed; use one of %2")
+                            .arg(parser.value(o.stopBits), serial::stopBitsItems().join(", ")));
+    if (parser.isSet(o.timeout)) {
+        const auto t = number(parser.value(o.timeout), 1, 3'600'000, "--timeout", &error);
+        if (!t)
+            return run.fail(badUsage, error);
+        link.timeoutMs = *t;
+    }
+    if (parser.isSet(o.retries)) {
+        const auto r = number(parser.value(o.retries), 0, 100, "--retries", &error);
+        if (!r)
+            return run.fail(badUsage, error);
+        link.retries = *r;
+    }
+
+    auto expectWords = [&](int low, int high, const QString &what) {
+        if (words.size() < low || words.size() > high)
+            error = QStringLiteral("%1 takes %2; see rfcfg %1 --help").arg(command, what);
+        return error.isEmpty();
+    };
+    auto checkAddress = [&](const QString &text, const QString &what) {
+        error = addressError(text, what);
+        return error.isEmpty();
+    };
+
+    if (command == QLatin1String("ports")) {
+        if (!expectWords(0, 0, "no arguments"))
+            return run.fail(badUsage, error);
+        return listPorts(run);
+    }
+
+    // Per-command arguments.
+    bool lora = parser.isSet(o.lora);
+    ConfigValues changes;
+    SendPlan plan;
+    int maxHops = 7, monitorCount = 0, monitorDurationMs = 0;
+    if (command == QLatin1String("config set")) {
+        error = gatherChanges(words, parser.value(o.from), &lora, &changes);
+    } else if (command == QLatin1String("whitelist set")) {
+        if (expectWords(0, protocol::whitelistEntries, "up to five addresses")) {
+            for (const QString &w : words) {
+                if (!checkAddress(w, QStringLiteral("whitelist entry")))
+                    break;
+            }
+        }
+    } else if (command == QLatin1String("route")) {
+        if (expectWords(1, 1, "one TARGET address") && checkAddress(words[0], "TARGET") &&
+            parser.isSet(o.maxHops)) {
+            if (const auto n = number(parser.value(o.maxHops), 1, 7, "--max-hops", &error))
+                maxHops = *n;
+        }
+    } else if (command == QLatin1String("send")) {
+        error = planSend(parser, o, words, &plan);
+        // Data sends are repeated after a missing reply only when asked.
+        plan.retries = parser.isSet(o.retries) ? link.retries : 0;
+    } else if (command == QLatin1String("monitor")) {
+        expectWords(0, 0, "no arguments");
+        if (error.isEmpty() && parser.isSet(o.count)) {
+            if (const auto n = number(parser.value(o.count), 1, 1'000'000'000, "--count", &error))
+                monitorCount = *n;
+        }
+        if (error.isEmpty() && parser.isSet(o.duration)) {
+            if (const auto n =
+                    number(parser.value(o.duration), 1, 1'000'000'000, "--duration", &error))
+                monitorDurationMs = *n;
+        }
+    } else {
+        expectWords(0, 0, "no arguments");
+    }
+    if (!error.isEmpty())
+        return run.fail(badUsage, error);
+
+    if (!parser.isSet(o.port))
+        return run.fail(badUsage, QStringLiteral("no port given; add -p PATH (rfcfg ports lists "
+                                                 "the ports)"));
+    link.name = parser.value(o.port);
+    link.port.setPortName(link.name);
+    link.port.setBaudRate(*baud);
+    link.port.setParity(*parity);
+    link.port.setStopBits(*stopBits);
+    link.port.setDataBits(QSerialPort::Data8);
+    link.port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!link.port.open(QIODevice::ReadWrite))
+        return run.fail(portProblem, QStringLiteral("cannot open %1: %2; check the path and "
+                                                    "that no other program holds the port "
+                                                    "(rfcfg ports lists the ports)")
+                                         .arg(link.name, link.port.errorString()));
+    link.client = std::make_unique<serial::ModuleClient>(link.port);
+    link.client->setStopRequest(stopRequested);
+    link.client->setUnsolicitedHandler([&run](const QByteArray &f) { run.noteUnsolicited(f); });
+
+    if (command == QLatin1String("config get"))
+        return configGet(link, run, lora);
+    if (command == QLatin1String("config set"))
+        return configSet(link, run, changes, lora, !parser.isSet(o.noVerify));
+    if (command == QLatin1String("version"))
+        return version(link, run);
+    if (command == QLatin1String("reset"))
+        return reset(link, run);
+    if (command == QLatin1String("whitelist get"))
+        return whitelistGet(link, run);
+    if (command == QLatin1String("whitelist set"))
+        return whitelistSet(link, run, words);
+    if (command == QLatin1String("route"))
+        return route(link, run, words[0], maxHops);
+    if (command == QLatin1String("send"))
+        return plan.count > 0 ? linkTest(link, run, plan) : sendOnce(link, run, plan);
+    return monitor(link, run, monitorCount, monitorDurationMs);
+}

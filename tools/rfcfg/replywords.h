@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+namespace rfcfg {
+
+// A node address as the command line writes it: four lower-case hex digits, high byte first.
+QString addressText(quint8 high, quint8 low);
+
+// The status byte of a reply that carries one, or -1 for replies without a status.
+int replyStatus(QByteArrayView frame);
+
+// "success", or "failure (status 0x02)".
+QString statusWords(int status);
+
+struct VersionInfo
+{
+    QString version;     // main.sub, as "10.02"
+    QString releaseDate; // "2014-03-25"
+};
+VersionInfo versionOf(QByteArrayView reply);
+
+// The five entries, "ffff" for an empty one.
+QStringList whitelistOf(QByteArrayView reply);
+
+struct RouteInfo
+{
+    QString target;
+    int status = 0;
+    QStringList relays; // only those whose bytes the frame holds
+};
+RouteInfo routeOf(QByteArrayView reply);
+QString routeText(const RouteInfo &route);
+
+// Any frame from the module in one line of English, for the monitor and unsolicited frames.
+QString describeFrame(QByteArrayView frame);
+
+} // namespace rfcfg
