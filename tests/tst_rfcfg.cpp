@@ -153,9 +153,13 @@ private slots:
         row("config get", "config get", 0, "address          0001\n");
         row("config get json", "config get --lora --json", 0,
             "\"interface_mode\":\"hex-command\",\"lora_bit_rate\":\"\",\"network_id\":\"1234\"");
-        row("config set", "config set address=0002 power=17dbm --lora bandwidth=9", 0,
+        row("config set",
+            "config set address=0002 power=17dbm --lora bandwidth=9 spreading_factor=7", 0,
             "written: power 20dBm -> 17dBm, address 0001 -> 0002, bandwidth unknown(-7) -> "
-            "9\nverified:");
+            "9, spreading_factor unknown(-7) -> 7\nverified:");
+        // A value no list offers is never written back as read.
+        row("config set unknown value", "config set --lora bandwidth=9", 2,
+            "holds values outside their lists (spreading_factor)");
         row("config set json", "--json config set whitelist=on", 0,
             "\"changed\":{\"whitelist\":\"on\"}");
         row("config set unverified", "--json config set channel=7 --no-verify", 0,

@@ -225,7 +225,20 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
     run.doc.insert(QStringLiteral("changed"), configObject(changed));
     run.doc.insert(QStringLiteral("config"), configObject(written));
 
-    const protocol::ConfigRecord record = protocol::encodeConfigRecord(config, lora);
+    const protocol::EncodedConfig encoded = protocol::encodeConfigRecord(config, lora);
+    if (!encoded.isValid()) {
+        // The module holds a value that no list offers: writing it back would send bits nobody
+        // chose, so the user must name a value for each such key.
+        QStringList unknown;
+        for (const auto &[key, value] : written)
+            if (!allowedValues(key).isEmpty() && !allowedValues(key).contains(value))
+                unknown << key;
+        return run.fail(badUsage,
+                        QStringLiteral("the module's configuration holds values outside their "
+                                       "lists (%1); set them with KEY=VALUE and try again")
+                            .arg(unknown.join(QLatin1String(", "))));
+    }
+    const protocol::ConfigRecord &record = encoded.record;
     QByteArray reply;
     f = ask(link,
             protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
@@ -321,7 +334,8 @@ int whitelistSet(Link &link, Run &run, QStringList entries)
 {
     while (entries.size() < protocol::whitelistEntries)
         entries << QString(); // written as FF FF: empty
-    const auto payload = protocol::whitelistPayload(entries);
+    // The entries were checked when the arguments were read, so the payload always exists.
+    const auto payload = *protocol::whitelistPayload(entries);
     QByteArray reply;
     const Failure f =
         ask(link,
