@@ -39,8 +39,6 @@ Dialog::Dialog(QWidget *parent)
       ui(new Ui::DialogForm)
 {
     ui->setupUi(this);
-    prepareLog(ui->ReceiveOutBrowser);
-    prepareLog(ui->SendOutBrowser);
 
     sendTimer = new QTimer(this);
     sendTimer->setObjectName(QStringLiteral("sendTimer"));
