@@ -39,15 +39,16 @@ QByteArray commandFrame(quint8 group, quint8 code, QByteArrayView payload)
 QString hexLine(QByteArrayView bytes)
 {
     static const char digits[] = "0123456789abcdef";
-    QString text;
-    text.reserve(bytes.size() * 3 + 1);
+    // Written in place: a chunk can be half a megabyte when a module streams.
+    QString text(bytes.size() * 3 + 1, Qt::Uninitialized);
+    QChar *out = text.data();
     for (char c : bytes) {
         const auto b = quint8(c);
-        text += QLatin1Char(digits[b >> 4]);
-        text += QLatin1Char(digits[b & 0x0f]);
-        text += QLatin1Char(' ');
+        *out++ = QLatin1Char(digits[b >> 4]);
+        *out++ = QLatin1Char(digits[b & 0x0f]);
+        *out++ = QLatin1Char(' ');
     }
-    text += QLatin1Char('\n');
+    *out = QLatin1Char('\n');
     return text;
 }
 

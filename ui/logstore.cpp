@@ -3,17 +3,18 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 constexpr char hexDigits[] = "0123456789abcdef";
 
-bool isLowerHex(char c)
+bool isLowerHex(char16_t c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
 }
 
-int hexValue(char c)
+int hexValue(char16_t c)
 {
     return c <= '9' ? c - '0' : c - 'a' + 10;
 }
@@ -66,7 +67,7 @@ LogStore::LogStore() = default;
 
 void LogStore::clear()
 {
-    data = QByteArray();
+    std::vector<QByteArray>().swap(blocks);
     std::vector<Line>().swap(lines);
     std::vector<qint64>().swap(rowEnds);
     open = Line();
@@ -81,10 +82,11 @@ void LogStore::append(QStringView text, QStringView linePrefix)
             appendToOpenLine(linePrefix);
         }
         const qsizetype newline = text.indexOf(QLatin1Char('\n'));
-        appendToOpenLine(newline < 0 ? text : text.left(newline));
-        if (newline < 0)
+        if (newline < 0) {
+            appendToOpenLine(text);
             break;
-        closeOpenLine();
+        }
+        closeOpenLineWith(text.left(newline));
         text = text.mid(newline + 1);
     }
 }
@@ -94,17 +96,21 @@ void LogStore::appendToOpenLine(QStringView piece)
     if (piece.isEmpty())
         return;
     const QByteArray utf8 = piece.toUtf8();
-    data.append(utf8);
+    std::memcpy(growOpenLine(utf8.size()), utf8.constData(), size_t(utf8.size()));
     open.textBytes += quint32(utf8.size());
+    const char16_t *c16 = piece.utf16();
     for (qsizetype i = 0; i < piece.size(); ++i) {
-        char32_t c = piece[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < piece.size()) {
-            c = QChar::surrogateToUcs4(piece[i], piece[i + 1]);
-            ++i;
+        char32_t c = c16[i];
+        if (c < 0x1100) { // everything below the first wide block is narrow
+            ++open.textColumns;
+            continue;
         }
         // Characters outside the basic plane also take the walk: one column, two code units.
-        if (c > 0xffff)
+        if (QChar::isHighSurrogate(c) && i + 1 < piece.size()) {
+            c = QChar::surrogateToUcs4(c16[i], c16[i + 1]);
+            ++i;
             open.hasWide = true;
+        }
         if (isWide(c)) {
             open.hasWide = true;
             open.textColumns += quint32(wide);
@@ -114,28 +120,54 @@ void LogStore::appendToOpenLine(QStringView piece)
     }
 }
 
-void LogStore::closeOpenLine()
+char *LogStore::growOpenLine(qsizetype extra)
+{
+    // Text lives in blocks that never move once written, so that no append copies the log;
+    // the open line moves to a new block when it outgrows its own.
+    constexpr qsizetype blockSize = 1 << 20;
+    const qsizetype held = open.textBytes;
+    if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < extra) {
+        QByteArray block;
+        block.reserve(std::max(blockSize, held + extra));
+        if (!blocks.empty()) {
+            block.append(blocks.back().constData() + open.offset, held);
+            blocks.back().truncate(open.offset);
+        }
+        blocks.push_back(block);
+        open.block = quint32(blocks.size() - 1);
+        open.offset = 0;
+    }
+    QByteArray &block = blocks.back();
+    const qsizetype at = block.size();
+    block.resize(at + extra);
+    return block.data() + at;
+}
+
+void LogStore::closeOpenLineWith(QStringView piece)
 {
     // A trailing run of "hh " groups is kept as the bytes it shows.
-    char *text = data.data() + open.start;
-    qint64 end = open.textBytes;
-    while (end >= 3 && text[end - 1] == ' ' && isLowerHex(text[end - 2]) &&
-           isLowerHex(text[end - 3]))
+    const char16_t *c16 = piece.utf16();
+    qsizetype end = piece.size();
+    while (end >= 3 && c16[end - 1] == u' ' && isLowerHex(c16[end - 2]) && isLowerHex(c16[end - 3]))
         end -= 3;
-    if (end < open.textBytes) {
-        const qint64 count = (open.textBytes - end) / 3;
-        for (qint64 i = 0; i < count; ++i)
-            text[end + i] =
-                char(hexValue(text[end + 3 * i]) << 4 | hexValue(text[end + 3 * i + 1]));
+    appendToOpenLine(piece.left(end));
+    const qsizetype count = (piece.size() - end) / 3;
+    if (count > 0) {
+        char *out = growOpenLine(count);
+        for (qsizetype i = 0; i < count; ++i)
+            out[i] = char(hexValue(c16[end + 3 * i]) << 4 | hexValue(c16[end + 3 * i + 1]));
         open.hexBytes = quint32(count);
-        open.textColumns -= quint32(3 * count);
-        open.textBytes = quint32(end);
-        data.truncate(open.start + end + count);
     }
+    closeOpenLine();
+}
+
+void LogStore::closeOpenLine()
+{
     lines.push_back(open);
     rowEnds.push_back(rowsBefore(qsizetype(lines.size()) - 1) + rowCountOf(open));
     open = Line();
-    open.start = data.size();
+    open.block = blocks.empty() ? 0 : quint32(blocks.size() - 1);
+    open.offset = blocks.empty() ? 0 : quint32(blocks.back().size());
     openBegun = false;
 }
 
@@ -160,11 +192,11 @@ QString LogStore::slice(qsizetype line, qint64 from, qint64 to) const
     if (from < l.textColumns) {
         const qint64 stop = std::min<qint64>(to, l.textColumns);
         if (l.textBytes == l.textColumns) { // ASCII: columns are bytes
-            out = QString::fromLatin1(data.constData() + l.start + from, stop - from);
+            out = QString::fromLatin1(bytesOf(l) + from, stop - from);
         } else if (!l.hasWide) {
-            out = QString::fromUtf8(data.constData() + l.start, l.textBytes).mid(from, stop - from);
+            out = QString::fromUtf8(bytesOf(l), l.textBytes).mid(from, stop - from);
         } else {
-            const char *p = data.constData() + l.start;
+            const char *p = bytesOf(l);
             const char *stop = p + l.textBytes;
             qint64 column = 0;
             while (p < stop && column < to) {
@@ -179,7 +211,7 @@ QString LogStore::slice(qsizetype line, qint64 from, qint64 to) const
         const qint64 first = std::max<qint64>(from - l.textColumns, 0);
         const qint64 last = to - l.textColumns;
         out.reserve(out.size() + (last - first));
-        appendHex(out, data.constData() + l.start + l.textBytes, first, last);
+        appendHex(out, bytesOf(l) + l.textBytes, first, last);
     }
     return out;
 }
@@ -211,7 +243,7 @@ LogStore::Position LogStore::step(Position p, int direction) const
             return {p.line, p.column - 1};
     }
     // Inside a text with wide characters: step over whole characters.
-    const char *c = data.constData() + l.start;
+    const char *c = bytesOf(l);
     const char *stop = c + l.textBytes;
     qint64 column = 0;
     while (c < stop) {
@@ -252,8 +284,8 @@ bool LogStore::writeUtf8(QIODevice &out) const
         const Line &l = record(line);
         if (line > 0)
             buffer += '\n';
-        buffer.append(data.constData() + l.start, l.textBytes);
-        const char *bytes = data.constData() + l.start + l.textBytes;
+        buffer.append(bytesOf(l), l.textBytes);
+        const char *bytes = bytesOf(l) + l.textBytes;
         for (quint32 i = 0; i < l.hexBytes; ++i) {
             const auto b = uchar(bytes[i]);
             const char group[3] = {hexDigits[b >> 4], hexDigits[b & 15], ' '};
@@ -269,7 +301,10 @@ bool LogStore::writeUtf8(QIODevice &out) const
 
 qint64 LogStore::bytesHeld() const
 {
-    return data.capacity() + qint64(lines.capacity() * sizeof(Line)) +
+    qint64 held = 0;
+    for (const QByteArray &block : blocks)
+        held += block.capacity();
+    return held + qint64(lines.capacity() * sizeof(Line)) +
            qint64(rowEnds.capacity() * sizeof(qint64));
 }
 
@@ -280,7 +315,7 @@ LogStore::Rows LogStore::rowsOf(const Line &l) const
     Rows rows;
     rows.starts.push_back(0);
     if (l.hasWide) {
-        const char *p = data.constData() + l.start;
+        const char *p = bytesOf(l);
         const char *stop = p + l.textBytes;
         qint64 column = 0;
         while (p < stop) {
@@ -333,7 +368,7 @@ void LogStore::setWideColumns(int columns)
         Line &line = l == stop ? open : *l;
         if (!line.hasWide)
             continue;
-        const char *p = data.constData() + line.start;
+        const char *p = bytesOf(line);
         const char *end = p + line.textBytes;
         quint32 count = 0;
         while (p < end)

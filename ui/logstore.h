@@ -72,7 +72,8 @@ public:
 private:
     struct Line
     {
-        qint64 start = 0;      // offset of the text in data
+        quint32 block = 0; // where the text starts
+        quint32 offset = 0;
         quint32 textBytes = 0; // UTF-8 text before the hex run
         quint32 textColumns = 0;
         quint32 hexBytes = 0; // raw bytes shown as "hh " each
@@ -94,10 +95,14 @@ private:
     qint64 rowCountOf(const Line &l) const;
     qint64 rowsBefore(qsizetype line) const { return line == 0 ? 0 : rowEnds[size_t(line - 1)]; }
     void closeOpenLine();
+    void closeOpenLineWith(QStringView piece);
     void appendToOpenLine(QStringView piece);
     void recountRows();
 
-    QByteArray data;
+    const char *bytesOf(const Line &l) const { return blocks[l.block].constData() + l.offset; }
+    char *growOpenLine(qsizetype extra);
+
+    std::vector<QByteArray> blocks;
     std::vector<Line> lines;     // closed lines
     std::vector<qint64> rowEnds; // rows up to and including each closed line
     Line open;
