@@ -191,7 +191,7 @@ QString LogStore::slice(qsizetype line, qint64 from, qint64 to) const
         return out;
     if (from < l.textColumns) {
         const qint64 stop = std::min<qint64>(to, l.textColumns);
-        if (l.textBytes == l.textColumns) { // ASCII: columns are bytes
+        if (!l.hasWide && l.textBytes == l.textColumns) { // ASCII: columns are bytes
             out = QString::fromLatin1(bytesOf(l) + from, stop - from);
         } else if (!l.hasWide) {
             out = QString::fromUtf8(bytesOf(l), l.textBytes).mid(from, stop - from);

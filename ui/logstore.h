@@ -99,7 +99,11 @@ private:
     void appendToOpenLine(QStringView piece);
     void recountRows();
 
-    const char *bytesOf(const Line &l) const { return blocks[l.block].constData() + l.offset; }
+    const char *bytesOf(const Line &l) const
+    {
+        // Lines ended before any text arrived point past the blocks and hold nothing.
+        return l.block < blocks.size() ? blocks[l.block].constData() + l.offset : "";
+    }
     char *growOpenLine(qsizetype extra);
 
     std::vector<QByteArray> blocks;
