@@ -221,7 +221,7 @@ private slots:
     void wrapsAtTheBoxAndFollowsOnlyAtTheBottom()
     {
         const int columns = sent->lines().wrapColumns();
-        QVERIFY(columns * QFontMetrics(sent->font()).horizontalAdvance(QLatin1Char('0')) <=
+        QVERIFY(columns * QFontMetricsF(sent->font()).horizontalAdvance(QLatin1Char('0')) <=
                 sent->viewport()->width());
         appendToLog(sent, QString(columns + 1, QLatin1Char('x')) + QLatin1Char('\n'));
         QCOMPARE(sent->lines().rowCount(), 3); // two rows and the empty last line

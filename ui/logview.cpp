@@ -135,12 +135,13 @@ void LogView::setTimeStamps(bool on)
 
 void LogView::measureFont()
 {
-    const QFontMetrics metrics(font());
-    cellWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('0')));
-    rowHeight = std::max(1, metrics.lineSpacing());
+    // Glyph advances are fractional; columns must add up as the painter draws them.
+    const QFontMetricsF metrics(font());
+    cellWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    rowHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
     // The CJK glyphs come from whatever font supplies them; give them the cells they need.
-    const int wideAdvance = metrics.horizontalAdvance(QChar(0x4e2d));
-    store.setWideColumns(std::max(1, int(std::lround(double(wideAdvance) / cellWidth))));
+    const qreal wideAdvance = metrics.horizontalAdvance(QChar(0x4e2d));
+    store.setWideColumns(std::max(1, int(std::lround(wideAdvance / cellWidth))));
     refit();
 }
 
@@ -154,7 +155,7 @@ void LogView::refit()
     // Room for the scroll bar is kept whether it shows or not, so that its coming and going
     // does not wrap every line again.
     const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width();
-    store.setWrapColumns((width - 2 * margin) / cellWidth);
+    store.setWrapColumns(int((width - 2 * margin) / cellWidth));
     QScrollBar *bar = verticalScrollBar();
     const qint64 rows = store.rowCount() - visibleRows();
     bar->setRange(0, int(std::clamp<qint64>(rows, 0, INT_MAX)));
@@ -198,8 +199,8 @@ void LogView::drawRow(QPainter &painter, qint64 row, int y)
     const LogStore::Position start = store.rowStart(row);
     const qint64 end = store.rowEnd(row);
     const QString text = store.slice(start.line, start.column, end);
-    const QFontMetrics metrics(font());
-    const int baseline = y + metrics.ascent();
+    const QFontMetricsF metrics(font());
+    const qreal baseline = y + metrics.ascent();
 
     // Narrow characters in runs, each wide character centred in its cells, so that columns
     // line up whatever font supplies the glyphs.
@@ -227,7 +228,7 @@ void LogView::drawRow(QPainter &painter, qint64 row, int y)
             if (i == text.size())
                 break;
             const QString glyph = text.mid(i, length);
-            const int cells = store.wideColumns() * cellWidth;
+            const qreal cells = store.wideColumns() * cellWidth;
             painter.drawText(QPointF(margin + column * cellWidth +
                                          (cells - metrics.horizontalAdvance(glyph)) / 2.0,
                                      baseline),
@@ -251,8 +252,8 @@ void LogView::drawRow(QPainter &painter, qint64 row, int y)
     const bool lineBreak = start.line < to.line && end == store.lineColumns(start.line);
     if (b < a || (a == b && !lineBreak))
         return;
-    const QRect band(int(margin + (a - start.column) * cellWidth), y,
-                     int((b - a + (lineBreak ? 1 : 0)) * cellWidth), rowHeight);
+    const QRectF band(margin + (a - start.column) * cellWidth, y,
+                      (b - a + (lineBreak ? 1 : 0)) * cellWidth, rowHeight);
     painter.fillRect(band, palette().brush(QPalette::Highlight));
     painter.save();
     painter.setClipRect(band);
@@ -270,7 +271,7 @@ LogStore::Position LogView::positionAt(QPoint point) const
     if (row >= store.rowCount())
         return store.end();
     LogStore::Position p = store.rowStart(std::max<qint64>(row, 0));
-    const qint64 offset = std::lround(double(point.x() - margin) / cellWidth);
+    const qint64 offset = std::lround((point.x() - margin) / cellWidth);
     p.column = std::clamp<qint64>(p.column + offset, p.column, store.rowEnd(row));
     return p;
 }

@@ -59,7 +59,7 @@ private:
     LogStore::Position anchor, cursor;
     bool selecting = false;
     bool stamping = false;
-    int cellWidth = 1;
+    qreal cellWidth = 1;
     int rowHeight = 1;
     QAction *copyAction, *selectAllAction, *saveAction, *clearAction, *stampAction;
 };
