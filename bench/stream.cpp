@@ -92,7 +92,9 @@ int main(int argc, char *argv[])
 
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0, longestGap = 0, longestAt = 0;
+    qint64 last = 0, longestGap = 0, longestAt = 0, longestTick = 0;
+    int gapsOver50 = 0;
+    bool ticked = false; // a receive tick ran since the last pulse
     QTimer pulse;
     pulse.setTimerType(Qt::PreciseTimer);
     QObject::connect(&pulse, &QTimer::timeout, [&] {
@@ -101,12 +103,17 @@ int main(int argc, char *argv[])
             longestGap = now - last;
             longestAt = now;
         }
+        if (ticked)
+            longestTick = std::max(longestTick, now - last);
+        gapsOver50 += now - last > 50;
+        ticked = false;
         last = now;
     });
     pulse.start(10);
     int quietTicks = 0;
     QObject::connect(readTimer, &QTimer::timeout, [&] {
         quietTicks = written == total && port->bytesAvailable() == 0 ? quietTicks + 1 : 0;
+        ticked = true;
     });
     while (quietTicks < 2)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
@@ -136,6 +143,8 @@ int main(int argc, char *argv[])
                 seconds, runS);
     std::printf("longest gap between 10 ms timer events  %lld ms (at %.1f s)\n", longestGap,
                 longestAt / 1000.0);
+    std::printf("longest gap with a receive tick in it   %lld ms\n", longestTick);
+    std::printf("gaps over 50 ms                %d\n", gapsOver50);
     std::printf("resident memory                %.1f -> %.1f MiB\n", startMiB, endMiB);
     std::printf("growth per byte received       %.2f bytes\n",
                 (endMiB - startMiB) * 1024 * 1024 / double(total));

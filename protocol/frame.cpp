@@ -38,10 +38,18 @@ QByteArray commandFrame(quint8 group, quint8 code, QByteArrayView payload)
 
 QString hexLine(QByteArrayView bytes)
 {
+    QString text;
+    appendHexLine(text, bytes);
+    return text;
+}
+
+void appendHexLine(QString &text, QByteArrayView bytes)
+{
     static const char digits[] = "0123456789abcdef";
     // Written in place: a chunk can be half a megabyte when a module streams.
-    QString text(bytes.size() * 3 + 1, Qt::Uninitialized);
-    QChar *out = text.data();
+    const qsizetype at = text.size();
+    text.resize(at + bytes.size() * 3 + 1);
+    QChar *out = text.data() + at;
     for (char c : bytes) {
         const auto b = quint8(c);
         *out++ = QLatin1Char(digits[b >> 4]);
@@ -49,7 +57,6 @@ QString hexLine(QByteArrayView bytes)
         *out++ = QLatin1Char(' ');
     }
     *out = QLatin1Char('\n');
-    return text;
 }
 
 bool checksumMatches(QByteArrayView chunk)
