@@ -40,8 +40,6 @@ Dialog::Dialog(QWidget *parent)
       ui(new Ui::DialogForm)
 {
     ui->setupUi(this);
-    prepareLog(ui->ReceiveOutBrowser);
-    prepareLog(ui->SendOutBrowser);
     // A dialog makes its push buttons default buttons, so Enter in any field would click one
     // (and open or close the port). Enter in a field presses nothing here.
     for (QPushButton *button : findChildren<QPushButton *>())

@@ -43,17 +43,25 @@ QByteArray commandFrame(quint8 group, quint8 code, QByteArrayView payload)
 
 QString hexLine(QByteArrayView bytes)
 {
-    static const char digits[] = "0123456789abcdef";
     QString text;
-    text.reserve(bytes.size() * 3 + 1);
+    appendHexLine(text, bytes);
+    return text;
+}
+
+void appendHexLine(QString &text, QByteArrayView bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    // Written in place: a chunk can be half a megabyte when a module streams.
+    const qsizetype at = text.size();
+    text.resize(at + bytes.size() * 3 + 1);
+    QChar *out = text.data() + at;
     for (char c : bytes) {
         const auto b = quint8(c);
-        text += QLatin1Char(digits[b >> 4]);
-        text += QLatin1Char(digits[b & 0x0f]);
-        text += QLatin1Char(' ');
+        *out++ = QLatin1Char(digits[b >> 4]);
+        *out++ = QLatin1Char(digits[b & 0x0f]);
+        *out++ = QLatin1Char(' ');
     }
-    text += QLatin1Char('\n');
-    return text;
+    *out = QLatin1Char('\n');
 }
 
 bool checksumMatches(QByteArrayView chunk)

@@ -59,6 +59,8 @@ QByteArray commandFrame(quint8 group, quint8 code, QByteArrayView payload = {});
 
 // "%02x " for every byte, then a line break.
 QString hexLine(QByteArrayView bytes);
+// The same text appended to a string that already holds its prefix.
+void appendHexLine(QString &text, QByteArrayView bytes);
 
 // True when the last byte is the XOR of all bytes before it (a single byte must be 0x00 to pass).
 bool checksumMatches(QByteArrayView chunk);

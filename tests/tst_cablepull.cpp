@@ -53,7 +53,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!ui.portShownOpen(), 2000);
             QVERIFY(!ui.widget<QTimer>("readTimer")->isActive());
             QVERIFY(!ui.widget<QPushButton>("pushButton_readVersion")->isEnabled());
-            ui.widget<QTextBrowser>("ReceiveOutBrowser")->clear();
+            ui.widget<LogView>("ReceiveOutBrowser")->clear();
         }
 
         // Nothing spins after the last pull and no descriptor was left behind.

@@ -277,8 +277,8 @@ private slots:
 
     void clearButtonsClearTheirOwnBox()
     {
-        auto *recv = ui->widget<QTextBrowser>("ReceiveOutBrowser");
-        auto *sent = ui->widget<QTextBrowser>("SendOutBrowser");
+        auto *recv = ui->widget<LogView>("ReceiveOutBrowser");
+        auto *sent = ui->widget<LogView>("SendOutBrowser");
         recv->setPlainText("r");
         sent->setPlainText("s");
         ui->click("pushButton_clearRecv");

@@ -24,12 +24,12 @@ void DialogDriver::setText(const char *lineEditName, const QString &text)
 
 QString DialogDriver::receiveText() const
 {
-    return widget<QTextBrowser>("ReceiveOutBrowser")->toPlainText();
+    return widget<LogView>("ReceiveOutBrowser")->toPlainText();
 }
 
 QString DialogDriver::sendText() const
 {
-    return widget<QTextBrowser>("SendOutBrowser")->toPlainText();
+    return widget<LogView>("SendOutBrowser")->toPlainText();
 }
 
 void DialogDriver::openPort(const QString &device)

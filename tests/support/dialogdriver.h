@@ -2,9 +2,9 @@
 
 #include "app/dialog.h"
 
+#include "ui/logview.h"
 #include <QComboBox>
 #include <QString>
-#include <QTextBrowser>
 
 class PtyPair;
 
