@@ -1,8 +1,8 @@
 #include "app/dialog.h"
 #include "app/logview.h"
 #include "dialogdriver.h"
-#include "ptypair.h"
 #include "protocol/frame.h"
+#include "ptypair.h"
 
 #include <QAction>
 #include <QClipboard>
