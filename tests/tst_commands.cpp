@@ -24,7 +24,7 @@ QString hexText(const QByteArray &bytes)
 
 } // namespace
 
-class CommandsTest : public QObject
+class CommandsTest : public OpenPortTest
 {
     Q_OBJECT
 
@@ -48,22 +48,8 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        pty = new PtyPair;
-        QVERIFY(pty->isValid());
-        dialog = new Dialog;
-        ui = new DialogDriver(*dialog);
-        ui->openPort(pty->slavePath());
-        QVERIFY(ui->portShownOpen());
-        ui->widget<QTimer>("readTimer")->stop(); // ticks are run by hand below
-    }
-    void cleanup()
-    {
-        delete ui;
-        delete dialog;
-        delete pty;
-    }
+    void init() { openSession(); }
+    void cleanup() { closeSession(); }
 
     void fixedCommands_data()
     {
@@ -420,11 +406,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ui->receiveText().contains(QStringLiteral("模块复位：SUCCESS!")),
                                  1500);
     }
-
-private:
-    PtyPair *pty = nullptr;
-    Dialog *dialog = nullptr;
-    DialogDriver *ui = nullptr;
 };
 
 QTEST_MAIN(CommandsTest)

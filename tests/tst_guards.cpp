@@ -25,7 +25,7 @@ const char *const goodRecord = "A5A5 00000000 3412 0100 00 00 03 44 0000";
 
 } // namespace
 
-class GuardsTest : public QObject
+class GuardsTest : public OpenPortTest
 {
     Q_OBJECT
 
@@ -69,24 +69,8 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        pty = new PtyPair;
-        QVERIFY(pty->isValid());
-        dialog = new Dialog;
-        ui = new DialogDriver(*dialog);
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowActive(dialog));
-        ui->openPort(pty->slavePath());
-        QVERIFY(ui->portShownOpen());
-        ui->widget<QTimer>("readTimer")->stop(); // ticks are run by hand
-    }
-    void cleanup()
-    {
-        delete ui;
-        delete dialog;
-        delete pty;
-    }
+    void init() { openSession(Window::Shown); }
+    void cleanup() { closeSession(); }
 
     void configurationWriteNeedsEveryListAndAddress_data()
     {
@@ -361,11 +345,6 @@ private slots:
             QVERIFY2(!button->isDefault() && !button->autoDefault(),
                      qPrintable(button->objectName()));
     }
-
-private:
-    PtyPair *pty = nullptr;
-    Dialog *dialog = nullptr;
-    DialogDriver *ui = nullptr;
 };
 
 QTEST_MAIN(GuardsTest)

@@ -46,7 +46,7 @@ template <typename Action> void whenOpened(Action action)
 
 } // namespace
 
-class LogViewTest : public QObject
+class LogViewTest : public OpenPortTest
 {
     Q_OBJECT
 
@@ -133,23 +133,12 @@ private slots:
     void init()
     {
         // Only frames handed to an open port are echoed, so the box fills through a real one.
-        pty = new PtyPair;
-        QVERIFY(pty->isValid());
-        dialog = new Dialog;
-        ui = new DialogDriver(*dialog);
-        ui->openPort(pty->slavePath());
-        QVERIFY(ui->portShownOpen());
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog));
-        sent = ui->widget<LogView>("SendOutBrowser");
+        openSession(Window::Shown);
+        if (ui)
+            sent = ui->widget<LogView>("SendOutBrowser");
     }
 
-    void cleanup()
-    {
-        delete ui;
-        delete dialog;
-        delete pty;
-    }
+    void cleanup() { closeSession(); }
 
     void contextMenuOffersTheLogActions()
     {
@@ -247,9 +236,6 @@ private slots:
     }
 
 private:
-    PtyPair *pty = nullptr;
-    Dialog *dialog = nullptr;
-    DialogDriver *ui = nullptr;
     LogView *sent = nullptr;
 };
 

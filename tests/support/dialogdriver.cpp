@@ -1,11 +1,14 @@
 #include "dialogdriver.h"
 
+#include "ptypair.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QtTest>
 
 void DialogDriver::click(const char *buttonName)
 {
@@ -79,4 +82,29 @@ void MessageBoxCatcher::poll()
     for (const QAbstractButton *button : box->buttons())
         buttons << button->text();
     box->done(QMessageBox::Ok);
+}
+
+void OpenPortTest::openSession(Window window)
+{
+    pty = new PtyPair;
+    QVERIFY(pty->isValid());
+    dialog = new Dialog;
+    ui = new DialogDriver(*dialog);
+    if (window == Window::Shown) {
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+    }
+    ui->openPort(pty->slavePath());
+    QVERIFY(ui->portShownOpen());
+    ui->widget<QTimer>("readTimer")->stop();
+}
+
+void OpenPortTest::closeSession()
+{
+    delete ui;
+    delete dialog;
+    delete pty;
+    ui = nullptr;
+    dialog = nullptr;
+    pty = nullptr;
 }

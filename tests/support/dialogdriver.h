@@ -44,6 +44,22 @@ private:
     Dialog &d;
 };
 
+// The fixture of test classes whose every test starts with the port open on a fresh
+// pseudo-terminal: the test plays the module on the master side and runs receive ticks by hand.
+class OpenPortTest : public QObject
+{
+protected:
+    enum class Window { Hidden, Shown };
+    // Call from init(); records a test failure when no port could be opened.
+    void openSession(Window window = Window::Hidden);
+    // Call from cleanup().
+    void closeSession();
+
+    PtyPair *pty = nullptr;
+    Dialog *dialog = nullptr;
+    DialogDriver *ui = nullptr;
+};
+
 // Captures the next modal message box, closes it with its default button and remembers what it
 // said. Arm it before the action that raises the box.
 class MessageBoxCatcher
