@@ -15,8 +15,7 @@ namespace vmodule {
 
 namespace {
 
-// A frame whose header promised more bytes than arrive within this time of the header is given
-// up.
+// A header whose frame has not come in full this long after the header is given up.
 constexpr int stallMs = 200;
 
 } // namespace
