@@ -289,7 +289,9 @@ void Dialog::openPort()
     ui->pushButton_openCom->setText(tr("关闭串口"));
     setCommandButtonsEnabled(true);
     const QString portName = serial::portNameForOpen(ui->comboBox_comList->currentText());
-    myCom->setPortName(portName);
+    // A path too long for the port's lock file is opened through the device it leads to; the
+    // box still names the path as given.
+    myCom->setPortName(serial::lockablePortName(portName));
     // The reason is read before the settings below touch the port.
     const serial::OpenFailure failure = myCom->open(QIODevice::ReadWrite)
                                             ? serial::OpenFailure{}
@@ -299,16 +301,16 @@ void Dialog::openPort()
     applyStopBits();
     myCom->setDataBits(QSerialPort::Data8);
     myCom->setFlowControl(QSerialPort::NoFlowControl);
-    readTimer->start(readIntervalMs);
-    if (!myCom->isOpen()) {
-        QMessageBox::critical(this, tr("错误"),
-                              tr("无法打开串口： ") + portName +
-                                  tr("\n指定的串口不存在或者被占用。") + QLatin1Char('\n') +
-                                  serial::openFailureReason(failure),
-                              QMessageBox::Ok);
-        ui->pushButton_openCom->setText(tr("打开串口"));
-        setCommandButtonsEnabled(false);
+    if (myCom->isOpen()) {
+        readTimer->start(readIntervalMs);
+        return;
     }
+    QMessageBox::critical(this, tr("错误"),
+                          tr("无法打开串口： ") + portName + tr("\n指定的串口不存在或者被占用。") +
+                              QLatin1Char('\n') + serial::openFailureReason(failure),
+                          QMessageBox::Ok);
+    ui->pushButton_openCom->setText(tr("打开串口"));
+    setCommandButtonsEnabled(false);
 }
 
 void Dialog::closePort()

@@ -1,10 +1,14 @@
 #include "serial/openfailure.h"
 
+#include "serial/portnames.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -17,6 +21,45 @@ struct FailureText
     Q_DECLARE_TR_FUNCTIONS(Dialog)
 };
 
+#ifdef Q_OS_UNIX
+#ifdef O_PATH
+constexpr int lookUpOnly = O_PATH;
+#else
+constexpr int lookUpOnly = O_RDONLY;
+#endif
+
+// errno of a read-write access check on the path. A path longer than the system takes in one
+// call is looked up one name at a time, so that it is still told apart: missing, or there.
+int accessError(const QByteArray &path)
+{
+    if (::access(path.constData(), R_OK | W_OK) == 0)
+        return 0;
+    if (errno != ENAMETOOLONG)
+        return errno;
+    QList<QByteArray> names = path.split('/');
+    names.removeAll(QByteArray());
+    int dir = ::open(path.startsWith('/') ? "/" : ".", lookUpOnly | O_DIRECTORY | O_CLOEXEC);
+    int result = dir < 0 ? errno : 0;
+    for (qsizetype i = 0; dir >= 0 && i < names.size(); ++i) {
+        if (i + 1 == names.size()) {
+            result = ::faccessat(dir, names[i].constData(), R_OK | W_OK, 0) == 0 ? 0 : errno;
+            break;
+        }
+        const int next = ::openat(dir, names[i].constData(), lookUpOnly | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0) {
+            result = errno;
+            break;
+        }
+        ::close(dir);
+        dir = next;
+    }
+    if (dir >= 0)
+        ::close(dir);
+    // No file has a name longer than the system allows: such a path names nothing.
+    return result == ENAMETOOLONG ? ENOENT : result;
+}
+#endif
+
 } // namespace
 
 OpenFailure probeOpenFailure(const QSerialPort &port)
@@ -24,24 +67,29 @@ OpenFailure probeOpenFailure(const QSerialPort &port)
     OpenFailure failure;
     failure.error = port.error();
     failure.systemText = port.errorString();
-#ifdef Q_OS_UNIX
-    // A bare name is a device in /dev, as the port itself reads it.
     const QString name = port.portName();
-    const QString path =
-        name.startsWith(QLatin1Char('/')) || name.isEmpty() ? name : QStringLiteral("/dev/") + name;
-    if (!path.isEmpty()) {
-        // The port's error lumps "no permission" together with "in use"; the file tells them
-        // apart.
-        const QByteArray native = QFile::encodeName(path);
-        failure.accessError = ::access(native.constData(), R_OK | W_OK) == 0 ? 0 : errno;
-        failure.deviceGroup = QFileInfo(path).group();
+    if (name.isEmpty()) {
+        failure.noPortChosen = true;
+        return failure;
     }
+#ifdef Q_OS_UNIX
+    // The port's error lumps "no permission", "in use" and "cannot lock" together; the file
+    // tells them apart.
+    const QString path = systemLocation(name);
+    failure.accessError = accessError(QFile::encodeName(path));
+    if (failure.accessError == 0 && tooLongToLock(name))
+        failure.accessError = ENAMETOOLONG;
+    if (failure.accessError != 0)
+        failure.systemText = QString::fromLocal8Bit(std::strerror(failure.accessError));
+    failure.deviceGroup = QFileInfo(path).group();
 #endif
     return failure;
 }
 
 QString openFailureReason(const OpenFailure &failure)
 {
+    if (failure.noPortChosen)
+        return FailureText::tr("原因：未选择串口。");
     const QString system =
         failure.systemText.isEmpty() ? FailureText::tr("未知错误") : failure.systemText;
     if (failure.error == QSerialPort::DeviceNotFoundError || failure.accessError == ENOENT)
@@ -61,7 +109,7 @@ QString openFailureReason(const OpenFailure &failure)
         return FailureText::tr("原因：没有访问该设备的权限（%1）。").arg(system);
 #endif
     }
-    if (failure.error == QSerialPort::PermissionError)
+    if (failure.error == QSerialPort::PermissionError && failure.accessError == 0)
         return FailureText::tr("原因：设备正被其他程序使用（%1）。").arg(system);
     return FailureText::tr("原因：%1").arg(system);
 }

@@ -9,12 +9,17 @@ namespace serial {
 struct OpenFailure
 {
     QSerialPort::SerialPortError error = QSerialPort::NoError;
-    QString systemText;  // the port's own error text
-    int accessError = 0; // errno of a read-write access check on the device, 0 when allowed
+    QString systemText; // the port's own error text
+    // errno of a read-write access check on the device, 0 when allowed; ENAMETOOLONG for a
+    // device whose path is too long to lock.
+    int accessError = 0;
     QString deviceGroup; // the group that owns the device node, if known
+    bool noPortChosen = false;
 };
 
-// Gathers the reason from the port that just failed to open.
+// Gathers the reason from the port that just failed to open. Where the device path tells more
+// than the port (a missing device behind a path too long to lock), the path's reason and text
+// stand.
 OpenFailure probeOpenFailure(const QSerialPort &port);
 
 // The failure box's third line: the reason in words, and for a permission problem on Linux

@@ -33,6 +33,21 @@ private:
         QVERIFY(!ui.widget<QSerialPort>("myCom")->isOpen());
     }
 
+    // A path of `length` characters inside `dir` whose last name does not exist; no name in it
+    // is longer than a file system allows. Its folders are made while the path fits one system
+    // call (and so can be cleaned up).
+    static QString pathOfLength(const QTemporaryDir &dir, int length)
+    {
+        constexpr int maxPathBytes = 4096;
+        QString path = dir.path();
+        while (length - path.size() > 101) {
+            path += QLatin1Char('/') + QString(100, QLatin1Char('d'));
+            if (length < maxPathBytes && !QDir().mkdir(path))
+                return {};
+        }
+        return path + QLatin1Char('/') + QString(length - path.size() - 1, QLatin1Char('n'));
+    }
+
 private slots:
     void windowsDevicePathRule_data()
     {
@@ -158,24 +173,29 @@ private slots:
         QTest::addColumn<QSerialPort::SerialPortError>("error");
         QTest::addColumn<int>("accessError");
         QTest::addColumn<QString>("group");
+        QTest::addColumn<bool>("noPortChosen");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << QSerialPort::DeviceNotFoundError << ENOENT << ""
+        QTest::newRow("missing") << QSerialPort::DeviceNotFoundError << ENOENT << "" << false
                                  << "原因：设备不存在（text）。";
         QTest::newRow("no permission")
-            << QSerialPort::PermissionError << EACCES << "dialout"
+            << QSerialPort::PermissionError << EACCES << "dialout" << false
             << "原因：没有访问该设备的权限（text）。请把当前用户加入 dialout 组"
                "（sudo usermod -aG dialout $USER），然后重新登录。";
         QTest::newRow("no permission, other group")
-            << QSerialPort::PermissionError << EACCES << "uucp"
+            << QSerialPort::PermissionError << EACCES << "uucp" << false
             << "原因：没有访问该设备的权限（text）。请把当前用户加入 uucp 组"
                "（sudo usermod -aG uucp $USER），然后重新登录。";
-        QTest::newRow("root's device") << QSerialPort::PermissionError << EACCES << "root"
+        QTest::newRow("root's device") << QSerialPort::PermissionError << EACCES << "root" << false
                                        << "原因：没有访问该设备的权限（text）。请把当前用户加入 "
                                           "dialout 组（sudo usermod -aG dialout $USER），"
                                           "然后重新登录。";
-        QTest::newRow("in use") << QSerialPort::PermissionError << 0 << "dialout"
+        QTest::newRow("in use") << QSerialPort::PermissionError << 0 << "dialout" << false
                                 << "原因：设备正被其他程序使用（text）。";
-        QTest::newRow("other") << QSerialPort::UnsupportedOperationError << 0 << ""
+        QTest::newRow("too long to lock")
+            << QSerialPort::PermissionError << ENAMETOOLONG << "" << false << "原因：text";
+        QTest::newRow("no port chosen")
+            << QSerialPort::OpenError << EISDIR << "" << true << "原因：未选择串口。";
+        QTest::newRow("other") << QSerialPort::UnsupportedOperationError << 0 << "" << false
                                << "原因：text";
     }
     void openFailureReason()
@@ -183,8 +203,10 @@ private slots:
         QFETCH(QSerialPort::SerialPortError, error);
         QFETCH(int, accessError);
         QFETCH(QString, group);
+        QFETCH(bool, noPortChosen);
         QFETCH(QString, reason);
-        QCOMPARE(serial::openFailureReason({error, "text", accessError, group}), reason);
+        QCOMPARE(serial::openFailureReason({error, "text", accessError, group, noPortChosen}),
+                 reason);
     }
 
     void portListFollowsDevicesComingAndGoing()
@@ -234,11 +256,18 @@ private slots:
         QCOMPARE(reread(), QStringList{ptyName});
     }
 
+    void typedLinkPathOpens_data()
+    {
+        QTest::addColumn<int>("length"); // of the link's path; 0: a short one
+        QTest::newRow("short") << 0;
+        QTest::newRow("too long to lock") << 300;
+    }
     void typedLinkPathOpens()
     {
+        QFETCH(int, length);
         PtyPair pty;
         QTemporaryDir dir;
-        const QString link = dir.filePath("by-id-module");
+        const QString link = length ? pathOfLength(dir, length) : dir.filePath("by-id-module");
         QVERIFY(QFile::link(pty.slavePath(), link));
         Dialog dialog;
         DialogDriver ui(dialog);
@@ -246,8 +275,9 @@ private slots:
         QVERIFY(field);
         field->clear();
         QTest::keyClicks(field, link);
+        MessageBoxCatcher boxes;
         ui.click("pushButton_openCom");
-        QVERIFY(ui.portShownOpen());
+        QVERIFY2(ui.portShownOpen(), qPrintable(boxes.text));
         pty.write(QByteArray::fromHex("a1"));
         QTRY_COMPARE_WITH_TIMEOUT(ui.receiveText(), QStringLiteral("Recv->a1 \n"), 1500);
     }
@@ -323,25 +353,38 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ui.receiveText(), QStringLiteral("Recv->a1 b2 c3 \n"), 1500);
     }
 
+    void failedOpenShowsTheBoxAndStaysClosed_data()
+    {
+        const QString missing = QStringLiteral("原因：设备不存在（%1）。")
+                                    .arg(QString::fromLocal8Bit(std::strerror(ENOENT)));
+        QTest::addColumn<QString>("path"); // DIR: a private temporary folder
+        QTest::addColumn<int>("length");   // > 0: a path of this length inside DIR
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "DIR/no-such-module" << 0 << missing;
+        QTest::newRow("missing, too long to lock") << "" << 300 << missing;
+        QTest::newRow("missing, longer than a path may be") << "" << 10000 << missing;
+        QTest::newRow("no port chosen") << "" << 0 << "原因：未选择串口。";
+    }
     void failedOpenShowsTheBoxAndStaysClosed()
     {
+        QFETCH(QString, path);
+        QFETCH(int, length);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        path = length ? pathOfLength(dir, length) : path.replace("DIR", dir.path());
+        QCOMPARE(path.size(), length ? length : path.size());
         Dialog dialog;
         DialogDriver ui(dialog);
+        auto *list = ui.widget<QComboBox>("comboBox_comList");
+        list->clear();
+        list->setEditText(path);
         MessageBoxCatcher boxes;
-        ui.openPort("/dev/no-such-module");
+        ui.click("pushButton_openCom");
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.title, QStringLiteral("错误"));
-        QCOMPARE(boxes.text,
-                 QStringLiteral("无法打开串口： /dev/no-such-module\n指定的串口不存在或者被占用。\n"
-                                "原因：设备不存在（%1）。")
-                     .arg(QString::fromLocal8Bit(std::strerror(ENOENT))));
-        QCOMPARE(ui.widget<QPushButton>("pushButton_openCom")->text(), QStringLiteral("打开串口"));
-        for (const char *name : commandButtonNames)
-            QVERIFY2(!ui.widget<QPushButton>(name)->isEnabled(), name);
-        QVERIFY(!ui.widget<QSerialPort>("myCom")->isOpen());
-        // The drain timer keeps ticking on the closed port without reading or showing anything.
-        QTest::qWait(600);
-        QCOMPARE(ui.receiveText(), QString());
+        QCOMPARE(boxes.text, QStringLiteral("无法打开串口： ") + path +
+                                 QStringLiteral("\n指定的串口不存在或者被占用。\n") + reason);
+        verifyClosedState(ui);
     }
 
     void busyPortShowsTheBox()
@@ -359,19 +402,6 @@ private slots:
                  qPrintable(boxes.text));
         QVERIFY(!two.portShownOpen());
         QVERIFY(one.portShownOpen()); // the first keeps its port
-    }
-
-    void emptyPortNameShowsTheBox()
-    {
-        Dialog dialog;
-        DialogDriver ui(dialog);
-        ui.widget<QComboBox>("comboBox_comList")->clear();
-        MessageBoxCatcher boxes;
-        ui.click("pushButton_openCom");
-        QCOMPARE(boxes.count(), 1);
-        QVERIFY2(boxes.text.startsWith(
-                     QStringLiteral("无法打开串口： \n指定的串口不存在或者被占用。\n原因：")),
-                 qPrintable(boxes.text));
     }
 
     void lostDeviceClosesThePortOnce()

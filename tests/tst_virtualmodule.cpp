@@ -70,6 +70,42 @@ private slots:
         QCOMPARE(frames(found), QList<QByteArray>({hex("0100060007")}));
     }
 
+    // A header that promises 155 bytes, then a byte every 50 ms for a second: the header is
+    // given up 200 ms after it came, so a request that follows is answered during the trickle.
+    void stalledHeaderIsGivenUpWhileBytesTrickleIn_data()
+    {
+        QTest::addColumn<int>("requestAfter"); // trickled bytes before the request
+        QTest::newRow("request right behind the header") << 0;
+        QTest::newRow("request amid the trickle") << 8;
+    }
+    void stalledHeaderIsGivenUpWhileBytesTrickleIn()
+    {
+        QFETCH(int, requestAfter);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QSignalSpy sent(&module, &VirtualModule::replySent);
+        const int fd =
+            ::open(module.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        const auto send = [fd](const QByteArray &bytes) {
+            return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+        };
+        const QByteArray request = hex("0100060007");
+        QVERIFY(send(hex("05009b9b")));
+        constexpr int trickledBytes = 20;
+        for (int i = 0; i < trickledBytes; ++i) {
+            if (i == requestAfter)
+                QVERIFY(send(request));
+            QTest::qWait(50);
+            QVERIFY(send(hex("ff")));
+        }
+        const int repliesDuringTrickle = int(sent.count());
+        ::close(fd);
+        QCOMPARE(repliesDuringTrickle, 1);
+        QCOMPARE(sent.first().first().toByteArray(),
+                 ModuleBehaviour().handle({Request::Kind::Frame, request}));
+    }
+
     void networkPaths()
     {
         const Network n = Network::standard();
@@ -118,6 +154,52 @@ private slots:
         const protocol::Reply r =
             protocol::decodeReply(m.handle({Request::Kind::Frame, hex("0100060007")}));
         QCOMPARE(r.text, QStringLiteral("模块程序版本：V2.15 发布日期：2026-12-08\n"));
+    }
+
+    // The reply holds the year as two packed decimal digits after 20: the simulator's option
+    // and the behaviour's setter take only the years that fit.
+    void releaseDateWithinTheReplysCentury_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("error"); // empty: taken
+        const QString century = QStringLiteral("carries years 2000 to 2099 only");
+        const QString format = QStringLiteral("expects YYYY-MM-DD");
+        QTest::newRow("last year of the century before") << "1999-12-31" << century;
+        QTest::newRow("first year") << "2000-01-01"
+                                    << "";
+        QTest::newRow("last year") << "2099-12-31"
+                                   << "";
+        QTest::newRow("next century") << "2100-01-01" << century;
+        QTest::newRow("no such day") << "2014-02-30" << format;
+        QTest::newRow("not a date") << "soon" << format;
+    }
+    void releaseDateWithinTheReplysCentury()
+    {
+        QFETCH(QString, date);
+        QFETCH(QString, error);
+        const QByteArray versionRequest = hex("0100060007");
+        // A refused date leaves the default.
+        const QString shownDate = error.isEmpty() ? date : QStringLiteral("2014-03-25");
+        const QString shown = QStringLiteral("发布日期：%1\n").arg(shownDate);
+
+        ModuleBehaviour m;
+        QCOMPARE(m.setReleaseDate(QDate::fromString(date, Qt::ISODate)), error.isEmpty());
+        QVERIFY(protocol::decodeReply(m.handle({Request::Kind::Frame, versionRequest}))
+                    .text.endsWith(shown));
+
+        QProcess sim;
+        sim.start(QStringLiteral(SIMULATOR), {"--date", date});
+        if (!error.isEmpty()) {
+            QVERIFY(sim.waitForFinished(10000));
+            QCOMPARE(sim.exitCode(), 1);
+            QVERIFY(sim.readAllStandardOutput().isEmpty()); // no device was announced
+            const QString stderrText = QString::fromLocal8Bit(sim.readAllStandardError());
+            QVERIFY2(stderrText.contains(error), qPrintable(stderrText));
+            return;
+        }
+        QVERIFY(sim.waitForReadyRead(10000)); // the device is announced
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
     }
 
     void whitelistRoundTrip()

@@ -196,6 +196,10 @@ The port does not exist or is in use.</translation>
         <source>以下字段需要留空或填写四位十六进制数：</source>
         <translation>These fields must be empty or hold four hex digits: </translation>
     </message>
+    <message>
+        <source>原因：未选择串口。</source>
+        <translation>Reason: no port chosen.</translation>
+    </message>
 </context>
 <context>
     <name>DialogForm</name>

@@ -57,11 +57,14 @@ void ModuleBehaviour::setVersion(quint8 main, quint8 sub)
     versionSub = sub;
 }
 
-void ModuleBehaviour::setReleaseDate(const QDate &date)
+bool ModuleBehaviour::setReleaseDate(const QDate &date)
 {
+    if (!date.isValid() || date.year() < firstReleaseYear || date.year() > lastReleaseYear)
+        return false;
     year = packedDecimal(date.year() % 100);
     month = packedDecimal(date.month());
     day = packedDecimal(date.day());
+    return true;
 }
 
 QByteArray ModuleBehaviour::handle(const Request &request)

@@ -43,8 +43,12 @@ public:
 
     quint16 ownAddress() const { return quint16(record[8] | (record[9] << 8)); }
     void setVersion(quint8 main, quint8 sub);
-    // Sent as packed decimal: one digit per half-byte, year within the century.
-    void setReleaseDate(const QDate &date);
+    // Sent as packed decimal, one digit per half-byte, and the year as its last two digits:
+    // the tool reads them after "20".
+    static constexpr int firstReleaseYear = 2000;
+    static constexpr int lastReleaseYear = 2099;
+    // False, and the date kept, for an invalid date or a year the reply cannot carry.
+    bool setReleaseDate(const QDate &date);
 
     protocol::ConfigRecord record;
     std::array<quint8, protocol::whitelistPayloadSize> whitelist;

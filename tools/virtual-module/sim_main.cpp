@@ -134,8 +134,8 @@ int main(int argc, char *argv[])
                        "(default 10.02)."),
         QStringLiteral("version"));
     const QCommandLineOption date(QStringLiteral("date"),
-                                  QStringLiteral("Release date to report, YYYY-MM-DD "
-                                                 "(default 2014-03-25)."),
+                                  QStringLiteral("Release date to report, YYYY-MM-DD with a year "
+                                                 "from 2000 to 2099 (default 2014-03-25)."),
                                   QStringLiteral("date"));
     parser.addOptions({link, networkFile, verbose, version, date});
     parser.process(app);
@@ -177,7 +177,12 @@ int main(int argc, char *argv[])
             err << "--date expects YYYY-MM-DD\n";
             return 1;
         }
-        module.behaviour().setReleaseDate(released);
+        if (!module.behaviour().setReleaseDate(released)) {
+            err << "--date " << parser.value(date) << ": the version reply carries years "
+                << vmodule::ModuleBehaviour::firstReleaseYear << " to "
+                << vmodule::ModuleBehaviour::lastReleaseYear << " only\n";
+            return 1;
+        }
     }
     if (!module.start()) {
         err << "cannot open a pseudo-terminal\n";

@@ -15,7 +15,7 @@ namespace vmodule {
 
 namespace {
 
-// A frame whose header promised more bytes than arrive within this time is given up.
+// A header whose frame has not come in full this long after the header is given up.
 constexpr int stallMs = 200;
 
 } // namespace
@@ -24,13 +24,8 @@ VirtualModule::VirtualModule(Network network, QObject *parent)
     : QObject(parent), module(std::move(network))
 {
     stallTimer.setSingleShot(true);
-    stallTimer.setInterval(stallMs);
-    connect(&stallTimer, &QTimer::timeout, this, [this] {
-        QList<Request> found;
-        while (scanner.hasPendingBytes() && found.isEmpty())
-            found = scanner.dropStalledByte();
-        handle(found);
-    });
+    connect(&stallTimer, &QTimer::timeout, this, &VirtualModule::giveUpStalledBytes);
+    clock.start();
 }
 
 VirtualModule::~VirtualModule()
@@ -75,6 +70,7 @@ void VirtualModule::hangUp()
     writeNotifier = nullptr;
     outgoing.clear();
     outgoingWritten = 0;
+    arrivals.clear();
     if (slaveFd >= 0)
         ::close(slaveFd);
     if (masterFd >= 0)
@@ -100,22 +96,44 @@ void VirtualModule::onReadable()
     }
     if (bytes.isEmpty())
         return;
+    bytesRead += quint64(bytes.size());
+    arrivals.push_back({bytesRead, clock.elapsed()});
     handle(scanner.feed(bytes));
 }
 
 void VirtualModule::handle(const QList<Request> &requests)
 {
     for (const Request &request : requests) {
+        bytesInRequests += quint64(request.frame.size());
         emit requestReceived(request.frame);
         ++handled;
         const QByteArray reply = module.handle(request);
         if (!reply.isEmpty())
             deliver(reply);
     }
-    if (scanner.hasPendingBytes())
-        stallTimer.start();
-    else
+    if (scanner.hasPendingBytes()) {
+        // Bytes that keep trickling in behind a stalled header do not put off giving it up.
+        stallTimer.start(int(qMax<qint64>(0, stallMs - firstPendingByteAgeMs())));
+    } else {
         stallTimer.stop();
+        arrivals.clear();
+    }
+}
+
+qint64 VirtualModule::firstPendingByteAgeMs()
+{
+    const quint64 consumed = bytesInRequests + quint64(scanner.skippedBytes());
+    while (!arrivals.empty() && arrivals.front().end <= consumed)
+        arrivals.pop_front();
+    return arrivals.empty() ? 0 : clock.elapsed() - arrivals.front().atMs;
+}
+
+void VirtualModule::giveUpStalledBytes()
+{
+    QList<Request> found;
+    while (scanner.hasPendingBytes() && found.isEmpty() && firstPendingByteAgeMs() >= stallMs)
+        found = scanner.dropStalledByte();
+    handle(found);
 }
 
 void VirtualModule::deliver(QByteArray reply)

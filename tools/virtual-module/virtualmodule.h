@@ -3,11 +3,13 @@
 #include "modulebehaviour.h"
 #include "protocol/framescanner.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
 
 class QSocketNotifier;
@@ -57,6 +59,10 @@ signals:
 private:
     void onReadable();
     void handle(const QList<Request> &requests);
+    // Gives up the first pending byte once it has waited its full time, and so on for the
+    // bytes behind it: each is measured from its own arrival, not from the latest read.
+    void giveUpStalledBytes();
+    qint64 firstPendingByteAgeMs();
     void deliver(QByteArray reply);
     void writeNow(const QByteArray &bytes);
     void flushOutgoing();
@@ -64,6 +70,16 @@ private:
     ModuleBehaviour module;
     FrameScanner scanner;
     QTimer stallTimer;
+    QElapsedTimer clock;
+    // Each read, as the stream offset just past its bytes and when it came.
+    struct Arrival
+    {
+        quint64 end;
+        qint64 atMs;
+    };
+    std::deque<Arrival> arrivals;
+    quint64 bytesRead = 0;
+    quint64 bytesInRequests = 0; // the scanner's other bytes are its skipped ones
     QSocketNotifier *notifier = nullptr;
     QSocketNotifier *writeNotifier = nullptr;
     // Messages the line has not taken in full yet; the first may be partly written.
