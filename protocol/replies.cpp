@@ -46,16 +46,12 @@ QString versionText(const ModuleVersion &v)
            QString::asprintf("20%02x-%02x-%02x\n", v.year, v.month, v.day);
 }
 
-constexpr ReplyFaults unshown = ReplyFault::NoHeader | ReplyFault::TooLong |
-                                ReplyFault::BadChecksum | ReplyFault::UnknownReply |
-                                ReplyFault::ShortForKind;
-
 } // namespace
 
 Reply formatReply(const ReplyFrame &r)
 {
     Reply reply;
-    if (r.faults & unshown)
+    if (!r.isReadable())
         return reply;
     using K = Reply::Kind;
     switch (r.kind) {

@@ -21,9 +21,8 @@ struct Reply
     QStringList whitelist; // WhitelistRead only: five fields, "%02x%02x"
 };
 
-// The window's reading of a decoded frame. A frame with a bad checksum, unknown group or
-// code, shorter than its kind or longer than the receive buffer is left unrecognised; the
-// other faults (length byte, reserved byte, missing relays, a date that is not BCD) still show.
+// The window's reading of a decoded frame: an unreadable one is left unrecognised, the other
+// faults (length byte, reserved byte, missing relays, a date that is not BCD) still show.
 Reply formatReply(const ReplyFrame &frame);
 
 // Interprets one chunk, taken as one frame from offset 0.

@@ -63,6 +63,14 @@ constexpr int payloadAt = 4; // configuration record, whitelist entries
 
 } // namespace
 
+bool ReplyFrame::isReadable() const
+{
+    constexpr ReplyFaults unreadable = ReplyFault::NoHeader | ReplyFault::TooLong |
+                                       ReplyFault::BadChecksum | ReplyFault::UnknownReply |
+                                       ReplyFault::ShortForKind;
+    return kind != ReplyKind::Unrecognised && !(faults & unreadable);
+}
+
 bool isBcdByte(quint8 byte)
 {
     return (byte >> 4) <= 9 && (byte & 0x0f) <= 9;

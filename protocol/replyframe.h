@@ -76,6 +76,9 @@ struct ReplyFrame
     QList<HexWord> relays;
 
     bool isWellFormed() const { return !faults; }
+    // A known reply, checksum right, within the receive buffer, holding every value its kind
+    // carries; a length or reserved byte, missing relays or a date that is not BCD may remain.
+    bool isReadable() const;
 };
 
 // Takes `bytes` as one frame from offset 0 (its last byte as the checksum).

@@ -59,7 +59,8 @@ std::optional<OpenFailure> ModuleLink::open(const QString &portName,
                                             const LineSettings &lineSettings)
 {
     if (linkState != State::Closed)
-        return OpenFailure{QSerialPort::OpenError, serialPort->portName(), 0, {}};
+        return OpenFailure{
+            QSerialPort::OpenError, QStringLiteral("the link is already open"), 0, {}};
     serialPort->setPortName(portName);
     // Settings given to a closed port take effect as it opens.
     setLineSettings(lineSettings);

@@ -99,11 +99,17 @@ public:
     qint64 nowNs() const { return clock.nsecsElapsed(); }
 
 signals:
+    // Every read while open, as it came.
     void bytesArrived(const QByteArray &bytes);
+    // A frame answered the oldest pending request it answers; latency from its send.
     void answered(const serial::ModuleLink::Request &request, const QByteArray &replyFrame,
                   qint64 latencyNs);
+    // Once per request whose deadline passed unanswered.
     void noReply(const serial::ModuleLink::Request &request);
+    // A frame (or the configuration-mode bytes) that answers nothing pending.
     void unsolicited(const QByteArray &frame);
+    // The device went away while open: the link is closed and its requests dropped. A lost
+    // device while closing only ends the wait.
     void lost(const QString &reason);
     void stateChanged(serial::ModuleLink::State state);
 
