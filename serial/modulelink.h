@@ -80,8 +80,9 @@ public:
     // within their time on the line plus a margin; Closing until then.
     void close();
 
-    // Sends one frame and waits for its answer: its id, or nothing when the link is not open or
-    // the port did not take every byte. Without `timeoutMs`, replyDeadlineMs() applies.
+    // Sends one frame that expects an answer (without blocking): its id, or nothing when the link
+    // is not open or the port did not take every byte. Without `timeoutMs`, replyDeadlineMs()
+    // applies.
     std::optional<RequestId> sendRequest(const QByteArray &frame,
                                          std::optional<int> timeoutMs = std::nullopt);
     // Bytes that expect no frame back (the configuration-mode bytes); true when all were taken.
