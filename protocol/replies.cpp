@@ -17,136 +17,80 @@ QString resultWord(quint8 status)
     return status == 0 ? ReplyText::tr("SUCCESS!\n") : ReplyText::tr("FAILUER!\n");
 }
 
-QString address(quint8 high, quint8 low)
+QString address(HexWord word)
 {
-    return QString::asprintf("0x%02x%02x", high, low);
+    return QString::asprintf("0x%02x%02x", word.high, word.low);
 }
 
-QString routeText(const quint8 *b, int n)
+QString routeText(const ReplyFrame &r)
 {
-    QString text = ReplyText::tr("找节点") + address(b[5], b[4]) + ReplyText::tr("的路由");
-    if (b[6] != 0)
-        return text + ReplyText::tr("FAILUER! 错误码为：") + QString::asprintf("0x%02x\n", b[6]);
-    const int relayCount = b[8];
-    text += ReplyText::tr("SUCCESS! 中继数：") + QString::asprintf("%02x\n", relayCount);
-    if (relayCount != 0) {
+    QString text = ReplyText::tr("找节点") + address(*r.target) + ReplyText::tr("的路由");
+    if (*r.status != 0)
+        return text + ReplyText::tr("FAILUER! 错误码为：") +
+               QString::asprintf("0x%02x\n", *r.status);
+    // The count as the module sent it; only the relays that arrived are listed.
+    text += ReplyText::tr("SUCCESS! 中继数：") + QString::asprintf("%02x\n", *r.relayCount);
+    if (*r.relayCount != 0) {
         text += ReplyText::tr("中继节点：");
-        // Only relays whose two bytes arrived before the checksum byte are shown.
-        for (int i = 0; i < relayCount && 10 + 2 * i <= n - 2; ++i)
-            text += QString::asprintf("0x%02x%02x ", b[10 + 2 * i], b[9 + 2 * i]);
+        for (const HexWord relay : r.relays)
+            text += address(relay) + QLatin1Char(' ');
     }
     return text + QLatin1Char('\n');
 }
 
-QString versionText(const quint8 *b)
+QString versionText(const ModuleVersion &v)
 {
-    return ReplyText::tr("模块程序版本：") + QString::asprintf("V%x.%02x ", b[5], b[6]) +
-           ReplyText::tr("发布日期：") + QString::asprintf("20%02x-%02x-%02x\n", b[10], b[9], b[8]);
-}
-
-QStringList whitelistFields(const quint8 *b)
-{
-    QStringList fields;
-    for (int n = 0; n < 5; ++n)
-        fields << formatHexWord(HexWord{b[5 + 3 * n], b[4 + 3 * n]});
-    return fields;
+    // Date bytes are shown as hex digits, BCD or not.
+    return ReplyText::tr("模块程序版本：") + QString::asprintf("V%x.%02x ", v.main, v.sub) +
+           ReplyText::tr("发布日期：") +
+           QString::asprintf("20%02x-%02x-%02x\n", v.year, v.month, v.day);
 }
 
 } // namespace
 
-namespace {
-
-struct Branch
-{
-    quint8 group;
-    quint8 replyCode;
-    Reply::Kind kind;
-    int minimumLength; // checksum included
-};
-
-constexpr quint8 reply(quint8 code)
-{
-    return code | replyBit;
-}
-
-// Every reply the tool interprets, with the smallest chunk that holds the bytes it reads.
-constexpr Branch branches[] = {
-    {group::module, reply(code::writeConfig), Reply::Kind::ConfigWritten, 6},
-    {group::module, reply(code::readConfig), Reply::Kind::ConfigRead, 21},
-    {group::module, reply(code::readVersion), Reply::Kind::Version, 12},
-    {group::module, reply(code::resetModule), Reply::Kind::Reset, 6},
-    {group::whitelist, reply(code::writeWhitelist), Reply::Kind::WhitelistWritten, 6},
-    {group::whitelist, reply(code::readWhitelist), Reply::Kind::WhitelistRead, 20},
-    {group::network, reply(code::sendData), Reply::Kind::DataSent, 8},
-    // A failed route search ends at its status; a successful one carries the relay count.
-    {group::network, reply(code::routeSearch), Reply::Kind::RouteFound, 8},
-};
-
-const Branch *findBranch(quint8 group, quint8 replyCode)
-{
-    for (const Branch &branch : branches) {
-        if (branch.group == group && branch.replyCode == replyCode)
-            return &branch;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-int minimumReplyLength(quint8 group, quint8 replyCode, quint8 status)
-{
-    const Branch *branch = findBranch(group, replyCode);
-    if (!branch)
-        return 0;
-    if (branch->kind == Reply::Kind::RouteFound && status == 0)
-        return 10;
-    return branch->minimumLength;
-}
-
-Reply decodeReply(QByteArrayView chunk)
+Reply formatReply(const ReplyFrame &r)
 {
     Reply reply;
-    const int n = int(chunk.size());
-    // Dispatch reads bytes 0 and 2, so anything shorter is never a reply.
-    if (n < 4 || n > rxBufferCapacity || !checksumMatches(chunk))
+    if (!r.isReadable())
         return reply;
-    const auto *b = reinterpret_cast<const quint8 *>(chunk.data());
-    const Branch *branch = findBranch(b[0], b[2]);
-    if (!branch || n < minimumReplyLength(b[0], b[2], n > 6 ? b[6] : 0))
-        return reply;
-
     using K = Reply::Kind;
-    switch (branch->kind) {
+    switch (r.kind) {
     case K::ConfigWritten:
     case K::WhitelistWritten:
-        reply.text = ReplyText::tr("配置结果：") + resultWord(b[4]);
+        reply.text = ReplyText::tr("配置结果：") + resultWord(*r.status);
         break;
     case K::ConfigRead:
-        reply.config = decodeConfigRecord(b + 4);
+        reply.config = *r.config;
         reply.text = ReplyText::tr("读参数成功！\n");
         break;
     case K::Version:
-        reply.text = versionText(b);
+        reply.text = versionText(*r.version);
         break;
     case K::Reset:
-        reply.text = ReplyText::tr("模块复位：") + resultWord(b[4]);
+        reply.text = ReplyText::tr("模块复位：") + resultWord(*r.status);
         break;
     case K::WhitelistRead:
-        reply.whitelist = whitelistFields(b);
+        for (const HexWord entry : r.whitelist)
+            reply.whitelist << formatHexWord(entry);
         reply.text = ReplyText::tr("读白名单表成功！\n");
         break;
     case K::DataSent:
-        reply.text = ReplyText::tr("向节点") + address(b[5], b[4]) + ReplyText::tr("发送数据") +
-                     resultWord(b[6]);
+        reply.text = ReplyText::tr("向节点") + address(*r.target) + ReplyText::tr("发送数据") +
+                     resultWord(*r.status);
         break;
     case K::RouteFound:
-        reply.text = routeText(b, n);
+        reply.text = routeText(r);
         break;
     case K::Unrecognised:
         return reply;
     }
-    reply.kind = branch->kind;
+    reply.kind = r.kind;
     return reply;
+}
+
+Reply decodeReply(QByteArrayView chunk)
+{
+    return formatReply(decodeReplyFrame(chunk));
 }
 
 QString receiveLogText(QByteArrayView chunk, const Reply &reply)

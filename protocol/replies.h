@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/configrecord.h"
+#include "protocol/replyframe.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -12,28 +13,19 @@ namespace protocol {
 // recognised reply the text that follows it and the values it writes back into the widgets.
 struct Reply
 {
-    enum class Kind {
-        Unrecognised, // bad checksum, unknown group or code, too short or too long
-        ConfigWritten,
-        ConfigRead,
-        Version,
-        Reset,
-        WhitelistWritten,
-        WhitelistRead,
-        DataSent,
-        RouteFound,
-    };
+    using Kind = ReplyKind;
+    // Unrecognised also for a known reply with a bad checksum, too short or too long.
     Kind kind = Kind::Unrecognised;
     QString text;          // shown after the hex line; empty when unrecognised
     ModuleConfig config;   // ConfigRead only
     QStringList whitelist; // WhitelistRead only: five fields, "%02x%02x"
 };
 
-// Smallest chunk, checksum included, that holds every byte a reply's branch reads.
-int minimumReplyLength(quint8 group, quint8 replyCode, quint8 status);
+// The window's reading of a decoded frame: an unreadable one is left unrecognised, the other
+// faults (length byte, reserved byte, missing relays, a date that is not BCD) still show.
+Reply formatReply(const ReplyFrame &frame);
 
-// Interprets one chunk, taken as one frame from offset 0. Chunks longer than the receive
-// buffer, with a bad checksum or shorter than their branch reads are left unrecognised.
+// Interprets one chunk, taken as one frame from offset 0.
 Reply decodeReply(QByteArrayView chunk);
 
 // What the receive box gets for one chunk: "Recv->", the hex line, then the reply's text.

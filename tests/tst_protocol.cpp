@@ -3,6 +3,7 @@
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
+#include "protocol/replyframe.h"
 #include "testbytes.h"
 
 #include <QtTest>
@@ -10,6 +11,41 @@
 using namespace protocol;
 
 namespace {
+
+// The typed reply's values in one line, so that a table row can name them all.
+QString valuesOf(const ReplyFrame &r)
+{
+    QStringList parts;
+    if (r.status)
+        parts << QString::asprintf("status=%02x", *r.status);
+    if (r.target)
+        parts << QStringLiteral("target=") + formatHexWord(*r.target);
+    if (r.version)
+        parts << QString::asprintf("version=%x.%02x date=%02x%02x%02x", r.version->main,
+                                   r.version->sub, r.version->year, r.version->month,
+                                   r.version->day);
+    if (r.record)
+        parts << QStringLiteral("record=") +
+                     QString::fromLatin1(
+                         QByteArray(reinterpret_cast<const char *>(r.record->data()),
+                                    configRecordSize)
+                             .toHex());
+    if (r.config)
+        parts << QStringLiteral("address=") + formatHexWord(r.config->moduleAddress);
+    if (!r.whitelist.isEmpty()) {
+        QStringList entries;
+        for (const HexWord entry : r.whitelist)
+            entries << formatHexWord(entry);
+        parts << QStringLiteral("whitelist=") + entries.join(QLatin1Char(','));
+    }
+    if (r.relayCount) {
+        QStringList relays;
+        for (const HexWord relay : r.relays)
+            relays << formatHexWord(relay);
+        parts << QStringLiteral("relays=%1:").arg(*r.relayCount) + relays.join(QLatin1Char(','));
+    }
+    return parts.join(QLatin1Char(' '));
+}
 
 QByteArray bytes(const quint8 *data, int size)
 {
@@ -422,6 +458,9 @@ private slots:
                                                << QStringLiteral("配置结果：FAILUER!\n");
         QTest::newRow("version") << withChecksum("0100860700100200250314") << int(K::Version)
                                  << QStringLiteral("模块程序版本：V10.02 发布日期：2014-03-25\n");
+        QTest::newRow("version, date not BCD")
+            << withChecksum("01008607001002002a0f14") << int(K::Version)
+            << QStringLiteral("模块程序版本：V10.02 发布日期：2014-0f-2a\n");
         QTest::newRow("reset ok") << withChecksum("0100870100") << int(K::Reset)
                                   << QStringLiteral("模块复位：SUCCESS!\n");
         QTest::newRow("reset failed") << withChecksum("0100870109") << int(K::Reset)
@@ -466,6 +505,113 @@ private slots:
         QCOMPARE(int(r.kind), kind);
         QCOMPARE(r.text, text);
         QCOMPARE(receiveLogText(chunk, r), QStringLiteral("Recv->") + hexLine(chunk) + text);
+    }
+
+    void typedReplyCarriesValuesAndFaults_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("faults");
+        QTest::addColumn<QString>("values");
+        using K = ReplyKind;
+        using F = ReplyFault;
+        QByteArray oversize = withChecksum("010081010000");
+        oversize.insert(6, QByteArray(rxBufferCapacity - 6, '\0'));
+        QTest::newRow("configuration written")
+            << hex("010081010081") << int(K::ConfigWritten) << 0 << "status=00";
+        QTest::newRow("configuration read")
+            << withChecksum("01008210 A5A5 05030101 0BA0 3412 01 00 02 C3 09 0C")
+            << int(K::ConfigRead) << 0 << "record=a5a5050301010ba03412010002c3090c address=1234";
+        QTest::newRow("version") << withChecksum("0100860700100200250314") << int(K::Version) << 0
+                                 << "version=10.02 date=140325";
+        QTest::newRow("reset failed")
+            << withChecksum("0100870109") << int(K::Reset) << 0 << "status=09";
+        QTest::newRow("whitelist written")
+            << withChecksum("0400810100") << int(K::WhitelistWritten) << 0 << "status=00";
+        QTest::newRow("whitelist read")
+            << withChecksum("0400820fCDAB00FFFF0034120001000000FF00") << int(K::WhitelistRead) << 0
+            << "whitelist=abcd,ffff,1234,0001,ff00";
+        QTest::newRow("data sent")
+            << withChecksum("05008103ab0000") << int(K::DataSent) << 0 << "status=00 target=00ab";
+        QTest::newRow("route with relays")
+            << withChecksum("05008809341200000201000200") << int(K::RouteFound) << 0
+            << "status=00 target=1234 relays=2:0001,0002";
+        QTest::newRow("route failed: no relays")
+            << withChecksum("05008803341205") << int(K::RouteFound) << 0 << "status=05 target=1234";
+        QTest::newRow("bad checksum")
+            << hex("010081010080") << int(K::ConfigWritten) << int(F::BadChecksum) << "status=00";
+        QTest::newRow("no header")
+            << hex("0100") << int(K::Unrecognised) << int(F::NoHeader | F::BadChecksum) << "";
+        QTest::newRow("unknown group")
+            << withChecksum("0200810100") << int(K::Unrecognised) << int(F::UnknownReply) << "";
+        QTest::newRow("request code, not reply")
+            << withChecksum("0100010100") << int(K::Unrecognised) << int(F::UnknownReply) << "";
+        QTest::newRow("reserved byte set") << withChecksum("0101810100") << int(K::ConfigWritten)
+                                           << int(F::ReservedByteSet) << "status=00";
+        QTest::newRow("configuration result without status")
+            << withChecksum("01008100") << int(K::ConfigWritten) << int(F::ShortForKind) << "";
+        QTest::newRow("configuration read one byte short")
+            << withChecksum("0100820fA5A505030101 0BA03412010002C309") << int(K::ConfigRead)
+            << int(F::ShortForKind) << "";
+        QTest::newRow("route success without relay count")
+            << withChecksum("0500880334 1200") << int(K::RouteFound) << int(F::ShortForKind)
+            << "status=00 target=1234";
+        QTest::newRow("data result without status")
+            << withChecksum("05008102ab00") << int(K::DataSent) << int(F::ShortForKind)
+            << "target=00ab";
+        QTest::newRow("fewer relays than announced")
+            << withChecksum("050088073412000003 0100") << int(K::RouteFound)
+            << int(F::MissingRelays) << "status=00 target=1234 relays=3:0001";
+        QTest::newRow("date not BCD") << withChecksum("01008607001002002a0f14") << int(K::Version)
+                                      << int(F::DateNotBcd) << "version=10.02 date=140f2a";
+        QTest::newRow("length byte disagrees")
+            << withChecksum("0100810200") << int(K::ConfigWritten) << int(F::LengthMismatch)
+            << "status=00";
+        QTest::newRow("two frames taken as one")
+            << withChecksum("0100870100") + withChecksum("0400810101") << int(K::Reset)
+            << int(F::LengthMismatch) << "status=00";
+        QTest::newRow("longer than the receive buffer")
+            << oversize << int(K::ConfigWritten) << int(F::TooLong | F::LengthMismatch)
+            << "status=00";
+    }
+    void typedReplyCarriesValuesAndFaults()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(int, kind);
+        QFETCH(int, faults);
+        QFETCH(QString, values);
+        const ReplyFrame r = decodeReplyFrame(frame);
+        QCOMPARE(int(r.kind), kind);
+        QCOMPARE(replyFaultText(r.faults), replyFaultText(ReplyFaults::fromInt(faults)));
+        QCOMPARE(r.isWellFormed(), faults == 0);
+        QCOMPARE(valuesOf(r), values);
+    }
+
+    void replyAnswersItsRequest_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("answers");
+        const QByteArray route = hex("050008043412070 32b");
+        QTest::newRow("version") << hex("0100060007") << withChecksum("0100860700100200250314")
+                                 << true;
+        QTest::newRow("the request's own echo") << hex("0100060007") << hex("0100060007") << false;
+        QTest::newRow("another code") << hex("0100060007") << withChecksum("0100870100") << false;
+        QTest::newRow("another group") << hex("0400020006") << withChecksum("0100820100") << false;
+        QTest::newRow("route, same target") << route << withChecksum("05008803341205") << true;
+        QTest::newRow("route, another target") << route << withChecksum("05008803cdab05") << false;
+        QTest::newRow("route reply without its target")
+            << route << withChecksum("0500880134") << false;
+        QTest::newRow("data, same target")
+            << hex("0500010634120007010022") << withChecksum("05008103341200") << true;
+        QTest::newRow("not a frame") << hex("0100060007") << hex("0100") << false;
+    }
+    void replyAnswersItsRequest()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, answers);
+        QCOMPARE(protocol::answers(request, reply), answers);
     }
 
     void whitelistReadFillsFiveFields()

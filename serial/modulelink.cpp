@@ -1,0 +1,343 @@
+#include "serial/modulelink.h"
+
+#include "protocol/frame.h"
+#include "protocol/replyframe.h"
+#include "serial/linesettings.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace serial {
+
+namespace {
+
+// The module's time to act on a request, on top of the bytes' time on the line.
+constexpr int moduleTurnaroundMs = 1000;
+// Slack for the event loop on top of a frame's time on the line.
+constexpr int eventLoopMarginMs = 200;
+constexpr int stallMarginMs = 300;
+// The longest frame a header can announce.
+constexpr int largestFrame = protocol::frameOverhead + 255;
+// A command-line wait looks at its stop request this often.
+constexpr int stopPollMs = 50;
+
+constexpr qint64 nsPerMs = 1'000'000;
+
+int lineTime(qint64 bytes, const LineSettings &s)
+{
+    return lineTimeMs(bytes, s.baudRate, s.parity, s.stopBits);
+}
+
+} // namespace
+
+int replyDeadlineMs(QByteArrayView request, const LineSettings &settings)
+{
+    return moduleTurnaroundMs + lineTime(request.size(), settings) +
+           lineTime(protocol::longestReplyLength(request), settings);
+}
+
+ModuleLink::ModuleLink(QObject *parent) : QObject(parent)
+{
+    clock.start();
+    serialPort = new QSerialPort(this);
+    serialPort->setObjectName(QStringLiteral("myCom"));
+    timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, &ModuleLink::onTimer);
+    connect(serialPort, &QSerialPort::readyRead, this, &ModuleLink::readIncoming);
+    connect(serialPort, &QSerialPort::errorOccurred, this, &ModuleLink::onPortError);
+    connect(serialPort, &QSerialPort::bytesWritten, this, &ModuleLink::onBytesWritten);
+}
+
+ModuleLink::~ModuleLink() = default;
+
+std::optional<OpenFailure> ModuleLink::open(const QString &portName,
+                                            const LineSettings &lineSettings)
+{
+    if (linkState != State::Closed)
+        return OpenFailure{
+            QSerialPort::OpenError, QStringLiteral("the link is already open"), 0, {}};
+    serialPort->setPortName(portName);
+    // Settings given to a closed port take effect as it opens.
+    setLineSettings(lineSettings);
+    if (!serialPort->open(QIODevice::ReadWrite))
+        return probeOpenFailure(*serialPort);
+    scanner = protocol::FrameScanner();
+    headerSinceNs.reset();
+    setState(State::Open);
+    return std::nullopt;
+}
+
+bool ModuleLink::setLineSettings(const LineSettings &lineSettings)
+{
+    bool ok = serialPort->setBaudRate(lineSettings.baudRate);
+    ok = serialPort->setParity(lineSettings.parity) && ok;
+    ok = serialPort->setStopBits(lineSettings.stopBits) && ok;
+    ok = serialPort->setDataBits(QSerialPort::Data8) && ok;
+    ok = serialPort->setFlowControl(QSerialPort::NoFlowControl) && ok;
+    if (!ok)
+        serialPort->clearError(); // a refused setting is no fault of the device
+    // What the port holds now, refused settings left as they were.
+    settings = {serialPort->baudRate(), serialPort->parity(), serialPort->stopBits()};
+    return ok;
+}
+
+void ModuleLink::close()
+{
+    if (linkState != State::Open)
+        return;
+    pending.clear();
+    const qint64 queued = serialPort->bytesToWrite();
+    if (queued == 0) {
+        finishClose();
+        return;
+    }
+    // Closing now would cut the frame in two: wait until it is out, at most its line time.
+    closeByNs = nowNs() + qint64(lineTime(queued, settings) + eventLoopMarginMs) * nsPerMs;
+    setState(State::Closing);
+    rearmTimer();
+}
+
+void ModuleLink::finishClose()
+{
+    timer->stop();
+    pending.clear();
+    headerSinceNs.reset();
+    if (serialPort->isOpen())
+        serialPort->close();
+    setState(State::Closed);
+}
+
+void ModuleLink::setState(State state)
+{
+    if (linkState == state)
+        return;
+    linkState = state;
+    emit stateChanged(state);
+}
+
+std::optional<ModuleLink::RequestId> ModuleLink::sendRequest(const QByteArray &frame,
+                                                             std::optional<int> timeoutMs)
+{
+    if (linkState != State::Open)
+        return std::nullopt;
+    const qint64 sentNs = nowNs();
+    if (serialPort->write(frame) != frame.size())
+        return std::nullopt;
+    const int timeout = timeoutMs.value_or(replyDeadlineMs(frame, settings));
+    Pending entry{{++lastId, frame, sentNs, timeout}, sentNs + qint64(timeout) * nsPerMs};
+    pending.append(entry);
+    rearmTimer();
+    return entry.request.id;
+}
+
+bool ModuleLink::writeRaw(const QByteArray &bytes)
+{
+    return linkState == State::Open && serialPort->write(bytes) == bytes.size();
+}
+
+bool ModuleLink::writeQueueEmpty() const
+{
+    return !serialPort->isOpen() || serialPort->bytesToWrite() == 0;
+}
+
+bool ModuleLink::canSendNow() const
+{
+    return linkState == State::Open && serialPort->bytesToWrite() == 0;
+}
+
+void ModuleLink::readIncoming()
+{
+    // A closing link takes nothing more in; its requests are gone.
+    if (linkState != State::Open)
+        return;
+    const QByteArray bytes = serialPort->readAll();
+    if (bytes.isEmpty())
+        return;
+    const QPointer<ModuleLink> alive(this);
+    emit bytesArrived(bytes);
+    if (!alive || linkState != State::Open)
+        return;
+    const qsizetype skippedBefore = scanner.skippedBytes();
+    const QList<protocol::StreamItem> items = scanner.feed(bytes);
+    // The time of an unfinished frame runs from its header, not from the latest bytes.
+    if (!scanner.hasPendingBytes())
+        headerSinceNs.reset();
+    else if (!headerSinceNs || !items.isEmpty() || scanner.skippedBytes() != skippedBefore)
+        headerSinceNs = nowNs();
+    for (const protocol::StreamItem &item : items) {
+        handleFrame(item.frame);
+        if (!alive || linkState != State::Open)
+            return;
+    }
+    rearmTimer();
+}
+
+void ModuleLink::handleFrame(const QByteArray &frame)
+{
+    // The oldest request it answers: a late reply cannot be taken for a newer request's.
+    for (qsizetype i = 0; i < pending.size(); ++i) {
+        if (protocol::answers(pending[i].request.frame, frame)) {
+            const Request request = pending.takeAt(i).request;
+            emit answered(request, frame, nowNs() - request.sentNs);
+            return;
+        }
+    }
+    emit unsolicited(frame);
+}
+
+void ModuleLink::onPortError(QSerialPort::SerialPortError error)
+{
+    if (!isDeviceLost(error) || linkState == State::Closed)
+        return;
+    // A lost device takes nothing more: a frame in flight cannot finish, no request is answered.
+    const bool wasOpen = linkState == State::Open;
+    const QString reason = serialPort->errorString();
+    const QPointer<ModuleLink> alive(this);
+    timer->stop();
+    pending.clear();
+    headerSinceNs.reset();
+    serialPort->close();
+    linkState = State::Closed;
+    if (wasOpen)
+        emit lost(reason);
+    if (alive)
+        emit stateChanged(State::Closed);
+}
+
+void ModuleLink::onBytesWritten()
+{
+    if (linkState == State::Closing && serialPort->bytesToWrite() == 0)
+        finishClose();
+}
+
+void ModuleLink::onTimer()
+{
+    if (linkState == State::Closing) {
+        if (nowNs() >= closeByNs)
+            finishClose();
+        else
+            rearmTimer();
+        return;
+    }
+    if (linkState != State::Open)
+        return;
+    const QPointer<ModuleLink> alive(this);
+    if (headerSinceNs && nowNs() - *headerSinceNs >= stallLimitNs())
+        dropStalledHeader();
+    if (!alive || linkState != State::Open)
+        return;
+    expireDue();
+    if (alive && linkState == State::Open)
+        rearmTimer();
+}
+
+void ModuleLink::dropStalledHeader()
+{
+    // A header that promised more bytes than came is noise; resynchronise on what follows it.
+    QList<protocol::StreamItem> items;
+    while (scanner.hasPendingBytes() && items.isEmpty())
+        items = scanner.dropStalledByte();
+    if (scanner.hasPendingBytes())
+        headerSinceNs = nowNs();
+    else
+        headerSinceNs.reset();
+    const QPointer<ModuleLink> alive(this);
+    for (const protocol::StreamItem &item : items) {
+        handleFrame(item.frame);
+        if (!alive || linkState != State::Open)
+            return;
+    }
+}
+
+void ModuleLink::expireDue()
+{
+    const qint64 now = nowNs();
+    QList<Request> expired;
+    for (qsizetype i = 0; i < pending.size();) {
+        if (pending[i].deadlineNs <= now)
+            expired << pending.takeAt(i).request;
+        else
+            ++i;
+    }
+    for (const Request &request : expired)
+        emit noReply(request);
+}
+
+qint64 ModuleLink::stallLimitNs() const
+{
+    // Even the longest frame a header can announce has had time to arrive whole.
+    return qint64(lineTime(largestFrame, settings) + stallMarginMs) * nsPerMs;
+}
+
+void ModuleLink::rearmTimer()
+{
+    std::optional<qint64> next;
+    const auto consider = [&next](qint64 at) { next = next ? std::min(*next, at) : at; };
+    if (linkState == State::Closing)
+        consider(closeByNs);
+    if (linkState == State::Open) {
+        for (const Pending &entry : pending)
+            consider(entry.deadlineNs);
+        if (headerSinceNs)
+            consider(*headerSinceNs + stallLimitNs());
+    }
+    if (!next) {
+        timer->stop();
+        return;
+    }
+    const qint64 remainingNs = std::max<qint64>(0, *next - nowNs());
+    timer->start(int((remainingNs + nsPerMs - 1) / nsPerMs));
+}
+
+ModuleLink::Result ModuleLink::waitFor(RequestId id)
+{
+    const auto isPending = [this, id] {
+        return std::any_of(pending.cbegin(), pending.cend(),
+                           [id](const Pending &entry) { return entry.request.id == id; });
+    };
+    Result result;
+    if (!isPending())
+        return result;
+
+    QEventLoop loop;
+    QObject scope; // ends every connection below with the wait
+    bool settled = false;
+    const auto settle = [&](Outcome outcome, const QByteArray &reply = {}, qint64 latencyNs = 0) {
+        if (settled)
+            return;
+        settled = true;
+        result = {outcome, reply, latencyNs};
+        loop.quit();
+    };
+    connect(this, &ModuleLink::answered, &scope,
+            [&](const Request &request, const QByteArray &reply, qint64 latencyNs) {
+                if (request.id == id)
+                    settle(Outcome::Answered, reply, latencyNs);
+            });
+    connect(this, &ModuleLink::noReply, &scope, [&](const Request &request) {
+        if (request.id == id)
+            settle(Outcome::NoReply);
+    });
+    connect(this, &ModuleLink::lost, &scope, [&] { settle(Outcome::Lost); });
+    connect(this, &ModuleLink::stateChanged, &scope, [&](State state) {
+        if (state != State::Open)
+            settle(Outcome::Closed);
+    });
+    QTimer stopPoll;
+    connect(&stopPoll, &QTimer::timeout, &scope, [&] {
+        if (stopRequested && stopRequested())
+            settle(Outcome::Interrupted);
+    });
+    stopPoll.start(stopPollMs);
+    if (stopRequested && stopRequested())
+        return {Outcome::Interrupted, {}, 0};
+    loop.exec();
+    return result;
+}
+
+} // namespace serial
