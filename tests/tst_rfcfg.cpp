@@ -338,7 +338,7 @@ private slots:
             << "\"acknowledged\":28,\"command\":\"send\",\"delivery_ratio\":0.9333,"
                "\"error\":\"1 of 30 sends failed by status; check the route and "
                "the target node\",\"exit_status\":1,"
-               "\"failed\":1,\"failed_by_status\":{\"0x01\":1},\"interrupted\":false,"
+               "\"failed\":1,\"failed_by_status\":{\"0x01\":1},\"interrupted\":false,\"late\":0,"
                "\"latency_ms\":{\"max\":";
     }
     void linkTest()
