@@ -33,10 +33,23 @@ bool ModuleClient::answers(QByteArrayView request, QByteArrayView reply)
         return false;
     if (reply[0] != request[0] || quint8(reply[2]) != (quint8(request[2]) | protocol::replyBit))
         return false;
-    // Route and data replies name their target; a late answer for another node is not ours.
-    if (quint8(request[0]) == protocol::group::network && request.size() >= 7 && reply.size() >= 7)
-        return reply[4] == request[4] && reply[5] == request[5];
+    // Route and data replies name their target; a late answer for another node is not ours,
+    // nor is one too short to name any.
+    constexpr int targetEnd = 6; // the target's two bytes at 4 and 5, then at least a checksum
+    if (quint8(request[0]) == protocol::group::network)
+        return request.size() > targetEnd && reply.size() > targetEnd && reply[4] == request[4] &&
+               reply[5] == request[5];
     return true;
+}
+
+ModuleClient::Pairing ModuleClient::pair(QByteArrayView frame, QByteArrayView pending,
+                                         QByteArrayView overdue)
+{
+    if (!pending.isEmpty() && answers(pending, frame))
+        return Pairing::Answer;
+    if (!overdue.isEmpty() && answers(overdue, frame))
+        return Pairing::Late;
+    return Pairing::Unsolicited;
 }
 
 bool ModuleClient::hungUp() const
@@ -71,36 +84,55 @@ bool ModuleClient::readSome(int ms, bool *lost)
     return true;
 }
 
-ModuleClient::Outcome ModuleClient::await(QByteArrayView request, qint64 deadlineNs,
-                                          QByteArray *reply)
+bool ModuleClient::deliverFound(QByteArrayView request, QByteArray *reply, bool untilLate)
 {
-    for (;;) {
-        while (!found.isEmpty()) {
-            const protocol::StreamItem item = found.takeFirst();
-            if (reply && item.kind == protocol::StreamItem::Kind::Frame &&
-                answers(request, item.frame)) {
-                *reply = item.frame;
-                return Outcome::Answered;
-            }
+    while (!found.isEmpty()) {
+        const protocol::StreamItem item = found.takeFirst();
+        const Pairing pairing =
+            item.kind == protocol::StreamItem::Kind::Frame
+                ? pair(item.frame, reply ? request : QByteArrayView(), overdueRequest)
+                : Pairing::Unsolicited;
+        switch (pairing) {
+        case Pairing::Answer:
+            *reply = item.frame;
+            return true;
+        case Pairing::Late:
+            overdueRequest.clear(); // one report per request; a further one is unsolicited
+            late(item.frame);
+            if (untilLate)
+                return true;
+            break;
+        case Pairing::Unsolicited:
             if (unsolicited)
                 unsolicited(item.frame);
+            break;
         }
+    }
+    return false;
+}
+
+ModuleClient::Outcome ModuleClient::await(QByteArrayView request, qint64 deadlineNs,
+                                          QByteArray *reply, bool untilLate)
+{
+    for (;;) {
+        if (deliverFound(request, reply, untilLate))
+            return Outcome::Answered;
         if (stopRequested && stopRequested())
             return Outcome::Interrupted;
         const qint64 remainingNs = deadlineNs - clock.nsecsElapsed();
-        if (remainingNs <= 0 && port.bytesAvailable() == 0) {
-            // One last look without waiting: the reply may be in the driver already.
+        if (remainingNs <= 0) {
+            // One last look at what the driver holds already, and no more: a module that keeps
+            // sending must not hold the wait open.
             bool lost = false;
-            if (readSome(0, &lost))
-                continue;
+            readSome(0, &lost);
+            if (deliverFound(request, reply, untilLate))
+                return Outcome::Answered;
             if (lost)
                 return Outcome::PortLost;
             // A stray header may still hold back a complete reply behind it.
             while (scanner.hasPendingBytes() && found.isEmpty())
                 found = scanner.dropStalledByte();
-            if (found.isEmpty())
-                return Outcome::NoReply;
-            continue;
+            return deliverFound(request, reply, untilLate) ? Outcome::Answered : Outcome::NoReply;
         }
         const int ms = int(std::clamp<qint64>(remainingNs / 1'000'000, 0, sliceMs));
         bool lost = false;
@@ -119,10 +151,13 @@ ModuleClient::Outcome ModuleClient::await(QByteArrayView request, qint64 deadlin
 ModuleClient::Exchange ModuleClient::exchange(const QByteArray &request, int timeoutMs, int retries)
 {
     Exchange result;
-    // Whatever arrived before the request cannot answer it.
+    // Whatever arrived before the request cannot answer it (but may be an earlier one's late
+    // report).
     result.outcome = listen(0);
     if (result.outcome != Outcome::NoReply)
         return result;
+    // From this send on, a report that matches answers it.
+    overdueRequest.clear();
     for (int attempt = 0; attempt <= retries; ++attempt) {
         const qint64 sentNs = clock.nsecsElapsed();
         ++result.attempts;
@@ -133,18 +168,35 @@ ModuleClient::Exchange ModuleClient::exchange(const QByteArray &request, int tim
             }
             port.clearError();
         }
-        result.outcome = await(request, sentNs + qint64(timeoutMs) * 1'000'000, &result.reply);
+        result.outcome = await(request, replyDeadlineNs(sentNs, timeoutMs), &result.reply);
         if (result.outcome == Outcome::Answered)
             result.latencyNs = clock.nsecsElapsed() - sentNs;
         if (result.outcome != Outcome::NoReply)
             return result;
     }
+    if (late)
+        overdueRequest = request;
     return result;
 }
 
 ModuleClient::Outcome ModuleClient::listen(int ms)
 {
     return await({}, clock.nsecsElapsed() + qint64(ms) * 1'000'000, nullptr);
+}
+
+ModuleClient::Outcome ModuleClient::awaitLateReport(int ms)
+{
+    if (!lateReportOwed())
+        return Outcome::NoReply;
+    return await({}, clock.nsecsElapsed() + qint64(ms) * 1'000'000, nullptr, true);
+}
+
+bool ModuleClient::previousFrameLeft(int flushMs)
+{
+    if (port.bytesToWrite() > 0 && !port.waitForBytesWritten(flushMs) && port.isOpen() &&
+        !isDeviceLost(port.error()))
+        port.clearError(); // a timeout here is the answer, not a fault of the port
+    return port.bytesToWrite() == 0;
 }
 
 } // namespace serial

@@ -2,6 +2,7 @@
 #include "linkstats.h"
 #include "network.h"
 #include "protocol/frame.h"
+#include "ptypair.h"
 #include "serial/moduleclient.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
@@ -13,8 +14,12 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <thread>
 
 using vmodule::VirtualModule;
 
@@ -51,9 +56,46 @@ void keepDescriptorsFromChildren()
     }
 }
 
+// A module that answers nothing but sends reports for another node without pause, as fast as
+// the line takes them.
+struct FloodedLine
+{
+    FloodedLine()
+    {
+        char name[256] = {};
+        openpty(&master, &slave, name, nullptr, nullptr);
+        fcntl(master, F_SETFL, O_NONBLOCK);
+        QFile::link(QString::fromLocal8Bit(name), path); // unique, as lock files are named after it
+        writer = std::thread([this] {
+            const QByteArray reports = withChecksum("05 00 81 03 ab 00 02").repeated(512);
+            for (pollfd pfd{master, POLLOUT, 0}; !stop;)
+                written += ::poll(&pfd, 1, 50) > 0
+                               ? ::write(master, reports.constData(), reports.size())
+                               : 0;
+        });
+    }
+    ~FloodedLine()
+    {
+        stop = true;
+        writer.join();
+        ::close(master);
+        ::close(slave);
+    }
+    int master = -1, slave = -1;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QFileInfo(dir.path()).fileName() + ".tty");
+    std::atomic<bool> stop = false;
+    qint64 written = 0;
+    std::thread writer;
+};
+
+// What keeps a link test's reports from pairing with their sends.
+enum class LinkFault { LateReports, StuckLine, NoReplyInterrupted };
+
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(LinkFault)
 
 class RfcfgTest : public QObject
 {
@@ -338,7 +380,7 @@ private slots:
             << "\"acknowledged\":28,\"command\":\"send\",\"delivery_ratio\":0.9333,"
                "\"error\":\"1 of 30 sends failed by status; check the route and "
                "the target node\",\"exit_status\":1,"
-               "\"failed\":1,\"failed_by_status\":{\"0x01\":1},\"interrupted\":false,"
+               "\"failed\":1,\"failed_by_status\":{\"0x01\":1},\"interrupted\":false,\"late\":0,"
                "\"latency_ms\":{\"max\":";
     }
     void linkTest()
@@ -382,6 +424,130 @@ private slots:
                      "interrupted after (\\d+) frames\nsent \\1, acknowledged \\1, failed 0")),
                  qPrintable(last.out));
         QVERIFY(last.out.contains("latency ms: min "));
+    }
+
+    // Every wait ends at its deadline, however many frames keep arriving; text notes of
+    // unsolicited frames stop where the JSON list stops, and say how many more came.
+    void flood_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("version") << "--retries 0 version" << 4
+                                 << "no reply to version within 200 ms (1 attempt)";
+        QTest::newRow("route") << "route 1234" << 4 << "no reply to route within 200 ms";
+        QTest::newRow("link test")
+            << "send 1234 01 --count 3 --interval 0" << 4 << "3 of 3 sends got no reply";
+        QTest::newRow("monitor") << "monitor --duration 300" << 0 << "data to 00ab: failure";
+    }
+    void flood()
+    {
+        QFETCH(QString, args);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        FloodedLine line;
+        run(QStringList{"-p", line.path, "--timeout", "200"} + args.split(QLatin1Char(' ')));
+        QVERIFY2(last.status == status, qPrintable(QString::number(last.status) + last.err));
+        QVERIFY((status ? last.err : last.out).contains(expected));
+        if (status != 0) {
+            QCOMPARE(last.err.count("rfcfg: note: unsolicited"), 100);
+            QVERIFY(last.err.contains(
+                QRegularExpression("note: \\d+ more unsolicited frames not shown\n")));
+        }
+    }
+
+    // A report later than its timeout is counted late, not as the next send's answer; a send is
+    // skipped while the port still holds the previous frame; an interrupt before any send
+    // completed measured nothing.
+    void linkTestFaults_data()
+    {
+        QTest::addColumn<LinkFault>("fault");
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("expected"); // on standard output
+        QTest::newRow("late reports")
+            << LinkFault::LateReports << "--timeout 600 --json" << 4
+            << QStringList{"\"acknowledged\":0,", "\"late\":3,", "\"no_reply\":3,"};
+        QTest::newRow("line does not drain")
+            << LinkFault::StuckLine << "--timeout 200" << 3
+            << QStringList{"sent 1, acknowledged 0, failed 0, no reply 1;",
+                           "skipped sends: 2 (the port still held the previous frame)\n"};
+        QTest::newRow("interrupted before any send completed")
+            << LinkFault::NoReplyInterrupted << "--timeout 60000" << 4
+            << QStringList{"interrupted after 0 frames\nsent 0,"};
+    }
+    void linkTestFaults()
+    {
+        QFETCH(LinkFault, fault);
+        QFETCH(QString, args);
+        QFETCH(int, status);
+        QFETCH(QStringList, expected);
+        VirtualModule module;
+        PtyPair stuck;
+        QVERIFY(module.start() && stuck.isValid());
+        QString path = module.devicePath();
+        std::function<void(QProcess &)> whileRunning;
+        switch (fault) {
+        case LinkFault::LateReports:
+            module.setReplyDelay(800);
+            break;
+        case LinkFault::StuckLine:
+            QVERIFY(stuck.fillLine() > 0);
+            path = stuck.slavePath();
+            break;
+        case LinkFault::NoReplyInterrupted:
+            connect(&module, &VirtualModule::requestReceived, &module,
+                    [&] { module.dropNextReply(); });
+            whileRunning = [&](QProcess &process) {
+                QTRY_VERIFY_WITH_TIMEOUT(module.requestsHandled() >= 1, 30000);
+                ::kill(pid_t(process.processId()), SIGINT);
+            };
+            break;
+        }
+        run(QStringList{"-p", path, "send", "1234", "01", "--count", "3", "--interval", "0"} +
+                args.split(QLatin1Char(' ')),
+            whileRunning);
+        QVERIFY2(last.status == status, qPrintable(QString::number(last.status) + last.err));
+        for (const QString &text : expected)
+            QVERIFY2(last.out.contains(text), qPrintable(last.out));
+    }
+
+    // Replies that match their request but cannot be believed, or are no answer at all.
+    void hostileReplies_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QByteArray>("bogus"); // sent first; the real reply only for a success
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("version date not decimal")
+            << "version" << withChecksum("01 00 86 07 00 10 02 00 2a 13 1f") << 1
+            << "reply to version is malformed: its release date bytes 2a 13 1f are not decimal";
+        QTest::newRow("route counts relays it lacks")
+            << "route 1234" << withChecksum("05 00 88 09 34 12 00 00 05 02 00 03 00") << 1
+            << "reply to route is malformed: it counts 5 relays but carries 2";
+        QTest::newRow("version reply too long")
+            << "version"
+            << withChecksum(("01 00 86 9b" + QByteArray(" 11").repeated(155)).constData()) << 4
+            << "reply to version is too long (160 bytes, at most 152";
+        QTest::newRow("route reply without a target")
+            << "route 1234" << withChecksum("05 00 88 00") << 0 << "route to 1234: 2 relays";
+    }
+    void hostileReplies()
+    {
+        QFETCH(QString, args);
+        QFETCH(QByteArray, bogus);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        connect(&module, &VirtualModule::requestReceived, &module, [&] {
+            module.sendUnsolicited(bogus);
+            if (status != 0)
+                module.dropNextReply();
+        });
+        run(QStringList{"-p", module.devicePath(), "--timeout", "5000"} +
+            args.split(QLatin1Char(' ')));
+        checkOutcome(status, expected);
     }
 
     void monitor_data()

@@ -48,15 +48,31 @@ Failure ask(Link &link, const QByteArray &request, int retries, const QString &w
 {
     const ModuleClient::Exchange ex = link.client->exchange(request, link.timeoutMs, retries);
     switch (ex.outcome) {
-    case ModuleClient::Outcome::Answered:
-        if (protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::Unrecognised)
+    case ModuleClient::Outcome::Answered: {
+        // The reply matched by group, code and target, so only its length can keep it unread.
+        if (protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::Unrecognised) {
+            if (ex.reply.size() > protocol::rxBufferCapacity)
+                return {noReply, QStringLiteral("the module's reply to %1 is too long (%2 bytes, "
+                                                "at most %3 are read: %4); check the module's "
+                                                "firmware")
+                                     .arg(what)
+                                     .arg(ex.reply.size())
+                                     .arg(protocol::rxBufferCapacity)
+                                     .arg(hexText(ex.reply))};
             return {noReply, QStringLiteral("the module's reply to %1 is too short (%2); check "
                                             "the module's firmware")
                                  .arg(what, hexText(ex.reply))};
+        }
+        const QString defect = replyDefect(ex.reply);
+        if (!defect.isEmpty())
+            return {moduleFailure, QStringLiteral("the module's reply to %1 is malformed: %2 "
+                                                  "(%3); check the module's firmware")
+                                       .arg(what, defect, hexText(ex.reply))};
         *reply = ex.reply;
         if (latencyNs)
             *latencyNs = ex.latencyNs;
         return {};
+    }
     case ModuleClient::Outcome::NoReply:
         return {noReply,
                 QStringLiteral("no reply to %1 within %2 ms (%3 attempt%4); check that the "
@@ -124,6 +140,30 @@ void printWhitelist(Run &run, const QStringList &entries)
             QStringLiteral("%1  %2\n")
                 .arg(i + 1)
                 .arg(entries[i] == QLatin1String("ffff") ? QStringLiteral("(empty)") : entries[i]));
+}
+
+// How long a link test lets the port pass on earlier bytes before it skips a send.
+int flushChanceMs(const Link &link)
+{
+    return std::min(link.timeoutMs, 50);
+}
+
+// The pause after a link test's send: the rest of the interval; and after a send that timed
+// out, at least one more timeout (the late window) unless its late report comes sooner, so
+// that a report that is merely late is counted late and not taken for the next send's answer.
+// After the last send only the late window is waited for.
+ModuleClient::Outcome pauseAfterSend(Link &link, const QElapsedTimer &clock, qint64 nextAt,
+                                     bool last)
+{
+    if (link.client->lateReportOwed()) {
+        const auto outcome = link.client->awaitLateReport(link.timeoutMs);
+        if (outcome == ModuleClient::Outcome::PortLost ||
+            outcome == ModuleClient::Outcome::Interrupted)
+            return outcome;
+    }
+    if (last)
+        return ModuleClient::Outcome::NoReply;
+    return link.client->listen(int(std::max<qint64>(0, nextAt - clock.elapsed())));
 }
 
 } // namespace
@@ -404,34 +444,37 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
             sinceRedraw.restart();
         }
     };
+    link.client->setLateHandler([&](const QByteArray &) { stats.addLate(); });
     QElapsedTimer clock;
     clock.start();
     bool lost = false;
     for (int i = 0; i < plan.count && !stopRequested(); ++i) {
         const qint64 nextAt = clock.elapsed() + plan.intervalMs;
-        const ModuleClient::Exchange ex =
-            link.client->exchange(plan.frame, link.timeoutMs, plan.retries);
-        if (ex.outcome == ModuleClient::Outcome::PortLost) {
-            lost = true;
-            break;
-        }
-        if (ex.outcome == ModuleClient::Outcome::Interrupted)
-            break;
-        if (ex.outcome == ModuleClient::Outcome::Answered &&
-            protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::DataSent)
-            stats.addAnswer(replyStatus(ex.reply), ex.latencyNs / 1e6);
-        else
-            stats.addNoReply();
-        redraw(false);
-        if (i + 1 < plan.count) {
-            const qint64 wait = nextAt - clock.elapsed();
-            const auto outcome = link.client->listen(int(std::max<qint64>(0, wait)));
-            if (outcome == ModuleClient::Outcome::PortLost) {
+        if (!link.client->previousFrameLeft(flushChanceMs(link))) {
+            stats.addSkipped();
+        } else {
+            const ModuleClient::Exchange ex =
+                link.client->exchange(plan.frame, link.timeoutMs, plan.retries);
+            if (ex.outcome == ModuleClient::Outcome::PortLost) {
                 lost = true;
                 break;
             }
+            if (ex.outcome == ModuleClient::Outcome::Interrupted)
+                break;
+            if (ex.outcome == ModuleClient::Outcome::Answered &&
+                protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::DataSent)
+                stats.addAnswer(replyStatus(ex.reply), ex.latencyNs / 1e6);
+            else
+                stats.addNoReply();
+        }
+        redraw(false);
+        const auto outcome = pauseAfterSend(link, clock, nextAt, i + 1 == plan.count);
+        if (outcome == ModuleClient::Outcome::PortLost) {
+            lost = true;
+            break;
         }
     }
+    link.client->setLateHandler({}); // it counts into this function's statistics
     redraw(true);
     if (live)
         print(stdout, QStringLiteral("\n"));
@@ -446,6 +489,8 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
     run.doc.insert(QStringLiteral("acknowledged"), stats.acknowledged());
     run.doc.insert(QStringLiteral("failed"), stats.failed());
     run.doc.insert(QStringLiteral("no_reply"), stats.noReply());
+    run.doc.insert(QStringLiteral("late"), stats.late());
+    run.doc.insert(QStringLiteral("skipped"), stats.skipped());
     run.doc.insert(QStringLiteral("failed_by_status"), failures);
     run.doc.insert(QStringLiteral("delivery_ratio"), std::round(stats.deliveryRatio() * 1e4) / 1e4);
     run.doc.insert(QStringLiteral("latency_ms"),
@@ -462,6 +507,14 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
                                        "and start the test again")
                             .arg(link.name)
                             .arg(stats.sent()));
+    if (stats.skipped() > 0)
+        return run.fail(portProblem,
+                        QStringLiteral("%1 of %2 sends were skipped: the port %3 did not pass on "
+                                       "the previous frame; check that the module reads the "
+                                       "line (cable, flow control, line settings)")
+                            .arg(stats.skipped())
+                            .arg(stats.sent() + stats.skipped())
+                            .arg(link.name));
     if (stats.failed() > 0)
         return run.fail(moduleFailure,
                         QStringLiteral("%1 of %2 sends failed by status; check the route and "
@@ -473,6 +526,9 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
                                                 "or raise --timeout")
                                      .arg(stats.noReply())
                                      .arg(stats.sent()));
+    if (interrupted && stats.sent() == 0)
+        return run.fail(noReply, QStringLiteral("interrupted before any send completed; nothing "
+                                                "was measured"));
     return run.finish(success);
 }
 
@@ -498,12 +554,15 @@ int monitor(Link &link, Run &run, int count, int durationMs)
         }
         ++seen;
     });
+    // The count ends a read at once, however many frames the module keeps sending.
+    link.client->setStopRequest([&] { return stopRequested() || (count > 0 && seen >= count); });
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if ((count > 0 && seen >= count) || (durationMs > 0 && clock.elapsed() >= durationMs))
+        const qint64 left = durationMs > 0 ? durationMs - clock.elapsed() : 100;
+        if ((count > 0 && seen >= count) || left <= 0)
             return success;
-        const auto outcome = link.client->listen(100);
+        const auto outcome = link.client->listen(int(std::min<qint64>(left, 100)));
         if (outcome == ModuleClient::Outcome::Interrupted)
             return success;
         if (outcome == ModuleClient::Outcome::PortLost) {

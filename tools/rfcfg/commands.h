@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 // The commands of rfcfg, each printing its text or JSON and returning the exit status.
 namespace rfcfg {
@@ -40,6 +41,7 @@ public:
     // Prints the document (with --json) and returns the exit status.
     int finish(int status)
     {
+        noteUnsolicitedLeftOut();
         if (unsolicitedTotal > 0) {
             doc.insert(QStringLiteral("unsolicited"), unsolicited);
             doc.insert(QStringLiteral("unsolicited_total"), unsolicitedTotal);
@@ -51,6 +53,7 @@ public:
     }
     int fail(int status, const QString &message)
     {
+        noteUnsolicitedLeftOut();
         print(stderr, QStringLiteral("rfcfg: ") + message + QLatin1Char('\n'));
         doc.insert(QStringLiteral("error"), message);
         doc.insert(QStringLiteral("exit_status"), status);
@@ -63,17 +66,28 @@ public:
     }
     void noteUnsolicited(const QByteArray &frame)
     {
-        const QString decoded = describeFrame(frame);
         ++unsolicitedTotal;
-        // A night-long link test must not grow with late replies: the first ones tell enough.
-        if (json) {
-            if (unsolicited.size() < maxUnsolicitedListed)
-                unsolicited.append(QJsonObject{{"hex", hexText(frame)}, {"decoded", decoded}});
-        } else {
+        // A night-long link test or a chattering module must not grow the document or flood
+        // the terminal: the first frames tell enough, the rest are counted.
+        if (unsolicitedTotal > maxUnsolicitedListed)
+            return;
+        const QString decoded = describeFrame(frame);
+        if (json)
+            unsolicited.append(QJsonObject{{"hex", hexText(frame)}, {"decoded", decoded}});
+        else
             print(
                 stderr,
                 QStringLiteral("rfcfg: note: unsolicited %1 (%2)\n").arg(hexText(frame), decoded));
-        }
+    }
+    // In text, once: how many unsolicited frames were counted but not shown.
+    void noteUnsolicitedLeftOut()
+    {
+        const qint64 leftOut = unsolicitedTotal - maxUnsolicitedListed;
+        if (json || leftOut <= 0 || std::exchange(leftOutNoted, true))
+            return;
+        print(stderr, QStringLiteral("rfcfg: note: %1 more unsolicited frame%2 not shown\n")
+                          .arg(leftOut)
+                          .arg(leftOut == 1 ? "" : "s"));
     }
 
     QString command;
@@ -81,6 +95,7 @@ public:
     QJsonObject doc;
     QJsonArray unsolicited;
     qint64 unsolicitedTotal = 0;
+    bool leftOutNoted = false;
     static constexpr int maxUnsolicitedListed = 100;
 };
 

@@ -124,14 +124,18 @@ const CommandHelp commands[] = {
      "A link test shows its progress on a terminal (sent, acknowledged, failed by status,\n"
      "no reply, last latency) and ends with a summary: the counts, the delivery ratio and\n"
      "latency minimum, median, 95th percentile and maximum (median and percentile within\n"
-     "1 %). Ctrl+C stops it and still prints the summary. Exit status: 1 when any send\n"
-     "failed by status, else 4 when any got no reply, else 0.\n"
+     "1 %). Ctrl+C stops it and still prints the summary. A report that comes after its\n"
+     "send timed out, before the next send, is counted late (the next send waits one\n"
+     "more timeout for it); a send is skipped while the port still holds the previous\n"
+     "frame. Exit status: 3 when sends were skipped, else 1 when any send failed by\n"
+     "status, else 4 when any got no reply or none completed, else 0.\n"
      "\n"
      "JSON, one send: {\"command\": \"send\", \"target\": \"1234\", \"status\": \"success\"|\n"
      "       \"failure\", \"status_code\": N, \"latency_ms\": X}\n"
      "JSON, link test: {\"command\": \"send\", \"target\", \"sent\", \"acknowledged\", "
      "\"failed\",\n"
-     "       \"no_reply\", \"failed_by_status\": {\"0x02\": N}, \"delivery_ratio\": 0..1,\n"
+     "       \"no_reply\", \"late\", \"skipped\", \"failed_by_status\": {\"0x02\": N},\n"
+     "       \"delivery_ratio\": 0..1,\n"
      "       \"latency_ms\": {\"min\", \"median\", \"p95\", \"max\"} or null,\n"
      "       \"interrupted\": BOOL}\n"},
     {"monitor",
@@ -200,7 +204,7 @@ QString generalHelp()
         "carries \"error\" and \"exit_status\". Every JSON document has \"command\"; a frame\n"
         "that arrived without being asked for is listed under \"unsolicited\" as\n"
         "{\"hex\", \"decoded\"} (the first 100; \"unsolicited_total\" counts them all), as a\n"
-        "note on standard error without --json.\n");
+        "note on standard error without --json (the first 100, then how many more).\n");
 }
 
 QString commandHelp(const QString &command)

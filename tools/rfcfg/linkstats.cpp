@@ -70,6 +70,10 @@ QString progressLine(const LinkStats &s)
                        .arg(s.acknowledged())
                        .arg(s.failed())
                        .arg(s.noReply());
+    if (s.late() > 0)
+        line += QStringLiteral("  late %1").arg(s.late());
+    if (s.skipped() > 0)
+        line += QStringLiteral("  skipped %1").arg(s.skipped());
     if (s.hasLatency())
         line += QStringLiteral("  last %1 ms").arg(ms(s.lastLatencyMs()));
     return line;
@@ -87,6 +91,12 @@ QString summaryText(const LinkStats &s, bool interrupted)
                 .arg(QString::number(100.0 * s.deliveryRatio(), 'f', 1));
     for (auto it = s.failuresByStatus().begin(); it != s.failuresByStatus().end(); ++it)
         text += QString::asprintf("failed with status 0x%02x: %d\n", it.key(), it.value());
+    if (s.late() > 0)
+        text +=
+            QStringLiteral("late reports: %1 (each after its send had timed out)\n").arg(s.late());
+    if (s.skipped() > 0)
+        text += QStringLiteral("skipped sends: %1 (the port still held the previous frame)\n")
+                    .arg(s.skipped());
     if (s.hasLatency())
         text += QStringLiteral("latency ms: min %1, median %2, p95 %3, max %4\n")
                     .arg(ms(s.minimumMs()), ms(s.percentileMs(0.5)), ms(s.percentileMs(0.95)),

@@ -17,11 +17,17 @@ public:
 
     void addAnswer(int status, double latencyMs); // status 0: acknowledged
     void addNoReply() { ++sent_, ++noReply_; }
+    // A report that came after its send had timed out; that send stays counted as no reply.
+    void addLate() { ++late_; }
+    // A send left out because the port still held the previous frame; not counted as sent.
+    void addSkipped() { ++skipped_; }
 
     int sent() const { return sent_; }
     int acknowledged() const { return acknowledged_; }
     int failed() const { return failed_; }
     int noReply() const { return noReply_; }
+    int late() const { return late_; }
+    int skipped() const { return skipped_; }
     // Failures by the module's status code.
     const QMap<int, int> &failuresByStatus() const { return failures_; }
     double deliveryRatio() const { return sent_ ? double(acknowledged_) / sent_ : 0.0; }
@@ -36,14 +42,16 @@ public:
 private:
     std::vector<quint32> buckets;
     QMap<int, int> failures_;
-    int sent_ = 0, acknowledged_ = 0, failed_ = 0, noReply_ = 0, answered_ = 0;
+    int sent_ = 0, acknowledged_ = 0, failed_ = 0, noReply_ = 0, answered_ = 0, late_ = 0,
+        skipped_ = 0;
     double min_ = 0, max_ = 0, last_ = 0;
 };
 
 // The progress line of a running link test.
 QString progressLine(const LinkStats &stats);
 
-// The closing summary: counts and delivery ratio, then the latencies.
+// The closing summary: counts and delivery ratio, late reports and skipped sends when there
+// were any, then the latencies.
 QString summaryText(const LinkStats &stats, bool interrupted);
 
 } // namespace rfcfg

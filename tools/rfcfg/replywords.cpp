@@ -67,6 +67,33 @@ RouteInfo routeOf(QByteArrayView reply)
     return route;
 }
 
+QString replyDefect(QByteArrayView reply)
+{
+    const quint8 *b = bytesOf(reply);
+    const int n = int(reply.size());
+    switch (protocol::decodeReply(reply).kind) {
+    case Reply::Kind::Version: {
+        // Day, month and year, one decimal digit per half-byte.
+        for (int i = 8; i <= 10; ++i) {
+            if ((b[i] >> 4) > 9 || (b[i] & 0x0f) > 9)
+                return QString::asprintf("its release date bytes %02x %02x %02x are not decimal "
+                                         "digits",
+                                         b[8], b[9], b[10]);
+        }
+        return {};
+    }
+    case Reply::Kind::RouteFound: {
+        // The relays start at byte 9, two bytes each, before the checksum.
+        const int carried = b[6] == 0 ? (n - 10) / 2 : 0;
+        if (b[6] == 0 && b[8] > carried)
+            return QStringLiteral("it counts %1 relays but carries %2").arg(b[8]).arg(carried);
+        return {};
+    }
+    default:
+        return {};
+    }
+}
+
 QString routeText(const RouteInfo &route)
 {
     if (route.status != 0)

@@ -34,6 +34,10 @@ struct RouteInfo
 RouteInfo routeOf(QByteArrayView reply);
 QString routeText(const RouteInfo &route);
 
+// Why a reply that decodes still cannot be believed, or empty when nothing is wrong: a version
+// whose date bytes are no decimal digit pairs, a route that counts more relays than it carries.
+QString replyDefect(QByteArrayView reply);
+
 // Any frame from the module in one line of English, for the monitor and unsolicited frames.
 QString describeFrame(QByteArrayView frame);
 
