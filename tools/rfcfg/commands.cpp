@@ -29,6 +29,7 @@ namespace {
 
 volatile std::sig_atomic_t stopSignalled = 0;
 bool outputFailed = false;
+bool outputFailureEnds = false;
 
 void onStopSignal(int)
 {
@@ -157,8 +158,8 @@ void noteOutputFailure(FILE *stream)
     if (!outputFailed && stream == stdout)
         std::fprintf(stderr, "rfcfg: cannot write standard output: %s\n", std::strerror(error));
     outputFailed = true;
-    // Nobody reads what comes next (a closed pipe, a full disk): end the command.
-    stopSignalled = 1;
+    if (outputFailureEnds && stream == stdout)
+        stopSignalled = 1;
 }
 
 } // namespace
@@ -175,6 +176,11 @@ bool print(FILE *stream, const QString &text)
     return written;
 }
 
+void endOnOutputFailure()
+{
+    outputFailureEnds = true;
+}
+
 int withOutputChecked(int status)
 {
     for (FILE *stream : {stdout, stderr}) {
@@ -187,7 +193,8 @@ int withOutputChecked(int status)
 
 bool isHexWord(const QString &text)
 {
-    static const QRegularExpression fourHexDigits(QStringLiteral("^[0-9A-Fa-f]{4}$"));
+    // \z, not $, which also matches before a trailing newline.
+    static const QRegularExpression fourHexDigits(QStringLiteral("\\A[0-9A-Fa-f]{4}\\z"));
     return fourHexDigits.match(text).hasMatch();
 }
 

@@ -27,10 +27,13 @@ enum ExitStatus {
     outputFailure = 5,
 };
 
-// Writes and flushes `text`; false when it could not be written. A failed write ends the
-// command: waits return as after Ctrl+C, and withOutputChecked() turns success into
-// outputFailure.
+// Writes and flushes `text`; false when it could not be written (withOutputChecked() then
+// turns success into outputFailure).
 bool print(FILE *stream, const QString &text);
+// For the commands that stream (monitor, link test): a failed write to standard output ends
+// them, as Ctrl+C does, since nobody reads what would follow. The others finish their
+// exchange, so a written configuration is still verified.
+void endOnOutputFailure();
 // The exit status once standard output and standard error are flushed: `status`, or
 // outputFailure when it was success and some output could not be written.
 int withOutputChecked(int status);

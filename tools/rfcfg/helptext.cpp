@@ -202,7 +202,7 @@ QString generalHelp()
         "  3  the port cannot be opened, is in use by another program, or was lost\n"
         "  4  no reply\n"
         "  5  standard output or standard error could not be written (a full disk, a\n"
-        "     closed pipe); the command ends at the first such write\n"
+        "     closed pipe); monitor and link tests end at the first such write\n"
         "Errors go to standard error, one line each; with --json the document also\n"
         "carries \"error\" and \"exit_status\". Every JSON document has \"command\"; a frame\n"
         "that arrived without being asked for is listed under \"unsolicited\" as\n"

@@ -479,8 +479,11 @@ int runCommandLine()
         return whitelistSet(link, run, words);
     if (command == QLatin1String("route"))
         return route(link, run, words[0], maxHops);
+    if (command == QLatin1String("send") && plan.count == 0)
+        return sendOnce(link, run, plan);
+    endOnOutputFailure();
     if (command == QLatin1String("send"))
-        return plan.count > 0 ? linkTest(link, run, plan) : sendOnce(link, run, plan);
+        return linkTest(link, run, plan);
     return monitor(link, run, monitorCount, monitorDurationMs);
 }
 
