@@ -1,5 +1,6 @@
 #include "configfields.h"
 
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -79,8 +80,9 @@ auto wordField(Config &config, const QString &key) -> decltype(&config.networkId
     return nullptr;
 }
 
-// Where each key's bits lie in the record. Bits no key names (byte 11, bit 3 of byte 13, and
-// without --lora bytes 14 and 15) are the module's own and are written back as read.
+// Where each key's bits lie in the record (the whitelist: any bit of its byte reads as on).
+// Bits no key names (byte 11, bit 3 of byte 13, and without --lora bytes 14 and 15) are the
+// module's own and are written back as read.
 struct KeyBits
 {
     const char *key;
@@ -117,7 +119,7 @@ QString jsonText(const QJsonValue &value)
     case QJsonValue::Bool:
         return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     case QJsonValue::Double:
-        return QString::number(value.toDouble(), 'g', 17);
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
     case QJsonValue::Array:
         return QStringLiteral("an array");
     case QJsonValue::Object:
