@@ -20,6 +20,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <thread>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using vmodule::VirtualModule;
 
@@ -585,6 +588,186 @@ private slots:
         QCOMPARE(lines.size(), 2);
         for (const QString &line : lines)
             QVERIFY2(QRegularExpression(pattern).match(line).hasMatch(), qPrintable(line));
+    }
+
+    // Refused with exit status 2 before anything is sent: profile values that are not exactly
+    // what their key takes, files that are no profile, an empty port path.
+    void refusedBeforeSending_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QByteArray>("profile");
+        QTest::addColumn<QString>("expected");
+        const QString set = QStringLiteral("-p PORT config set --from ");
+        QTest::newRow("fraction") << set + "PROFILE" << QByteArray(R"({"config":{"channel":7.5}})")
+                                  << "channel: 7.5 is not allowed";
+        QTest::newRow("negative fraction")
+            << set + "PROFILE" << QByteArray(R"({"config":{"channel":-1.5}})")
+            << "channel: -1.5 is not allowed";
+        QTest::newRow("beyond 32 bits")
+            << set + "PROFILE" << QByteArray(R"({"config":{"channel":4294967301}})")
+            << "channel: 4294967301 is not allowed";
+        QTest::newRow("number as address")
+            << set + "PROFILE" << QByteArray(R"({"config":{"address":1234}})")
+            << "address: 1234 is not an address";
+        QTest::newRow("flag as list value")
+            << set + "PROFILE" << QByteArray(R"({"config":{"whitelist":true}})")
+            << "whitelist: true is not allowed";
+        QTest::newRow("lora not a flag")
+            << set + "PROFILE" << QByteArray(R"({"lora":"yes","config":{"channel":"3"}})")
+            << "lora is not true or false";
+        QTest::newRow("device") << set + "/dev/zero" << QByteArray()
+                                << "/dev/zero is not a regular file";
+        QTest::newRow("pipe without writer")
+            << set + "FIFO" << QByteArray() << "is not a regular file";
+        QTest::newRow("larger than 1 MiB")
+            << set + "LARGE" << QByteArray() << "is larger than 1 MiB";
+        QTest::newRow("empty port")
+            << QStringLiteral("-p EMPTY version") << QByteArray() << "-p: the port path is empty";
+    }
+    void refusedBeforeSending()
+    {
+        QFETCH(QString, args);
+        QFETCH(QByteArray, profile);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir dir;
+        QFile file(dir.filePath("profile.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(profile) == profile.size());
+        file.close();
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
+        // A valid profile, only too large.
+        QFile large(dir.filePath("large.json"));
+        QVERIFY(large.open(QIODevice::WriteOnly));
+        large.write(R"({"config":{"channel":"3"}})" + QByteArray(1024 * 1024, ' '));
+        large.close();
+        const QMap<QString, QString> placeholders = {{"PORT", module.devicePath()},
+                                                     {"PROFILE", file.fileName()},
+                                                     {"FIFO", dir.filePath("fifo")},
+                                                     {"LARGE", large.fileName()},
+                                                     {"EMPTY", QString()}};
+        QStringList argv;
+        for (const QString &word : args.split(QLatin1Char(' ')))
+            argv << placeholders.value(word, word);
+        run(argv);
+        checkOutcome(2, expected);
+        QCOMPARE(module.requestsHandled(), quint64(0));
+    }
+
+    // config set changes the named keys' bits and nothing else, and verifies the whole record.
+    void configSetKeepsOtherBits_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("lostByte"); // cleared by the module after the write, or -1
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        // Reserved byte 11, bit 3 of the serial byte, whitelist bits, LoRa bytes without --lora.
+        const QByteArray record = hex("a5 a5 00 00 00 00 34 12 01 00 03 5a 03 4b 08 09");
+        QTest::newRow("channel") << record << "channel=7" << -1
+                                 << hex("a5 a5 07 00 00 00 34 12 01 00 03 5a 03 4b 08 09") << 0
+                                 << "verified:";
+        QTest::newRow("parity within the serial byte")
+            << record << "uart_parity=even" << -1
+            << hex("a5 a5 00 00 00 00 34 12 01 00 03 5a 03 4d 08 09") << 0 << "verified:";
+        QTest::newRow("whitelist off")
+            << record << "whitelist=off" << -1
+            << hex("a5 a5 00 00 00 00 34 12 01 00 00 5a 03 4b 08 09") << 0 << "verified:";
+        QTest::newRow("reserved byte lost")
+            << record << "channel=7" << 11 << hex("a5 a5 07 00 00 00 34 12 01 00 03 00 03 4b 08 09")
+            << 1 << "verification failed: byte 11 wrote 5a, reads 00";
+    }
+    void configSetKeepsOtherBits()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, change);
+        QFETCH(int, lostByte);
+        QFETCH(QByteArray, after);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        protocol::ConfigRecord &record = module.behaviour().record;
+        std::copy(before.begin(), before.end(), record.begin());
+        connect(&module, &VirtualModule::requestReceived, this, [&](const QByteArray &request) {
+            if (lostByte >= 0 && quint8(request[2]) == 0x01) // the write
+                QTimer::singleShot(0, &module, [&] { record[size_t(lostByte)] = 0; });
+        });
+        run({"-p", module.devicePath(), "--timeout", "5000", "config", "set", change});
+        checkOutcome(status, expected);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(record.data()), int(record.size())),
+                 after);
+    }
+
+    // Output nobody can read ends the command with exit status 5 and a line on standard error,
+    // also with SIGPIPE ignored as services run.
+    void outputFailure_data()
+    {
+        QTest::addColumn<QString>("script"); // $1 rfcfg, $2 the port
+        QTest::addColumn<int>("lines");      // on standard output
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("config get --json, full disk")
+            << R"("$1" -p "$2" config get --json > /dev/full; echo "exit $?" >&2)" << 0
+            << "rfcfg: cannot write standard output: No space left on device\nexit 5\n";
+        QTest::newRow("help, full disk")
+            << R"("$1" --help > /dev/full; echo "exit $?" >&2)" << 0
+            << "rfcfg: cannot write standard output: No space left on device\nexit 5\n";
+        QTest::newRow("monitor, closed pipe")
+            << R"(trap '' PIPE; { "$1" -p "$2" monitor; echo "exit $?" >&2; } | head -1)" << 1
+            << "rfcfg: cannot write standard output: Broken pipe\nexit 5\n";
+    }
+    void outputFailure()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, lines);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTimer ticker; // frames for the monitor, whenever it starts to listen
+        connect(&ticker, &QTimer::timeout, &module,
+                [&] { module.sendUnsolicited(withChecksum("05 00 81 03 ab 00 02")); });
+        ticker.start(50);
+        keepDescriptorsFromChildren();
+        QProcess shell;
+        // Its own process group, so a command that does not end is ended with the shell.
+        shell.setChildProcessModifier([] { ::setpgid(0, 0); });
+        const auto endGroup = qScopeGuard([&] {
+            if (shell.state() != QProcess::NotRunning)
+                ::kill(-pid_t(shell.processId()), SIGKILL);
+        });
+        shell.start(QStringLiteral("/bin/sh"),
+                    {"-c", script, "sh", QStringLiteral(RFCFG_BINARY), module.devicePath()});
+        QVERIFY(shell.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(shell.state() == QProcess::NotRunning, 60000);
+        const QString out = QString::fromUtf8(shell.readAllStandardOutput());
+        const QString err = QString::fromUtf8(shell.readAllStandardError());
+        QCOMPARE(out.count(QLatin1Char('\n')), lines);
+        QVERIFY2(err.endsWith(expected), qPrintable(err));
+    }
+
+    // One device under two names, held by another program under either: refused as busy.
+    void deviceInUse_data()
+    {
+        QTest::addColumn<bool>("lockViaLink");
+        QTest::newRow("held by its link, opened as the device") << true;
+        QTest::newRow("held as the device, opened by its link") << false;
+    }
+    void deviceInUse()
+    {
+        QFETCH(bool, lockViaLink);
+        VirtualModule module;
+        QVERIFY(module.start());
+        const QString device = QFileInfo(module.devicePath()).symLinkTarget();
+        QVERIFY(!device.isEmpty());
+        const int fd = ::open(QFile::encodeName(lockViaLink ? module.devicePath() : device),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        run({"-p", lockViaLink ? device : module.devicePath(), "version"});
+        ::close(fd);
+        checkOutcome(3, "the port is in use by another program");
+        QCOMPARE(module.requestsHandled(), quint64(0));
     }
 };
 

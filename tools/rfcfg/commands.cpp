@@ -14,8 +14,11 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 namespace rfcfg {
@@ -25,6 +28,8 @@ using serial::ModuleClient;
 namespace {
 
 volatile std::sig_atomic_t stopSignalled = 0;
+bool outputFailed = false;
+bool outputFailureEnds = false;
 
 void onStopSignal(int)
 {
@@ -121,14 +126,16 @@ QString configLines(const ConfigValues &values)
     return text;
 }
 
-Failure readConfig(Link &link, protocol::ModuleConfig *config)
+// The record exactly as the module holds it.
+Failure readConfig(Link &link, protocol::ConfigRecord *record)
 {
     QByteArray reply;
     const Failure f =
         ask(link, protocol::commandFrame(protocol::group::module, protocol::code::readConfig),
             link.retries, QStringLiteral("config get"), &reply);
+    // A paired and recognised reply to the read holds the whole record after its header.
     if (f.status == success)
-        *config = protocol::decodeReply(reply).config;
+        std::copy_n(reply.constData() + 4, record->size(), record->begin());
     return f;
 }
 
@@ -182,16 +189,52 @@ bool stopRequested()
     return stopSignalled != 0;
 }
 
-void print(FILE *stream, const QString &text)
+namespace {
+
+void noteOutputFailure(FILE *stream)
+{
+    const int error = errno;
+    // Reported once: standard error may be what failed, or fail as well.
+    if (!outputFailed && stream == stdout)
+        std::fprintf(stderr, "rfcfg: cannot write standard output: %s\n", std::strerror(error));
+    outputFailed = true;
+    if (outputFailureEnds && stream == stdout)
+        stopSignalled = 1;
+}
+
+} // namespace
+
+bool print(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size()) &&
+        std::fflush(stream) == 0;
+    if (!written)
+        noteOutputFailure(stream);
+    return written;
+}
+
+void endOnOutputFailure()
+{
+    outputFailureEnds = true;
+}
+
+int withOutputChecked(int status)
+{
+    for (FILE *stream : {stdout, stderr}) {
+        errno = 0;
+        if (std::fflush(stream) != 0 || std::ferror(stream))
+            noteOutputFailure(stream);
+    }
+    return outputFailed && status == success ? outputFailure : status;
 }
 
 bool isHexWord(const QString &text)
 {
-    static const QRegularExpression fourHexDigits(QStringLiteral("^[0-9A-Fa-f]{4}$"));
+    // \z, not $, which also matches before a trailing newline.
+    static const QRegularExpression fourHexDigits(QStringLiteral("\\A[0-9A-Fa-f]{4}\\z"));
     return fourHexDigits.match(text).hasMatch();
 }
 
@@ -228,10 +271,11 @@ int listPorts(Run &run)
 
 int configGet(Link &link, Run &run, bool lora)
 {
-    protocol::ModuleConfig config;
-    const Failure f = readConfig(link, &config);
+    protocol::ConfigRecord record;
+    const Failure f = readConfig(link, &record);
     if (f.status != success)
         return run.fail(f.status, f.message);
+    const protocol::ModuleConfig config = protocol::decodeConfigRecord(record.data());
     ConfigValues values = configValues(config, lora);
     if (lora)
         values.append({QStringLiteral("lora_bit_rate"), loraBitRate(config)});
@@ -243,14 +287,20 @@ int configGet(Link &link, Run &run, bool lora)
 
 int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool verify)
 {
-    protocol::ModuleConfig config;
-    Failure f = readConfig(link, &config);
+    protocol::ConfigRecord read;
+    Failure f = readConfig(link, &read);
     if (f.status != success)
         return run.fail(f.status, f.message);
+    protocol::ModuleConfig config = protocol::decodeConfigRecord(read.data());
     const ConfigValues before = configValues(config, lora);
-    for (const auto &[key, value] : changes)
+    QStringList named;
+    for (const auto &[key, value] : changes) {
         setConfigValue(config, key, value, lora); // checked before the port was opened
-    const ConfigValues written = configValues(config, lora);
+        named << key;
+    }
+
+    const protocol::ConfigRecord record = withConfigKeys(read, config, named);
+    const ConfigValues written = configValues(protocol::decodeConfigRecord(record.data()), lora);
     // Only what differs from the module's record counts as changed.
     ConfigValues changed;
     QStringList changeTexts;
@@ -265,12 +315,11 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
     run.doc.insert(QStringLiteral("changed"), configObject(changed));
     run.doc.insert(QStringLiteral("config"), configObject(written));
 
-    const protocol::EncodedConfig encoded = protocol::encodeConfigRecord(config, lora);
-    if (!encoded.isValid()) {
+    if (!protocol::encodeConfigRecord(config, lora).isValid()) {
         // The module holds a value that no list offers: writing it back would send bits nobody
         // chose, so the user must name a value for each such key.
         QStringList unknown;
-        for (const auto &[key, value] : written)
+        for (const auto &[key, value] : configValues(config, lora))
             if (!allowedValues(key).isEmpty() && !allowedValues(key).contains(value))
                 unknown << key;
         return run.fail(badUsage,
@@ -278,7 +327,6 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
                                        "lists (%1); set them with KEY=VALUE and try again")
                             .arg(unknown.join(QLatin1String(", "))));
     }
-    const protocol::ConfigRecord &record = encoded.record;
     QByteArray reply;
     f = ask(link,
             protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
@@ -302,21 +350,23 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
         return run.finish(success);
     }
 
-    protocol::ModuleConfig readBack;
+    protocol::ConfigRecord readBack;
     f = readConfig(link, &readBack);
     if (f.status != success)
         return run.fail(f.status, f.message);
-    const ConfigValues got = configValues(readBack, lora);
+    // The whole record counts: a bit no key shows may still have been lost.
     QJsonArray differences;
     QStringList described;
-    for (int i = 0; i < written.size(); ++i) {
-        if (written[i].second != got[i].second) {
-            differences.append(QJsonObject{{"key", written[i].first},
-                                           {"written", written[i].second},
-                                           {"read_back", got[i].second}});
-            described << QStringLiteral("%1 wrote %2, reads %3")
-                             .arg(written[i].first, written[i].second, got[i].second);
-        }
+    for (const RecordDifference &d : recordDifferences(record, readBack, lora)) {
+        QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
+        if (d.key.isEmpty())
+            entry.insert(QStringLiteral("byte"), d.byte);
+        else
+            entry.insert(QStringLiteral("key"), d.key);
+        differences.append(entry);
+        described << QStringLiteral("%1 wrote %2, reads %3")
+                         .arg(d.key.isEmpty() ? QStringLiteral("byte %1").arg(d.byte) : d.key,
+                              d.written, d.readBack);
     }
     run.doc.insert(QStringLiteral("verified"), differences.isEmpty());
     run.doc.insert(QStringLiteral("differences"), differences);

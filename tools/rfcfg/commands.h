@@ -19,9 +19,25 @@
 // The commands of rfcfg, each printing its text or JSON and returning the exit status.
 namespace rfcfg {
 
-enum ExitStatus { success = 0, moduleFailure = 1, badUsage = 2, portProblem = 3, noReply = 4 };
+enum ExitStatus {
+    success = 0,
+    moduleFailure = 1,
+    badUsage = 2,
+    portProblem = 3,
+    noReply = 4,
+    outputFailure = 5,
+};
 
-void print(FILE *stream, const QString &text);
+// Writes and flushes `text`; false when it could not be written (withOutputChecked() then
+// turns success into outputFailure).
+bool print(FILE *stream, const QString &text);
+// For the commands that stream (monitor, link test): a failed write to standard output ends
+// them, as Ctrl+C does, since nobody reads what would follow. The others finish their
+// exchange, so a written configuration is still verified.
+void endOnOutputFailure();
+// The exit status once standard output and standard error are flushed: `status`, or
+// outputFailure when it was success and some output could not be written.
+int withOutputChecked(int status);
 QString hexText(QByteArrayView bytes);
 bool isHexWord(const QString &text);
 

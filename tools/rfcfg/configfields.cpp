@@ -1,6 +1,9 @@
 #include "configfields.h"
 
+#include <QLocale>
 #include <QRegularExpression>
+
+#include <cmath>
 
 namespace rfcfg {
 
@@ -77,6 +80,55 @@ auto wordField(Config &config, const QString &key) -> decltype(&config.networkId
     return nullptr;
 }
 
+// Where each key's bits lie in the record (the whitelist: any bit of its byte reads as on).
+// Bits no key names (byte 11, bit 3 of byte 13, and without --lora bytes 14 and 15) are the
+// module's own and are written back as read.
+struct KeyBits
+{
+    const char *key;
+    int byte;
+    quint8 mask;
+};
+const KeyBits keyBits[] = {
+    {"channel", 2, 0xff},         {"power", 3, 0xff},      {"interface_mode", 4, 0xff},
+    {"device_type", 5, 0xff},     {"network_id", 6, 0xff}, {"network_id", 7, 0xff},
+    {"address", 8, 0xff},         {"address", 9, 0xff},    {"whitelist", 10, 0xff},
+    {"rf_data_rate", 12, 0xff},   {"uart_baud", 13, 0xf0}, {"uart_parity", 13, 0x06},
+    {"uart_stop_bits", 13, 0x01}, {"bandwidth", 14, 0xff}, {"spreading_factor", 15, 0xff},
+};
+
+bool isFourHexDigits(const QString &text)
+{
+    // \z, not $, which also matches before a trailing newline.
+    static const QRegularExpression fourHexDigits(QStringLiteral("\\A[0-9A-Fa-f]{4}\\z"));
+    return fourHexDigits.match(text).hasMatch();
+}
+
+QString unknownKeyError(const QString &key, bool lora)
+{
+    const QString hint = listField(key) && listField(key)->lora
+                             ? QStringLiteral(" (a LoRa key: add --lora)")
+                             : QString();
+    return QStringLiteral("unknown key '%1'%2; keys: %3")
+        .arg(key, hint, configKeys(lora).join(QLatin1String(", ")));
+}
+
+QString jsonText(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Double:
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case QJsonValue::Array:
+        return QStringLiteral("an array");
+    case QJsonValue::Object:
+        return QStringLiteral("an object");
+    default:
+        return QStringLiteral("null");
+    }
+}
+
 } // namespace
 
 QStringList configKeys(bool lora)
@@ -116,16 +168,10 @@ ConfigValues configValues(const ModuleConfig &config, bool lora)
 
 QString setConfigValue(ModuleConfig &config, const QString &key, const QString &value, bool lora)
 {
-    if (!configKeys(lora).contains(key)) {
-        const QString hint = listField(key) && listField(key)->lora
-                                 ? QStringLiteral(" (a LoRa key: add --lora)")
-                                 : QString();
-        return QStringLiteral("unknown key '%1'%2; keys: %3")
-            .arg(key, hint, configKeys(lora).join(QLatin1String(", ")));
-    }
+    if (!configKeys(lora).contains(key))
+        return unknownKeyError(key, lora);
     if (protocol::HexWord *word = wordField(config, key)) {
-        static const QRegularExpression fourHexDigits(QStringLiteral("^[0-9A-Fa-f]{4}$"));
-        if (!fourHexDigits.match(value).hasMatch())
+        if (!isFourHexDigits(value))
             return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, "
                                   "such as 00a1")
                 .arg(key, value);
@@ -146,6 +192,89 @@ QString setConfigValue(ModuleConfig &config, const QString &key, const QString &
     else
         config.*(listField(key)->member) = index;
     return {};
+}
+
+QString configTextFromJson(const QString &key, const QJsonValue &value, bool lora, QString *text)
+{
+    if (!configKeys(lora).contains(key))
+        return unknownKeyError(key, lora);
+    if (value.isString()) {
+        *text = value.toString();
+        return {};
+    }
+    const QStringList items = allowedValues(key);
+    if (items.isEmpty())
+        return QStringLiteral("%1: %2 is not an address; write exactly four hex digits as a "
+                              "string, such as \"00a1\"")
+            .arg(key, jsonText(value));
+    bool numbersOnly = true;
+    for (const QString &item : items) {
+        bool isNumber = false;
+        item.toInt(&isNumber);
+        numbersOnly = numbersOnly && isNumber;
+    }
+    const QString choices = items.join(QLatin1String(", "));
+    if (!value.isDouble() || !numbersOnly)
+        return QStringLiteral("%1: %2 is not allowed; write one of %3 as a string")
+            .arg(key, jsonText(value), choices);
+    // Every listed number is small: anything beyond that range cannot be one of them, and a
+    // conversion would wrap it into one.
+    const double number = value.toDouble();
+    if (number != std::trunc(number) || std::abs(number) > 1e9 ||
+        !items.contains(QString::number(qint64(number))))
+        return QStringLiteral("%1: %2 is not allowed; use one of %3")
+            .arg(key, jsonText(value), choices);
+    *text = QString::number(qint64(number));
+    return {};
+}
+
+protocol::ConfigRecord withConfigKeys(const protocol::ConfigRecord &read,
+                                      const ModuleConfig &config, const QStringList &keys)
+{
+    // Encoded as the LoRa model so bandwidth and spreading factor have their bits too; only the
+    // named keys' bits are taken from it.
+    const protocol::ConfigRecord values = protocol::encodeConfigRecord(config, true).record;
+    protocol::ConfigRecord record = read;
+    record[0] = record[1] = protocol::configMarker;
+    for (const KeyBits &bits : keyBits) {
+        if (!keys.contains(QLatin1String(bits.key)))
+            continue;
+        quint8 &byte = record[size_t(bits.byte)];
+        if (bits.key == QLatin1String("whitelist")) {
+            // The module reads any set bit as on: the byte changes only when the value does.
+            if ((byte != 0) != config.whitelistEnabled)
+                byte = config.whitelistEnabled ? 1 : 0;
+        } else {
+            byte = quint8((byte & ~bits.mask) | (values[size_t(bits.byte)] & bits.mask));
+        }
+    }
+    return record;
+}
+
+QList<RecordDifference> recordDifferences(const protocol::ConfigRecord &written,
+                                          const protocol::ConfigRecord &readBack, bool lora)
+{
+    QList<RecordDifference> differences;
+    const ConfigValues w = configValues(protocol::decodeConfigRecord(written.data()), lora);
+    const ConfigValues r = configValues(protocol::decodeConfigRecord(readBack.data()), lora);
+    protocol::ConfigRecord explained{};
+    for (qsizetype i = 0; i < w.size(); ++i) {
+        if (w[i].second == r[i].second)
+            continue;
+        differences.append({w[i].first, -1, w[i].second, r[i].second});
+        for (const KeyBits &bits : keyBits) {
+            if (w[i].first == QLatin1String(bits.key))
+                explained[size_t(bits.byte)] |= bits.mask;
+        }
+    }
+    for (int b = 0; b < protocol::configRecordSize; ++b) {
+        if (((written[size_t(b)] ^ readBack[size_t(b)]) & ~explained[size_t(b)]) != 0)
+            differences.append(
+                {QString(), b,
+                 QStringLiteral("%1").arg(written[size_t(b)], 2, 16, QLatin1Char('0')),
+                 QStringLiteral("%1").arg(readBack[size_t(b)], 2, 16, QLatin1Char('0'))});
+    }
+    return differences;
 }
 
 QString loraBitRate(const ModuleConfig &config)

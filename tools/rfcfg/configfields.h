@@ -2,6 +2,7 @@
 
 #include "protocol/configrecord.h"
 
+#include <QJsonValue>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -26,6 +27,30 @@ ConfigValues configValues(const protocol::ModuleConfig &config, bool lora);
 // error that names the key and the values allowed, and leaves `config` as it was.
 QString setConfigValue(protocol::ModuleConfig &config, const QString &key, const QString &value,
                        bool lora);
+
+// The text of one profile value (a config get --json document) for `key`, taken exactly: a
+// string, or for a key whose values are all whole numbers an integral JSON number that is one of
+// them. Any other type, a fraction or a number outside the list is refused with an error that
+// names the key; the text itself is checked by setConfigValue.
+QString configTextFromJson(const QString &key, const QJsonValue &value, bool lora, QString *text);
+
+// `read` with only the bits of `keys` taken from `config`; every other bit stays as read. The
+// markers are always set, as the module takes no record without them.
+protocol::ConfigRecord withConfigKeys(const protocol::ConfigRecord &read,
+                                      const protocol::ModuleConfig &config,
+                                      const QStringList &keys);
+
+// One way a record read back differs from the one written: a key whose value differs, or a byte
+// whose differing bits belong to no such key (then `key` is empty).
+struct RecordDifference
+{
+    QString key;
+    int byte = -1;
+    QString written;
+    QString readBack;
+};
+QList<RecordDifference> recordDifferences(const protocol::ConfigRecord &written,
+                                          const protocol::ConfigRecord &readBack, bool lora);
 
 // The LoRa bit rate for the current bandwidth and spreading factor, or nothing.
 QString loraBitRate(const protocol::ModuleConfig &config);

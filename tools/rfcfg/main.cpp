@@ -15,6 +15,13 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace rfcfg;
 
 namespace {
@@ -71,18 +78,56 @@ std::optional<int> number(const QString &text, int low, int high, const QString 
     return std::nullopt;
 }
 
+// A profile is a few hundred bytes; anything larger is not one.
+constexpr qint64 maxProfileBytes = 1024 * 1024;
+
+// Reads a --from file: a regular file of bounded size. Devices, pipes and directories are
+// refused before anything is read, as they may never end or never answer.
+QString readProfile(const QString &path, QByteArray *contents)
+{
+    const QString hint = QStringLiteral("; give a file written by config get --json");
+    const QString notRegular = QStringLiteral("--from: %1 is not a regular file").arg(path) + hint;
+    const QString tooLarge = QStringLiteral("--from: %1 is larger than 1 MiB").arg(path) + hint;
+    auto cannotRead = [&](const QString &reason) {
+        return QStringLiteral("cannot read %1: %2").arg(path, reason) + hint;
+    };
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (::stat(name.constData(), &info) != 0)
+        return cannotRead(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode))
+        return notRegular;
+    if (info.st_size > maxProfileBytes)
+        return tooLarge;
+    // Not blocking on open, and the opened file checked again: the name may have been replaced
+    // by a pipe since.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return cannotRead(QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return notRegular;
+    // The file may grow after the check; read no more than the limit allows.
+    *contents = file.read(maxProfileBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return cannotRead(file.errorString());
+    if (contents->size() > maxProfileBytes)
+        return tooLarge;
+    return {};
+}
+
 // KEY=VALUE pairs and --from FILE, checked; the file's lora flag may switch on the LoRa keys.
 QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *lora,
                       ConfigValues *changes)
 {
     ConfigValues raw;
     if (!fromFile.isEmpty()) {
-        QFile file(fromFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return QStringLiteral("cannot read %1: %2; give a file written by config get --json")
-                .arg(fromFile, file.errorString());
+        QByteArray contents;
+        if (const QString error = readProfile(fromFile, &contents); !error.isEmpty())
+            return error;
         QJsonParseError parseError;
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+        const QJsonDocument doc = QJsonDocument::fromJson(contents, &parseError);
         QJsonObject object = doc.object();
         if (object.contains(QStringLiteral("config")))
             object = object.value(QStringLiteral("config")).toObject();
@@ -90,13 +135,21 @@ QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *l
             return QStringLiteral("%1 holds no configuration; give a file written by "
                                   "config get --json")
                 .arg(fromFile);
-        if (doc.object().value(QStringLiteral("lora")).toBool())
+        const QJsonValue loraFlag = doc.object().value(QStringLiteral("lora"));
+        if (!loraFlag.isUndefined() && !loraFlag.isBool())
+            return QStringLiteral("%1: lora is not true or false; give a file written by "
+                                  "config get --json")
+                .arg(fromFile);
+        if (loraFlag.toBool())
             *lora = true;
         for (auto it = object.begin(); it != object.end(); ++it) {
             if (it.key() == QLatin1String("lora_bit_rate"))
                 continue; // derived, not written
-            raw.append({it.key(), it.value().isDouble() ? QString::number(it.value().toInt())
-                                                        : it.value().toString()});
+            QString text;
+            const QString error = configTextFromJson(it.key(), it.value(), *lora, &text);
+            if (!error.isEmpty())
+                return error;
+            raw.append({it.key(), text});
         }
     }
     for (const QString &pair : pairs) {
@@ -216,13 +269,29 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
     return {};
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Two names of one device (a link and its target) pass any check by name, so the lock is on
+// the device itself, taken before the port is opened and its line settings changed under the
+// holder. Its descriptor stays open, and the lock held, until rfcfg ends. False only when
+// another program holds the lock: a device that cannot be locked is still used.
+bool lockDevice(const QString &portName)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("rfcfg"));
+    // The port's own rule for names without a path.
+    const bool isPath = portName.startsWith(QLatin1Char('/')) ||
+                        portName.startsWith(QLatin1String("./")) ||
+                        portName.startsWith(QLatin1String("../"));
+    const QByteArray path =
+        QFile::encodeName(isPath ? portName : QStringLiteral("/dev/") + portName);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true; // opening the port tells why
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+        return true;
+    ::close(fd);
+    return false;
+}
 
+int runCommandLine()
+{
     Options o;
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
@@ -329,7 +398,11 @@ int main(int argc, char *argv[])
     SendPlan plan;
     int maxHops = 7, monitorCount = 0, monitorDurationMs = 0;
     if (command == QLatin1String("config set")) {
-        error = gatherChanges(words, parser.value(o.from), &lora, &changes);
+        if (parser.isSet(o.from) && parser.value(o.from).isEmpty())
+            error = QStringLiteral("--from: the file name is empty; give a file written by "
+                                   "config get --json");
+        else
+            error = gatherChanges(words, parser.value(o.from), &lora, &changes);
     } else if (command == QLatin1String("whitelist set")) {
         if (expectWords(0, protocol::whitelistEntries, "up to five addresses")) {
             for (const QString &w : words) {
@@ -367,7 +440,16 @@ int main(int argc, char *argv[])
     if (!parser.isSet(o.port))
         return run.fail(badUsage, QStringLiteral("no port given; add -p PATH (rfcfg ports lists "
                                                  "the ports)"));
+    if (parser.value(o.port).isEmpty())
+        return run.fail(badUsage, QStringLiteral("-p: the port path is empty; give a device "
+                                                 "path such as /dev/ttyUSB0 (rfcfg ports lists "
+                                                 "the ports)"));
     link.name = parser.value(o.port);
+    if (!lockDevice(link.name))
+        return run.fail(portProblem, QStringLiteral("cannot open %1: the port is in use by "
+                                                    "another program; end it, or pick another "
+                                                    "port (rfcfg ports lists the ports)")
+                                         .arg(link.name));
     link.port.setPortName(link.name);
     link.port.setBaudRate(*baud);
     link.port.setParity(*parity);
@@ -397,7 +479,19 @@ int main(int argc, char *argv[])
         return whitelistSet(link, run, words);
     if (command == QLatin1String("route"))
         return route(link, run, words[0], maxHops);
+    if (command == QLatin1String("send") && plan.count == 0)
+        return sendOnce(link, run, plan);
+    endOnOutputFailure();
     if (command == QLatin1String("send"))
-        return plan.count > 0 ? linkTest(link, run, plan) : sendOnce(link, run, plan);
+        return linkTest(link, run, plan);
     return monitor(link, run, monitorCount, monitorDurationMs);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rfcfg"));
+    return withOutputChecked(runCommandLine());
 }
