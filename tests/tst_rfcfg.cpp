@@ -19,9 +19,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <thread>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using vmodule::VirtualModule;
