@@ -6,6 +6,7 @@
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
 #include "serial/linesettings.h"
+#include "serial/modulelink.h"
 #include "serial/openfailure.h"
 #include "serial/portlist.h"
 #include "serial/portnames.h"
@@ -14,9 +15,11 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
-#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 using namespace protocol;
 
@@ -57,8 +60,6 @@ Dialog::Dialog(QWidget *parent)
     for (QLineEdit *field : whitelistFields())
         field->setValidator(hexWordValidator);
 
-    setCommandButtonsEnabled(false);
-
     ui->comboBox_discoveryRoute->setCurrentIndex(1);
     ui->comboBox_dataMaxDepth->setCurrentIndex(6);
     ui->comboBox_UartParaBaud->setCurrentIndex(3);
@@ -66,24 +67,10 @@ Dialog::Dialog(QWidget *parent)
     ui->comboBox_UartStopBit->setCurrentIndex(0);
     ui->comboBox_RfDataRate->setCurrentIndex(2);
 
-    ui->label_relayCount->hide();
-    ui->label_relayList->hide();
-    ui->comboBox_relayCount->hide();
-    for (QLineEdit *field : relayAddressFields())
-        field->hide();
-    for (QLineEdit *field : relayAddressFields())
-        field->setEnabled(false);
-
-    ui->label_28->hide();
-    ui->label_29->hide();
-    ui->comboBox_bandwidth->hide();
-    ui->comboBox_SpreadFactor->hide();
-    ui->lineEdit_rfRate->hide();
     // The rate text stands where the data-rate list stands while the LoRa model is chosen.
     ui->lineEdit_rfRate->setGeometry(87, 377, 71, 20);
 
-    myCom = new QSerialPort(this);
-    myCom->setObjectName(QStringLiteral("myCom"));
+    link = new serial::ModuleLink(this);
     // Any device path can be typed in (links, pseudo-terminals); it is opened as typed.
     ui->comboBox_comList->setEditable(true);
     ui->comboBox_comList->setInsertPolicy(QComboBox::NoInsert);
@@ -93,9 +80,6 @@ Dialog::Dialog(QWidget *parent)
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
     connect(readTimer, &QTimer::timeout, this, &Dialog::readMyCom);
-    closeDeadline = new QTimer(this);
-    closeDeadline->setSingleShot(true);
-    connect(closeDeadline, &QTimer::timeout, this, &Dialog::finishClose);
 
     auto caption = [](const QLabel *label) {
         QString text = label->text();
@@ -125,6 +109,7 @@ Dialog::Dialog(QWidget *parent)
     for (int channel = 0; channel < 32; ++channel)
         channels << QString::asprintf("%d", channel);
     ui->comboBox_channelNum->addItems(channels);
+    updateControls();
 
     // Connected last, so that nothing set above reaches a slot.
     connect(ui->textEdit_sendData, &QTextEdit::textChanged, this, &Dialog::textEditInputChanged);
@@ -155,14 +140,28 @@ Dialog::Dialog(QWidget *parent)
         if (sendTimer->isActive())
             sendTimer->start(repeatIntervalMs());
     });
-    connect(myCom, &QSerialPort::errorOccurred, this, &Dialog::onPortError);
-    connect(myCom, &QSerialPort::bytesWritten, this, [this] {
-        if (closeDeadline->isActive() && myCom->bytesToWrite() == 0)
-            finishClose();
-    });
+    connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
+    connect(link, &serial::ModuleLink::lost, this, &Dialog::onDeviceLost);
+    connect(link, &serial::ModuleLink::bytesArrived, this,
+            [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
+    connect(link, &serial::ModuleLink::answered, this,
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
+                requestSenders.remove(request.id);
+                framesSinceTick << frame;
+            });
+    connect(link, &serial::ModuleLink::unsolicited, this,
+            [this](const QByteArray &frame) { framesSinceTick << frame; });
+    connect(link, &serial::ModuleLink::noReply, this,
+            [this](const serial::ModuleLink::Request &request) {
+                const auto sender = requestSenders.constFind(request.id);
+                if (sender == requestSenders.cend())
+                    return;
+                unansweredSinceTick << *sender;
+                requestSenders.erase(sender);
+            });
     // Devices come and go: the closed port's list is read again whenever the user opens it.
     connect(ui->comboBox_comList, &PortComboBox::aboutToShowPopup, this, [this] {
-        if (!myCom->isOpen())
+        if (link->state() == serial::ModuleLink::State::Closed)
             showPorts(portEnumerator());
     });
 }
@@ -225,60 +224,91 @@ void Dialog::showPorts(const QList<serial::PortFacts> &ports)
         list->setEditText(selection.typedText);
 }
 
-void Dialog::setCommandButtonsEnabled(bool enabled)
+void Dialog::updateControls()
 {
+    using State = serial::ModuleLink::State;
+    const State state = link->state();
+    const bool open = state == State::Open;
+    // A closing link already shows the closed state; its button waits until the frame is out.
+    ui->pushButton_openCom->setText(open ? tr("关闭串口") : tr("打开串口"));
+    ui->pushButton_openCom->setEnabled(state != State::Closing);
     for (QPushButton *button :
          {ui->pushButton_writeCfg, ui->pushButton_readCfg, ui->pushButton_enterCfgMode,
           ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule})
-        button->setEnabled(enabled);
-    ui->pushButton_sendData->setEnabled(enabled && !ui->checkBox_continueSend->isChecked());
-    const bool whitelist = enabled && ui->checkBox_AclEnable->isChecked();
-    ui->pushButton_readAcl->setEnabled(whitelist);
-    ui->pushButton_writeAcl->setEnabled(whitelist);
+        button->setEnabled(open);
+    ui->pushButton_sendData->setEnabled(open && !ui->checkBox_continueSend->isChecked());
+    const bool whitelist = ui->checkBox_AclEnable->isChecked();
+    ui->pushButton_readAcl->setEnabled(open && whitelist);
+    ui->pushButton_writeAcl->setEnabled(open && whitelist);
+    if (whitelistFieldsFollowBox) {
+        for (QLineEdit *field : whitelistFields())
+            field->setEnabled(whitelist);
+    }
     // While open, the list shows the port in use and nothing else.
-    ui->comboBox_comList->setEnabled(!enabled);
+    ui->comboBox_comList->setEnabled(!open);
+
+    const bool sourceRouted = ui->comboBox_discoveryRoute->currentIndex() == sourceRoutingMode;
+    ui->label_relayCount->setVisible(sourceRouted);
+    ui->label_relayList->setVisible(sourceRouted);
+    ui->comboBox_relayCount->setVisible(sourceRouted);
+    const int relayCount = ui->comboBox_relayCount->currentIndex();
+    const auto relays = relayAddressFields();
+    for (int k = 0; k < maxRelays; ++k) {
+        relays[k]->setVisible(sourceRouted);
+        relays[k]->setEnabled(k < relayCount);
+    }
+
+    const bool lora = ui->checkBox_rq520M->isChecked();
+    ui->label_28->setVisible(lora);
+    ui->label_29->setVisible(lora);
+    ui->comboBox_bandwidth->setVisible(lora);
+    ui->comboBox_SpreadFactor->setVisible(lora);
+    ui->comboBox_RfDataRate->setVisible(!lora);
+    ui->lineEdit_rfRate->setVisible(lora);
 }
 
 bool Dialog::portInUse() const
 {
-    return myCom->isOpen() && !closeDeadline->isActive();
+    return link->state() == serial::ModuleLink::State::Open;
 }
 
-void Dialog::applyBaudRate()
+serial::LineSettings Dialog::chosenLineSettings() const
 {
-    comboBox_BaudRate_currentIndexChanged(ui->comboBox_baudList->currentText());
+    serial::LineSettings settings = link->lineSettings();
+    if (const auto rate = serial::baudRateFromText(ui->comboBox_baudList->currentText()))
+        settings.baudRate = *rate;
+    if (const auto parity = serial::parityFromText(ui->comboBox_parityList->currentText()))
+        settings.parity = *parity;
+    if (const auto stopBits = serial::stopBitsFromText(ui->comboBox_StopBitsList->currentText()))
+        settings.stopBits = *stopBits;
+    return settings;
 }
 
-void Dialog::applyParity()
+void Dialog::applyRateAndParity()
 {
-    comboBox_Parity_currentIndexChanged(ui->comboBox_parityList->currentText());
+    const serial::LineSettings chosen = chosenLineSettings();
+    serial::LineSettings settings = link->lineSettings();
+    // Only a change is applied: some drivers refuse to set the same parity again.
+    if (chosen.baudRate == settings.baudRate && chosen.parity == settings.parity)
+        return;
+    settings.baudRate = chosen.baudRate;
+    settings.parity = chosen.parity;
+    link->setLineSettings(settings);
 }
 
-void Dialog::applyStopBits()
+void Dialog::comboBox_BaudRate_currentIndexChanged(const QString &)
 {
-    const auto stopBits = serial::stopBitsFromText(ui->comboBox_StopBitsList->currentText());
-    if (stopBits && *stopBits != myCom->stopBits())
-        myCom->setStopBits(*stopBits);
+    applyRateAndParity();
 }
 
-// A setting is applied only when it changes: some drivers refuse to set the same parity again.
-void Dialog::comboBox_BaudRate_currentIndexChanged(const QString &text)
+void Dialog::comboBox_Parity_currentIndexChanged(const QString &)
 {
-    const auto rate = serial::baudRateFromText(text);
-    if (rate && *rate != myCom->baudRate())
-        myCom->setBaudRate(*rate);
-}
-
-void Dialog::comboBox_Parity_currentIndexChanged(const QString &text)
-{
-    const auto parity = serial::parityFromText(text);
-    if (parity && *parity != myCom->parity())
-        myCom->setParity(*parity);
+    applyRateAndParity();
 }
 
 void Dialog::on_pushButton_openCom_clicked()
 {
-    if (myCom->isOpen())
+    if (link->state() == serial::ModuleLink::State::Open)
         closePort();
     else
         openPort();
@@ -286,79 +316,46 @@ void Dialog::on_pushButton_openCom_clicked()
 
 void Dialog::openPort()
 {
-    ui->pushButton_openCom->setText(tr("关闭串口"));
-    setCommandButtonsEnabled(true);
     const QString portName = serial::portNameForOpen(ui->comboBox_comList->currentText());
     // A path too long for the port's lock file is opened through the device it leads to; the
     // box still names the path as given.
-    myCom->setPortName(serial::lockablePortName(portName));
-    // The reason is read before the settings below touch the port.
-    const serial::OpenFailure failure = myCom->open(QIODevice::ReadWrite)
-                                            ? serial::OpenFailure{}
-                                            : serial::probeOpenFailure(*myCom);
-    applyBaudRate();
-    applyParity();
-    applyStopBits();
-    myCom->setDataBits(QSerialPort::Data8);
-    myCom->setFlowControl(QSerialPort::NoFlowControl);
-    if (myCom->isOpen()) {
-        readTimer->start(readIntervalMs);
+    const auto failure = link->open(serial::lockablePortName(portName), chosenLineSettings());
+    if (!failure)
         return;
-    }
     QMessageBox::critical(this, tr("错误"),
                           tr("无法打开串口： ") + portName + tr("\n指定的串口不存在或者被占用。") +
-                              QLatin1Char('\n') + serial::openFailureReason(failure),
+                              QLatin1Char('\n') + serial::openFailureReason(*failure),
                           QMessageBox::Ok);
-    ui->pushButton_openCom->setText(tr("打开串口"));
-    setCommandButtonsEnabled(false);
 }
 
 void Dialog::closePort()
 {
     // Repeated sending ends with the port, however the port ends.
     ui->checkBox_continueSend->setChecked(false);
-    ui->pushButton_openCom->setText(tr("打开串口"));
-    setCommandButtonsEnabled(false);
-    closeWhenSent();
-    readTimer->stop();
+    link->close();
 }
 
-void Dialog::closeWhenSent()
+void Dialog::onDeviceLost()
 {
-    const qint64 pending = myCom->bytesToWrite();
-    if (pending == 0) {
-        myCom->close();
-        return;
+    // The link closed the port once; the window shows it as the button would have.
+    ui->checkBox_continueSend->setChecked(false);
+}
+
+void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
+{
+    if (state == serial::ModuleLink::State::Open) {
+        readTimer->start(readIntervalMs);
+    } else {
+        readTimer->stop();
+        ui->checkBox_continueSend->setChecked(false);
+        // What a closed port had not shown yet goes with it, as its unread bytes always did.
+        arrivedSinceTick.clear();
+        framesSinceTick.clear();
+        unansweredSinceTick.clear();
+        requestSenders.clear();
+        shownAhead.clear();
     }
-    // Closing now would cut the frame in two. The window already shows the closed state; the
-    // open button waits until the frame is out, at most its time on the line plus a margin for
-    // the event loop.
-    constexpr int marginMs = 200;
-    ui->pushButton_openCom->setEnabled(false);
-    closeDeadline->start(
-        serial::lineTimeMs(pending, myCom->baudRate(), myCom->parity(), myCom->stopBits()) +
-        marginMs);
-}
-
-void Dialog::finishClose()
-{
-    closeDeadline->stop();
-    myCom->close();
-    ui->pushButton_openCom->setEnabled(true);
-}
-
-void Dialog::onPortError()
-{
-    if (!serial::isDeviceLost(myCom->error()) || !myCom->isOpen())
-        return;
-    // A lost device takes nothing more: a pending frame cannot finish.
-    if (closeDeadline->isActive()) {
-        finishClose();
-        return;
-    }
-    // A pulled cable makes the port report read errors without end: close it once, exactly
-    // as the button would, so the window shows the truth and the CPU stays idle.
-    closePort();
+    updateControls();
 }
 
 // ---- Frames ---------------------------------------------------------------------------------
@@ -368,29 +365,63 @@ quint8 Dialog::buildCommandFrame(quint8 group, quint8 code, const quint8 *payloa
     return protocol::buildCommandFrame(txFrame.data(), group, code, payload, length);
 }
 
-void Dialog::sendFrame(const quint8 *frame, quint8 length)
+void Dialog::sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length)
 {
-    const QByteArrayView bytes(frame, length);
+    const QByteArray bytes(reinterpret_cast<const char *>(frame), length);
     // The send box records only what the port took: nothing for a closed or closing port.
-    if (!portInUse() || myCom->write(bytes.data(), bytes.size()) != bytes.size())
+    const auto id = link->sendRequest(bytes);
+    if (!id)
         return;
+    requestSenders.insert(*id, sender->text());
     appendToLog(ui->SendOutBrowser, QStringLiteral("send->") + hexLine(bytes));
 }
 
-void Dialog::sendCommand(quint8 group, quint8 code, const quint8 *payload, quint8 length)
+void Dialog::sendCommand(const QPushButton *sender, quint8 group, quint8 code,
+                         const quint8 *payload, quint8 length)
 {
     const quint8 frameLength = buildCommandFrame(group, code, payload, length);
-    sendFrame(txFrame.data(), frameLength);
+    sendFrame(sender, txFrame.data(), frameLength);
 }
 
 void Dialog::readMyCom()
 {
-    if (!myCom->isOpen())
+    if (!portInUse())
         return;
-    const QByteArray chunk = myCom->readAll();
-    if (chunk.isEmpty())
+    if (arrivedSinceTick.isEmpty() && framesSinceTick.isEmpty() && unansweredSinceTick.isEmpty())
         return;
-    const Reply reply = decodeReply(chunk);
+    const QByteArray chunk = std::exchange(arrivedSinceTick, {});
+    const QList<QByteArray> frames = std::exchange(framesSinceTick, {});
+    const QStringList unanswered = std::exchange(unansweredSinceTick, {});
+
+    QString text = chunk.isEmpty() ? QString() : receiveLogText(chunk, Reply{});
+    for (const QByteArray &frame : frames) {
+        if (shownAhead.removeOne(frame))
+            continue;
+        text += showReply(decodeReply(frame));
+    }
+    if (!link->holdsUnfinishedFrame())
+        shownAhead.clear(); // no frame the link finds later can hold those bytes
+
+    // A chunk that reads as one reply is shown as one, even where the link found no frame in
+    // it (its length byte disagrees, or the link still waits on bytes before it).
+    const auto foundIn = [&chunk](const QByteArray &frame) { return chunk.contains(frame); };
+    if (!chunk.isEmpty() && std::none_of(frames.cbegin(), frames.cend(), foundIn)) {
+        const Reply reply = decodeReply(chunk);
+        if (reply.kind != Reply::Kind::Unrecognised) {
+            text += showReply(reply);
+            if (link->holdsUnfinishedFrame())
+                shownAhead << chunk;
+        }
+    }
+
+    for (const QString &sender : unanswered)
+        text += tr("无应答：") + sender + QLatin1Char('\n');
+    if (!text.isEmpty())
+        appendToLog(ui->ReceiveOutBrowser, text);
+}
+
+QString Dialog::showReply(const Reply &reply)
+{
     switch (reply.kind) {
     case Reply::Kind::ConfigRead: {
         const ModuleConfig &c = reply.config;
@@ -420,20 +451,22 @@ void Dialog::readMyCom()
     default:
         break;
     }
-    appendToLog(ui->ReceiveOutBrowser, receiveLogText(chunk, reply));
+    return reply.text;
 }
 
 // ---- Configuration --------------------------------------------------------------------------
 
 void Dialog::on_pushButton_enterCfgMode_clicked()
 {
+    // The configuration-mode bytes expect no frame back.
     const QByteArray bytes = enterConfigModeBytes();
-    sendFrame(reinterpret_cast<const quint8 *>(bytes.constData()), quint8(bytes.size()));
+    if (link->writeRaw(bytes))
+        appendToLog(ui->SendOutBrowser, QStringLiteral("send->") + hexLine(bytes));
 }
 
 void Dialog::on_pushButton_readCfg_clicked()
 {
-    sendCommand(group::module, code::readConfig);
+    sendCommand(ui->pushButton_readCfg, group::module, code::readConfig);
 }
 
 void Dialog::on_pushButton_writeCfg_clicked()
@@ -468,7 +501,8 @@ void Dialog::on_pushButton_writeCfg_clicked()
         addresses.fields << ui->lineEdit_moduleAddr;
     if (refuseSend({blankLists, addresses}))
         return;
-    sendCommand(group::module, code::writeConfig, encoded.record.data(), configRecordSize);
+    sendCommand(ui->pushButton_writeCfg, group::module, code::writeConfig, encoded.record.data(),
+                configRecordSize);
 }
 
 QWidget *Dialog::configList(ConfigField field) const
@@ -526,13 +560,7 @@ bool Dialog::refuseSend(const QList<FieldComplaint> &complaints)
 
 void Dialog::checkBox_Rq520M_Changed()
 {
-    const bool lora = ui->checkBox_rq520M->isChecked();
-    ui->label_28->setVisible(lora);
-    ui->label_29->setVisible(lora);
-    ui->comboBox_bandwidth->setVisible(lora);
-    ui->comboBox_SpreadFactor->setVisible(lora);
-    ui->comboBox_RfDataRate->setVisible(!lora);
-    ui->lineEdit_rfRate->setVisible(lora);
+    updateControls();
 }
 
 void Dialog::rq520M_rfRate_changed()
@@ -553,7 +581,8 @@ void Dialog::on_pushButton_routeDiscovery_clicked()
         return;
     }
     const auto payload = routeSearchPayload(*target, ui->comboBox_routeMaxDepth->currentIndex());
-    sendCommand(group::network, code::routeSearch, payload.data(), routeSearchPayloadSize);
+    sendCommand(ui->pushButton_routeDiscovery, group::network, code::routeSearch, payload.data(),
+                routeSearchPayloadSize);
 }
 
 // ---- Application data -----------------------------------------------------------------------
@@ -565,7 +594,8 @@ void Dialog::textEditInputChanged()
         showDataTextWarning();
         return;
     }
-    ui->label_BytesCount->setText(byteCountText(dataTextByteCount(text)));
+    declaredDataLength = dataTextByteCount(text);
+    ui->label_BytesCount->setText(byteCountText(declaredDataLength));
 }
 
 void Dialog::showDataTextWarning()
@@ -575,22 +605,12 @@ void Dialog::showDataTextWarning()
 
 void Dialog::comboBox_discoveryRoute_currentIndexChanged(const QString &)
 {
-    const bool sourceRouted = ui->comboBox_discoveryRoute->currentIndex() == sourceRoutingMode;
-    ui->label_relayCount->setVisible(sourceRouted);
-    ui->label_relayList->setVisible(sourceRouted);
-    ui->comboBox_relayCount->setVisible(sourceRouted);
-    for (QLineEdit *field : relayAddressFields())
-        field->setVisible(sourceRouted);
+    updateControls();
 }
 
 void Dialog::comboBox_relayCount_currentIndexChanged(const QString &)
 {
-    const int relayCount = ui->comboBox_relayCount->currentIndex();
-    if (relayCount < 0 || relayCount > maxRelays)
-        return;
-    const auto fields = relayAddressFields();
-    for (int k = 0; k < maxRelays; ++k)
-        fields[k]->setEnabled(k < relayCount);
+    updateControls();
 }
 
 void Dialog::sendApplicationData(bool repeating)
@@ -635,7 +655,7 @@ void Dialog::sendApplicationData(bool repeating)
     for (const QString &relay : addressTexts.mid(1))
         request.relays << *hexWordFromText(relay);
     // The count the label shows is what the frame announces; it is not recounted here.
-    request.declaredLength = ui->label_BytesCount->text().toInt();
+    request.declaredLength = declaredDataLength;
     request.data = dataTextBytes(text);
 
     const auto payload = dataSendPayload(request);
@@ -644,8 +664,8 @@ void Dialog::sendApplicationData(bool repeating)
         showDataTooLong();
         return;
     }
-    sendCommand(group::network, code::sendData, reinterpret_cast<const quint8 *>(payload->data()),
-                quint8(payload->size()));
+    sendCommand(ui->pushButton_sendData, group::network, code::sendData,
+                reinterpret_cast<const quint8 *>(payload->data()), quint8(payload->size()));
 }
 
 void Dialog::showDataTooLong()
@@ -665,7 +685,7 @@ void Dialog::continueSendData()
 {
     // A tick whose previous frame has not left the port yet is skipped: at a slow rate the
     // queue would otherwise grow without bound.
-    if (!portInUse() || myCom->bytesToWrite() > 0)
+    if (!link->canSendNow())
         return;
     sendApplicationData(true);
 }
@@ -677,29 +697,28 @@ int Dialog::repeatIntervalMs() const
 
 void Dialog::checkBox_continueSend_changed()
 {
-    const bool repeating = ui->checkBox_continueSend->isChecked();
-    ui->pushButton_sendData->setEnabled(portInUse() && !repeating);
-    if (repeating)
+    if (ui->checkBox_continueSend->isChecked())
         sendTimer->start(repeatIntervalMs());
     else
         sendTimer->stop();
+    updateControls();
 }
 
 // ---- Version, reset and whitelist -----------------------------------------------------------
 
 void Dialog::on_pushButton_readVersion_clicked()
 {
-    sendCommand(group::module, code::readVersion);
+    sendCommand(ui->pushButton_readVersion, group::module, code::readVersion);
 }
 
 void Dialog::on_pushButton_resetModule_clicked()
 {
-    sendCommand(group::module, code::resetModule);
+    sendCommand(ui->pushButton_resetModule, group::module, code::resetModule);
 }
 
 void Dialog::on_pushButton_readAcl_clicked()
 {
-    sendCommand(group::whitelist, code::readWhitelist);
+    sendCommand(ui->pushButton_readAcl, group::whitelist, code::readWhitelist);
 }
 
 void Dialog::on_pushButton_writeAcl_clicked()
@@ -714,15 +733,12 @@ void Dialog::on_pushButton_writeAcl_clicked()
     const auto payload = whitelistPayload(texts);
     if (refuseSend({invalid}) || !payload)
         return;
-    sendCommand(group::whitelist, code::writeWhitelist, payload->data(), whitelistPayloadSize);
+    sendCommand(ui->pushButton_writeAcl, group::whitelist, code::writeWhitelist, payload->data(),
+                whitelistPayloadSize);
 }
 
 void Dialog::checkBox_AclEn_changed()
 {
-    const bool disabled = !ui->checkBox_AclEnable->isChecked();
-    for (QLineEdit *field : whitelistFields())
-        field->setDisabled(disabled);
-    // The buttons send, so they also need a port in use.
-    ui->pushButton_readAcl->setDisabled(disabled || !portInUse());
-    ui->pushButton_writeAcl->setDisabled(disabled || !portInUse());
+    whitelistFieldsFollowBox = true;
+    updateControls();
 }

@@ -3,12 +3,17 @@
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
+#include "protocol/replies.h"
+#include "serial/modulelink.h"
 #include "serial/portlist.h"
 
+#include <QByteArray>
 #include <QDialog>
 #include <QHash>
+#include <QList>
 #include <QSerialPortInfo>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -17,7 +22,6 @@
 class QLineEdit;
 class QPushButton;
 class QRegularExpressionValidator;
-class QSerialPort;
 class QTextBrowser;
 class QTimer;
 
@@ -70,26 +74,31 @@ private:
     void refreshPortList();
     // Fills the port list with tooltips, keeping the selection on its port.
     void showPorts(const QList<serial::PortFacts> &ports);
-    void applyBaudRate();
-    void applyParity();
-    void applyStopBits();
+    // The rate, parity and stop bits the three lists show; a text no table knows keeps the
+    // link's setting.
+    serial::LineSettings chosenLineSettings() const;
+    // Rate and parity follow their lists at once; the stop bits wait for the next open.
+    void applyRateAndParity();
     void openPort();
     void closePort();
-    // Everything that follows the port's state: the seven command buttons, the send and
-    // whitelist buttons (each also gated by its own check box) and the port list.
-    void setCommandButtonsEnabled(bool enabled);
-    // The port is open and not on its way to closing.
+    // Every enabled state, visibility and button text that follows the link's state and the
+    // check boxes: the open button, the seven command buttons, the send and whitelist buttons,
+    // the port list, the relay fields and the model's rate widgets.
+    void updateControls();
+    void onLinkStateChanged(serial::ModuleLink::State state);
+    void onDeviceLost();
+    // The link is open and not on its way to closing.
     bool portInUse() const;
-    // Closes the port once a frame it has been handed is out, within that frame's line time.
-    void closeWhenSent();
-    void finishClose();
-    void onPortError();
     int repeatIntervalMs() const;
 
     quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
-    // Writes the frame to the port (when open) and echoes it after "send->" in the send box.
-    void sendFrame(const quint8 *frame, quint8 length);
-    void sendCommand(quint8 group, quint8 code, const quint8 *payload = nullptr, quint8 length = 0);
+    // Hands a request to the link and echoes it after "send->" in the send box when the link
+    // took it; a request without a reply by its deadline is reported under the sender's text.
+    void sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length);
+    void sendCommand(const QPushButton *sender, quint8 group, quint8 code,
+                     const quint8 *payload = nullptr, quint8 length = 0);
+    // Fills the widgets a configuration or whitelist read carries; the reply's text.
+    QString showReply(const protocol::Reply &reply);
     // Builds and sends one application-data frame, or refuses with a box. A repeating send
     // switches repetition off before its box, so that the box shows once.
     void sendApplicationData(bool repeating);
@@ -114,12 +123,27 @@ private:
     // The platform's port list, read once at start-up while the form is being built.
     std::future<QList<serial::PortFacts>> startupPorts;
     PortEnumerator portEnumerator = &serial::availablePortFacts;
-    QSerialPort *myCom = nullptr;
+    serial::ModuleLink *link = nullptr;
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
     QTimer *sendTimer = nullptr;
-    // Runs while a closing port still lets out the frame it was handed; bounds that wait.
-    QTimer *closeDeadline = nullptr;
+
+    // What the next receive tick shows: the bytes since the last one, the frames that became
+    // complete meanwhile (in stream order) and the senders of requests left unanswered.
+    QByteArray arrivedSinceTick;
+    QList<QByteArray> framesSinceTick;
+    QStringList unansweredSinceTick;
+    // The sender's text of each request still waiting for its reply.
+    QHash<serial::ModuleLink::RequestId, QString> requestSenders;
+    // Chunks shown as a reply before the link found their frame (it was still busy with bytes
+    // before them): when it finds one of them, it is not shown again.
+    QList<QByteArray> shownAhead;
+
+    // The count the data label shows, which a data frame announces.
+    int declaredDataLength = 0;
+    // The whitelist fields start enabled whatever their check box says; they follow it from
+    // its first change (or a configuration read) on.
+    bool whitelistFieldsFollowBox = false;
     // What the window calls each checked field, for the refusal boxes.
     QHash<const QWidget *, QString> fieldLabels;
     QRegularExpressionValidator *hexWordValidator = nullptr;

@@ -3,6 +3,7 @@
 // Prints the median of the slot alone and of the slot plus the repaint that follows.
 #include "benchsupport.h"
 #include "protocol/frame.h"
+#include "serial/modulelink.h"
 
 #include <QAbstractScrollArea>
 #include <QAbstractTextDocumentLayout>
@@ -43,6 +44,22 @@ int main(int argc, char *argv[])
         {"500000-byte chunk", huge},
     };
 
+    // A window over a module link has read the bytes off the port before its tick: count them
+    // as the link hands them over.
+    auto *link = bench.dialog.findChild<serial::ModuleLink *>();
+    qint64 arrived = 0;
+    if (link)
+        QObject::connect(link, &serial::ModuleLink::bytesArrived,
+                         [&arrived](const QByteArray &bytes) { arrived += bytes.size(); });
+    const auto waitForChunk = [&](qint64 count) {
+        if (!link)
+            return bench.waitForBytes(count);
+        while (arrived < count)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            50);
+        arrived = 0;
+    };
+
     QString filled;
     for (int i = 0; i < 50000; ++i)
         filled += QStringLiteral("Recv->05 00 81 03 ab 00 00 2e \n向节点0x00ab发送数据SUCCESS!\n");
@@ -74,7 +91,7 @@ int main(int argc, char *argv[])
                     QCoreApplication::processEvents();
                 }
                 bench.module.sendUnsolicited(c.chunk);
-                bench.waitForBytes(c.chunk.size());
+                waitForChunk(c.chunk.size());
                 QElapsedTimer clock;
                 clock.start();
                 bench.invoke("readMyCom");

@@ -91,6 +91,9 @@ public:
     bool canSendNow() const;
     bool writeQueueEmpty() const;
     int pendingCount() const { return int(pending.size()); }
+    // Received bytes wait for the rest of a frame (or for the stall to give them up): a frame
+    // found later may still hold them.
+    bool holdsUnfinishedFrame() const { return scanner.hasPendingBytes(); }
 
     // For command-line use: runs a local event loop until the request is settled. Arriving
     // bytes never extend the wait; the stop request is asked at least every 50 ms.

@@ -353,17 +353,98 @@ private slots:
         QCOMPARE(ui->widget<QLineEdit>("lineEdit_PanID")->text(), QStringLiteral("beef"));
     }
 
-    void splitReplyShowsTwoHexLinesOnly()
+    // Each chunk arrives before its own tick; every reply is shown once, after the hex line of
+    // the tick it became complete on. Bytes the link still holds are given up before the last
+    // tick, so that a reply shown ahead of its frame cannot show again.
+    void everyReplyShownOnce_data()
     {
-        const QByteArray chunk = withChecksum("0100870100");
-        ui->widget<LogView>("ReceiveOutBrowser")->clear();
-        pty->write(chunk.left(3));
-        pty->readFor(20);
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QString>("text");
+        const QByteArray reset = withChecksum("0100870100");
+        const QByteArray written = withChecksum("0400810100");
+        QTest::newRow("split over two ticks")
+            << QList<QByteArray>{reset.left(3), reset.mid(3)}
+            << "Recv->01 00 87 \nRecv->01 00 87 \n模块复位：SUCCESS!\n";
+        QTest::newRow("two replies in one chunk") << QList<QByteArray>{written + reset}
+                                                  << "Recv->04 00 81 01 00 84 01 00 87 01 00 87 "
+                                                     "\n配置结果：SUCCESS!\n模块复位：SUCCESS!\n";
+        QTest::newRow("length byte too large, checksum right")
+            << QList<QByteArray>{withChecksum("0100810200")}
+            << "Recv->01 00 81 02 00 82 \n配置结果：SUCCESS!\n";
+        QTest::newRow("length byte too small, checksum right")
+            << QList<QByteArray>{withChecksum("0100810000")}
+            << "Recv->01 00 81 00 00 80 \n配置结果：SUCCESS!\n";
+        QTest::newRow("reply behind an unfinished header")
+            << QList<QByteArray>{hex("01008210"), reset}
+            << "Recv->01 00 82 10 \nRecv->01 00 87 01 00 87 \n模块复位：SUCCESS!\n";
+    }
+    void everyReplyShownOnce()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QString, text);
+        for (const QByteArray &chunk : chunks) {
+            pty->write(chunk);
+            pty->readFor(20);
+            ui->receiveTick();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!ui->link()->holdsUnfinishedFrame(), 5000);
         ui->receiveTick();
-        pty->write(chunk.mid(3));
-        pty->readFor(20);
+        QCOMPARE(ui->receiveText(), text);
+    }
+
+    // A request that gets no reply by its deadline says so once, under its button's text; the
+    // configuration-mode bytes expect nothing, and an answered request says nothing.
+    void unansweredRequestsSayItOnce_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("line"); // per send; empty: none
+        QTest::newRow("write configuration")
+            << "pushButton_writeCfg" << QByteArray() << "无应答：写配置";
+        QTest::newRow("read configuration")
+            << "pushButton_readCfg" << QByteArray() << "无应答：读配置";
+        QTest::newRow("route search")
+            << "pushButton_routeDiscovery" << QByteArray() << "无应答：源路由搜索";
+        QTest::newRow("read version")
+            << "pushButton_readVersion" << QByteArray() << "无应答：读版本";
+        QTest::newRow("reset") << "pushButton_resetModule" << QByteArray() << "无应答：模块复位";
+        QTest::newRow("read whitelist")
+            << "pushButton_readAcl" << QByteArray() << "无应答：读白名单";
+        QTest::newRow("write whitelist")
+            << "pushButton_writeAcl" << QByteArray() << "无应答：写白名单";
+        QTest::newRow("send data") << "pushButton_sendData" << QByteArray() << "无应答：发送数据";
+        QTest::newRow("repeated sending")
+            << "checkBox_continueSend" << QByteArray() << "无应答：发送数据";
+        QTest::newRow("configuration mode") << "pushButton_enterCfgMode" << QByteArray() << "";
+        QTest::newRow("answered") << "pushButton_resetModule" << withChecksum("0100870100") << "";
+    }
+    void unansweredRequestsSayItOnce()
+    {
+        QFETCH(QString, button);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, line);
+        ui->setText("lineEdit_PanID", "1234");
+        ui->setText("lineEdit_moduleAddr", "0001");
+        ui->setText("lineEdit_routeDstAddr", "1234");
+        ui->setText("lineEdit_dataDstAddr", "00ab");
+        ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(true);
+        ui->click(button.toLatin1().constData());
+        if (button == "checkBox_continueSend") {
+            QTRY_VERIFY_WITH_TIMEOUT(ui->sendText().count(QStringLiteral("send->")) >= 3, 5000);
+            ui->click("checkBox_continueSend");
+        }
+        QVERIFY(ui->sendText().count(QStringLiteral("send->")) >= 1);
+        if (!answer.isEmpty())
+            pty->write(answer);
+        QTRY_COMPARE_WITH_TIMEOUT(ui->link()->pendingCount(), 0, 5000);
+        QTest::qWait(20);
         ui->receiveTick();
-        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->01 00 87 \nRecv->01 00 87 \n"));
+        ui->receiveTick();
+        const int sends = int(ui->sendText().count(QStringLiteral("send->")));
+        const QStringList lines = ui->receiveText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(int(lines.filter(QStringLiteral("无应答")).size()), line.isEmpty() ? 0 : sends);
+        if (!line.isEmpty())
+            QCOMPARE(int(lines.count(line)), sends);
     }
 
     void oversizeChunkShowsEveryByte()

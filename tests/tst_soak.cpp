@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTextEdit>
 #include <QTimer>
@@ -46,7 +45,9 @@ private slots:
         ui.setText("lineEdit_routeDstAddr", "1234");
         ui.setText("lineEdit_dataDstAddr", "00ab");
         ui.widget<QTextEdit>("textEdit_sendData")->setPlainText("01 02 03 ");
-        auto *port = ui.widget<QSerialPort>("myCom");
+        qint64 arrived = 0; // since the last command
+        connect(ui.link(), &serial::ModuleLink::bytesArrived, this,
+                [&](const QByteArray &bytes) { arrived += bytes.size(); });
 
         const char *const commands[] = {
             "on_pushButton_readVersion_clicked",    "on_pushButton_resetModule_clicked",
@@ -58,8 +59,9 @@ private slots:
         int decoded = 0;
         for (int i = 0; i < exchanges; ++i) {
             lastReply.clear();
+            arrived = 0;
             ui.invoke(commands[i % std::size(commands)]);
-            while (lastReply.isEmpty() || port->bytesAvailable() < lastReply.size())
+            while (lastReply.isEmpty() || arrived < lastReply.size())
                 QCoreApplication::processEvents(
                     QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 100);
             const protocol::Reply reply = protocol::decodeReply(lastReply);

@@ -200,6 +200,10 @@ The port does not exist or is in use.</translation>
         <source>原因：未选择串口。</source>
         <translation>Reason: no port chosen.</translation>
     </message>
+    <message>
+        <source>无应答：</source>
+        <translation>No reply: </translation>
+    </message>
 </context>
 <context>
     <name>DialogForm</name>

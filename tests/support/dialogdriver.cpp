@@ -53,6 +53,14 @@ void DialogDriver::receiveTick()
     invoke("readMyCom");
 }
 
+serial::ModuleLink *DialogDriver::link() const
+{
+    auto *link = d.findChild<serial::ModuleLink *>();
+    if (!link)
+        qFatal("no module link");
+    return link;
+}
+
 void DialogDriver::invoke(const char *slot)
 {
     if (!QMetaObject::invokeMethod(&d, slot, Qt::DirectConnection))

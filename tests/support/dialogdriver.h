@@ -2,6 +2,7 @@
 
 #include "app/dialog.h"
 
+#include "serial/modulelink.h"
 #include "ui/logview.h"
 #include <QComboBox>
 #include <QString>
@@ -38,6 +39,8 @@ public:
     bool portShownOpen() const;
     // Runs one receive tick now instead of waiting for the timer.
     void receiveTick();
+    // The window's link to the module, for waiting on what it has not settled yet.
+    serial::ModuleLink *link() const;
     void invoke(const char *slot);
 
 private:
