@@ -1,8 +1,9 @@
 // Start-up: time from exec to the first top-level window mapped on the X server, and the
 // process's peak and anonymous resident memory once it has settled.
 //   bench_startup RUNS NAME=COMMAND [NAME=COMMAND ...]     (DISPLAY must name an X server)
-// Each program gets one warm-up run, then RUNS measured runs; medians are printed, with each
-// program's ratio to the first one named and to the others.
+// Each program gets one warm-up run, then RUNS rounds run each program once, in turn; medians
+// are printed, with the first program's ratio to each other one: the ratio of the medians and
+// the median of the rounds' own ratios (which a change of the machine's load affects least).
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -111,38 +112,56 @@ int main(int argc, char *argv[])
         return 2;
     }
     const int runs = std::max(1, std::atoi(argv[1]));
+    struct Program
+    {
+        std::string name, command;
+        std::vector<double> ms, peak, anon;
+    };
+    std::vector<Program> programs;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto eq = arg.find('=');
+        programs.push_back({arg.substr(0, eq), arg.substr(eq + 1), {}, {}, {}});
+    }
+    for (const Program &p : programs)
+        runOnce(p.command); // warm-up: caches, fonts
+    // Round by round, each program once per round: a change in the machine's load falls on all
+    // of them alike.
+    for (int r = 0; r < runs; ++r) {
+        for (Program &p : programs) {
+            const Sample s = runOnce(p.command);
+            if (s.ms < 0) {
+                std::fprintf(stderr, "%s: no window within 30 s; it said:\n", p.name.c_str());
+                std::system("tail -n 20 /tmp/bench_startup_child.log >&2");
+                return 1;
+            }
+            p.ms.push_back(s.ms);
+            p.peak.push_back(s.peakMiB);
+            p.anon.push_back(s.anonMiB);
+        }
+    }
     struct Result
     {
         std::string name;
         double ms, peak, anon;
     };
     std::vector<Result> results;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto eq = arg.find('=');
-        const std::string name = arg.substr(0, eq), command = arg.substr(eq + 1);
-        runOnce(command); // warm-up: caches, fonts
-        std::vector<double> ms, peak, anon;
-        for (int r = 0; r < runs; ++r) {
-            const Sample s = runOnce(command);
-            if (s.ms < 0) {
-                std::fprintf(stderr, "%s: no window within 30 s; it said:\n", name.c_str());
-                std::system("tail -n 20 /tmp/bench_startup_child.log >&2");
-                return 1;
-            }
-            ms.push_back(s.ms);
-            peak.push_back(s.peakMiB);
-            anon.push_back(s.anonMiB);
-        }
-        results.push_back({name, median(ms), median(peak), median(anon)});
-    }
+    for (const Program &p : programs)
+        results.push_back({p.name, median(p.ms), median(p.peak), median(p.anon)});
     std::printf("%-16s %14s %14s %14s\n", "program", "to window ms", "peak RSS MiB",
                 "anon RSS MiB");
     for (const Result &r : results)
         std::printf("%-16s %14.1f %14.1f %14.1f\n", r.name.c_str(), r.ms, r.peak, r.anon);
-    for (size_t i = 1; i < results.size(); ++i)
-        std::printf("%s / %s: time %.2f, peak RSS %.2f, anon RSS %.2f\n", results[0].name.c_str(),
-                    results[i].name.c_str(), results[0].ms / results[i].ms,
+    for (size_t i = 1; i < results.size(); ++i) {
+        std::vector<double> roundRatios;
+        for (int r = 0; r < runs; ++r)
+            roundRatios.push_back(programs[0].ms[r] / programs[i].ms[r]);
+        std::sort(roundRatios.begin(), roundRatios.end());
+        std::printf("%s / %s: time %.2f (rounds: median %.2f, quartiles %.2f-%.2f), peak RSS %.2f, "
+                    "anon RSS %.2f\n",
+                    results[0].name.c_str(), results[i].name.c_str(), results[0].ms / results[i].ms,
+                    median(roundRatios), roundRatios[runs / 4], roundRatios[(3 * runs) / 4],
                     results[0].peak / results[i].peak, results[0].anon / results[i].anon);
+    }
     return 0;
 }

@@ -4,35 +4,35 @@
 # After new texts appear in the sources, refresh the catalogues with
 #   cmake --build build --target update_translations
 # and translate the new entries (Qt Linguist, or by hand in the .ts).
-
-# Qt's tools sit in its bin directory, beside the libexec one that holds moc.
-get_target_property(_rfcfgtool_moc Qt6::moc LOCATION)
-get_filename_component(_rfcfgtool_qt_tools "${_rfcfgtool_moc}" DIRECTORY)
-set(_rfcfgtool_qt_hints "${_rfcfgtool_qt_tools}" "${_rfcfgtool_qt_tools}/../bin")
-find_program(RFCFGTOOL_LUPDATE NAMES lupdate lupdate-qt6 HINTS ${_rfcfgtool_qt_hints} REQUIRED)
-find_program(RFCFGTOOL_LRELEASE NAMES lrelease lrelease-qt6 HINTS ${_rfcfgtool_qt_hints} REQUIRED)
+find_package(Qt6 REQUIRED COMPONENTS LinguistTools)
 
 set(RFCFGTOOL_TS_FILES ${PROJECT_SOURCE_DIR}/translations/rfcfgtool_en.ts)
-# Everything that holds user-visible texts.
+# Everything that holds user-visible texts. tests/translations_check.sh scans the same folders.
 set(RFCFGTOOL_TRANSLATED_DIRS app ui protocol serial tools)
+set(RFCFGTOOL_LUPDATE_OPTIONS -silent -locations none -no-obsolete -source-language zh_CN)
+set(RFCFGTOOL_LUPDATE $<TARGET_FILE:Qt6::lupdate>)
 
-set(_rfcfgtool_qm_files)
-foreach(ts IN LISTS RFCFGTOOL_TS_FILES)
-    get_filename_component(name "${ts}" NAME_WE)
-    set(qm "${CMAKE_CURRENT_BINARY_DIR}/i18n/${name}.qm")
-    add_custom_command(OUTPUT "${qm}"
-                       COMMAND "${RFCFGTOOL_LRELEASE}" -silent "${ts}" -qm "${qm}"
-                       DEPENDS "${ts}" VERBATIM)
-    list(APPEND _rfcfgtool_qm_files "${qm}")
+set(_rfcfgtool_translated_globs)
+foreach(dir IN LISTS RFCFGTOOL_TRANSLATED_DIRS)
+    list(APPEND _rfcfgtool_translated_globs ${PROJECT_SOURCE_DIR}/${dir}/*.cpp
+         ${PROJECT_SOURCE_DIR}/${dir}/*.h ${PROJECT_SOURCE_DIR}/${dir}/*.ui)
 endforeach()
-set_source_files_properties(${_rfcfgtool_qm_files} PROPERTIES GENERATED TRUE)
+file(GLOB_RECURSE _rfcfgtool_translated_sources CONFIGURE_DEPENDS ${_rfcfgtool_translated_globs})
+
+# Adds rfcfgtool_core_lupdate to the global update_translations target.
+qt_add_lupdate(rfcfgtool_core
+               TS_FILES ${RFCFGTOOL_TS_FILES}
+               SOURCES ${_rfcfgtool_translated_sources}
+               INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}
+               OPTIONS ${RFCFGTOOL_LUPDATE_OPTIONS})
+
+# lrelease writes into a folder of its own (created at configure time, whatever the generator),
+# which becomes the resource prefix.
+set_source_files_properties(${RFCFGTOOL_TS_FILES} PROPERTIES
+                            OUTPUT_LOCATION ${CMAKE_CURRENT_BINARY_DIR}/i18n)
+qt_add_lrelease(rfcfgtool_core
+                TS_FILES ${RFCFGTOOL_TS_FILES}
+                OPTIONS -silent
+                QM_FILES_OUTPUT_VARIABLE _rfcfgtool_qm_files)
 qt_add_resources(rfcfgtool_core rfcfgtool_translations
                  PREFIX /i18n BASE "${CMAKE_CURRENT_BINARY_DIR}/i18n" FILES ${_rfcfgtool_qm_files})
-
-# tests/translations_check.sh runs lupdate with the same options.
-add_custom_target(update_translations
-                  COMMAND "${RFCFGTOOL_LUPDATE}" -silent -locations none -no-obsolete
-                          -source-language zh_CN -I . ${RFCFGTOOL_TRANSLATED_DIRS}
-                          -ts ${RFCFGTOOL_TS_FILES}
-                  WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-                  COMMENT "Refreshing the translation catalogues from the sources" VERBATIM)

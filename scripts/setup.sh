@@ -5,8 +5,9 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
-PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxcb1-dev
-          qt6-l10n-tools qt6-translations-l10n fonts-wqy-microhei xvfb xauth xdotool)
+PACKAGES=(cmake ninja-build make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+          libxcb1-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n fonts-wqy-microhei
+          xvfb xauth xdotool dbus)
 
 install_packages() {
     local missing=()
@@ -21,8 +22,9 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# GENERATOR=... picks another CMake generator (the default is Ninja).
 build_project() {
     local dir=$1; shift
-    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S "$ROOT" -B "$dir" -G "${GENERATOR:-Ninja}" "$@" >/dev/null
     cmake --build "$dir" --parallel "$(nproc)"
 }

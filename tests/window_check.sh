@@ -2,36 +2,72 @@
 # Starts a program under Xvfb, reads its window title from outside, presses Escape and expects
 # the program to end with exit code 0.
 #   window_check.sh PROGRAM EXPECTED_TITLE
+# The program gets a session bus of its own: without one, D-Bus autolaunch forks a helper from
+# the program, and in a sanitizer build a fork while another thread holds the allocator's lock
+# leaves a child that spins for ever. It runs in a process group of its own, which is ended as a
+# whole, and a failing check shows what the program printed.
 set -u
 program=$1 expected=$2
+work=$(mktemp -d)
+xvfb="" app=""
+cleanup() {
+    [ -n "$app" ] && kill -KILL -- "-$app" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' TERM INT HUP
+fail() {
+    echo "$1"
+    if [ -n "$app" ]; then
+        kill -TERM -- "-$app" 2>/dev/null
+        for _ in $(seq 20); do kill -0 -- "-$app" 2>/dev/null || break; sleep 0.1; done
+    fi
+    echo "--- the program's standard error:"
+    cat "$work/stderr"
+    exit 1
+}
+
 # Xvfb picks a free display and writes its number to the file.
-numberfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$numberfile" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -f "$numberfile"' EXIT
-for _ in $(seq 100); do [ -s "$numberfile" ] && break; sleep 0.1; done
-display=:$(head -n1 "$numberfile")
-export DISPLAY=$display
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -n1 "$work/display")
 unset QT_QPA_PLATFORM
-"$program" --unknown-option 2>/dev/null &
+
+if command -v dbus-run-session >/dev/null; then
+    bus=(dbus-run-session --)
+else
+    bus=(env DBUS_SESSION_BUS_ADDRESS=disabled:)
+fi
+# A background job of a script is no group leader, so setsid makes it one without forking:
+# its process id is the new group's id.
+: >"$work/stderr"
+setsid "${bus[@]}" "$program" --unknown-option 2>"$work/stderr" &
 app=$!
-window=""
-for _ in $(seq 100); do
-    window=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | head -n1)
-    [ -n "$window" ] && break
+
+# The window belongs to the program, a child of the bus runner; up to 60 s under load.
+window="" pid=""
+deadline=$((SECONDS + 60))
+while [ $SECONDS -lt $deadline ]; do
+    for pid in $(pgrep -g "$app"); do
+        window=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n1)
+        [ -n "$window" ] && break 2
+    done
+    kill -0 "$app" 2>/dev/null || fail "the program ended without a window"
     sleep 0.1
 done
-[ -n "$window" ] || { echo "no window appeared"; kill $app; exit 1; }
+[ -n "$window" ] || fail "no window appeared"
 title=$(xdotool getwindowname "$window")
 echo "title: $title"
-if [ "$title" != "$expected" ]; then
-    echo "expected: $expected"; kill $app; exit 1
-fi
+[ "$title" = "$expected" ] || fail "expected: $expected"
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
 xdotool key --window "$window" Escape
-for _ in $(seq 50); do kill -0 $app 2>/dev/null || break; sleep 0.1; done
-if kill -0 $app 2>/dev/null; then echo "Escape did not close the window"; kill $app; exit 1; fi
-wait $app
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "Escape did not close the window"
+wait "$app"
 code=$?
 echo "exit code: $code"
-[ $code -eq 0 ]
+[ $code -eq 0 ] || fail "the program did not end cleanly"
