@@ -14,23 +14,23 @@ constexpr int configRecordSize = 16;
 constexpr quint8 configMarker = 0xA5;
 using ConfigRecord = std::array<quint8, configRecordSize>;
 
-// The module's radio and serial parameters as the parameter widgets hold them. Most fields
+// The module's radio and serial parameters as the front ends show them. Most fields
 // are list positions: the record carries the index of each fixed list, not its value.
 struct ModuleConfig
 {
-    int channel = 0;       // comboBox_channelNum index = channel number
-    int rfPower = 0;       // comboBox_RfPower index (0 = 20dBm ... 7 = 5dBm)
-    int userMode = 0;      // comboBox_UserMode index
-    int deviceType = 0;    // comboBox_deviceType index
-    HexWord networkId;     // lineEdit_PanID
-    HexWord moduleAddress; // lineEdit_moduleAddr
+    int channel = 0;       // the channel number itself
+    int rfPower = 0;       // power step (0 = 20dBm ... 7 = 5dBm)
+    int userMode = 0;      // interface mode's position in its list
+    int deviceType = 0;    // device type's position in its list
+    HexWord networkId;     // network ID
+    HexWord moduleAddress; // the module's own address
     bool whitelistEnabled = false;
-    int rfDataRate = 0;   // comboBox_RfDataRate index
-    int uartBaud = 0;     // comboBox_UartParaBaud index
-    int uartParity = 0;   // comboBox_UartParity index
-    int uartStopBits = 0; // comboBox_UartStopBit index
-    int bandwidth = 0;    // comboBox_bandwidth index
-    int spreadFactor = 0; // comboBox_SpreadFactor index
+    int rfDataRate = 0;   // position in the RF data-rate list
+    int uartBaud = 0;     // position in the module's own rate list
+    int uartParity = 0;   // position in the module's parity list
+    int uartStopBits = 0; // position in the module's stop-bit list
+    int bandwidth = 0;    // position in the LoRa bandwidth list
+    int spreadFactor = 0; // position in the spreading-factor list
 };
 
 // The record fields that carry a list position.

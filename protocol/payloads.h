@@ -34,8 +34,8 @@ struct DataSendRequest
 {
     HexWord target;
     bool ackRequested = false;
-    int hopIndex = 0;       // comboBox_dataMaxDepth index; the hop count is index + 1
-    int routeMode = 0;      // comboBox_discoveryRoute index
+    int hopIndex = 0;       // the hop limit minus one
+    int routeMode = 0;      // 0 no routing, 1 automatic, 2 forced, 3 source routing
     QList<HexWord> relays;  // only carried in source routing
     int declaredLength = 0; // the count the data label shows
     QByteArray data;        // the bytes the data text converts to

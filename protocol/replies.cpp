@@ -6,10 +6,10 @@ namespace protocol {
 
 namespace {
 
-// Reply texts are shown in the window's log, so they share the window's translation context.
+// The reply texts have a translation context of their own: any front end may show them.
 struct ReplyText
 {
-    Q_DECLARE_TR_FUNCTIONS(Dialog)
+    Q_DECLARE_TR_FUNCTIONS(ReplyText)
 };
 
 QString resultWord(quint8 status)

@@ -18,7 +18,7 @@ namespace {
 
 struct FailureText
 {
-    Q_DECLARE_TR_FUNCTIONS(Dialog)
+    Q_DECLARE_TR_FUNCTIONS(SerialText)
 };
 
 #ifdef Q_OS_UNIX

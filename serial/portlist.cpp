@@ -6,10 +6,10 @@ namespace serial {
 
 namespace {
 
-// Port texts appear in the window, so they share its translation context.
+// Port texts belong to the serial layer, whichever front end shows them.
 struct PortText
 {
-    Q_DECLARE_TR_FUNCTIONS(Dialog)
+    Q_DECLARE_TR_FUNCTIONS(SerialText)
 };
 
 } // namespace

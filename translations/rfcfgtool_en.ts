@@ -69,114 +69,6 @@ The port does not exist or is in use.</translation>
         <translation>Data too long: at most %1 bytes can be sent</translation>
     </message>
     <message>
-        <source>SUCCESS!
-</source>
-        <translation>SUCCESS!
-</translation>
-    </message>
-    <message>
-        <source>FAILUER!
-</source>
-        <translation>FAILURE!
-</translation>
-    </message>
-    <message>
-        <source>找节点</source>
-        <translation>Route to node </translation>
-    </message>
-    <message>
-        <source>的路由</source>
-        <translation>: </translation>
-    </message>
-    <message>
-        <source>FAILUER! 错误码为：</source>
-        <translation>FAILURE! Error code: </translation>
-    </message>
-    <message>
-        <source>SUCCESS! 中继数：</source>
-        <translation>SUCCESS! Relays: </translation>
-    </message>
-    <message>
-        <source>中继节点：</source>
-        <translation>Relay nodes: </translation>
-    </message>
-    <message>
-        <source>模块程序版本：</source>
-        <translation>Firmware version: </translation>
-    </message>
-    <message>
-        <source>发布日期：</source>
-        <translation>Release date: </translation>
-    </message>
-    <message>
-        <source>配置结果：</source>
-        <translation>Configuration result: </translation>
-    </message>
-    <message>
-        <source>读参数成功！
-</source>
-        <translation>Parameters read successfully!
-</translation>
-    </message>
-    <message>
-        <source>模块复位：</source>
-        <translation>Module reset: </translation>
-    </message>
-    <message>
-        <source>读白名单表成功！
-</source>
-        <translation>Whitelist read successfully!
-</translation>
-    </message>
-    <message>
-        <source>向节点</source>
-        <translation>Send data to node </translation>
-    </message>
-    <message>
-        <source>发送数据</source>
-        <translation>: </translation>
-    </message>
-    <message>
-        <source>未知错误</source>
-        <translation>unknown error</translation>
-    </message>
-    <message>
-        <source>原因：设备不存在（%1）。</source>
-        <translation>Reason: the device does not exist (%1).</translation>
-    </message>
-    <message>
-        <source>原因：没有访问该设备的权限（%1）。请把当前用户加入 %2 组（sudo usermod -aG %2 $USER），然后重新登录。</source>
-        <translation>Reason: no permission to access the device (%1). Add your user to the %2 group (sudo usermod -aG %2 $USER), then log in again.</translation>
-    </message>
-    <message>
-        <source>原因：没有访问该设备的权限（%1）。</source>
-        <translation>Reason: no permission to access the device (%1).</translation>
-    </message>
-    <message>
-        <source>原因：设备正被其他程序使用（%1）。</source>
-        <translation>Reason: the device is in use by another program (%1).</translation>
-    </message>
-    <message>
-        <source>原因：%1</source>
-        <translation>Reason: %1</translation>
-    </message>
-    <message>
-        <source>描述：%1</source>
-        <translation>Description: %1</translation>
-    </message>
-    <message>
-        <source>制造商：%1</source>
-        <translation>Manufacturer: %1</translation>
-    </message>
-    <message>
-        <source>序列号：%1</source>
-        <translation>Serial number: %1</translation>
-    </message>
-    <message>
-        <source>USB 厂商:产品：%1:%2</source>
-        <translation>USB vendor:product: %1:%2</translation>
-    </message>
-    <message>
         <source>（第%1个）</source>
         <translation> (no. %1)</translation>
     </message>
@@ -195,10 +87,6 @@ The port does not exist or is in use.</translation>
     <message>
         <source>以下字段需要留空或填写四位十六进制数：</source>
         <translation>These fields must be empty or hold four hex digits: </translation>
-    </message>
-    <message>
-        <source>原因：未选择串口。</source>
-        <translation>Reason: no port chosen.</translation>
     </message>
     <message>
         <source>无应答：</source>
@@ -653,6 +541,124 @@ The port does not exist or is in use.</translation>
     <message>
         <source>无法保存文件：%1</source>
         <translation>Cannot save the file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>ReplyText</name>
+    <message>
+        <source>SUCCESS!
+</source>
+        <translation>SUCCESS!
+</translation>
+    </message>
+    <message>
+        <source>FAILUER!
+</source>
+        <translation>FAILURE!
+</translation>
+    </message>
+    <message>
+        <source>找节点</source>
+        <translation>Route to node </translation>
+    </message>
+    <message>
+        <source>的路由</source>
+        <translation>: </translation>
+    </message>
+    <message>
+        <source>FAILUER! 错误码为：</source>
+        <translation>FAILURE! Error code: </translation>
+    </message>
+    <message>
+        <source>SUCCESS! 中继数：</source>
+        <translation>SUCCESS! Relays: </translation>
+    </message>
+    <message>
+        <source>中继节点：</source>
+        <translation>Relay nodes: </translation>
+    </message>
+    <message>
+        <source>模块程序版本：</source>
+        <translation>Firmware version: </translation>
+    </message>
+    <message>
+        <source>发布日期：</source>
+        <translation>Release date: </translation>
+    </message>
+    <message>
+        <source>配置结果：</source>
+        <translation>Configuration result: </translation>
+    </message>
+    <message>
+        <source>读参数成功！
+</source>
+        <translation>Parameters read successfully!
+</translation>
+    </message>
+    <message>
+        <source>模块复位：</source>
+        <translation>Module reset: </translation>
+    </message>
+    <message>
+        <source>读白名单表成功！
+</source>
+        <translation>Whitelist read successfully!
+</translation>
+    </message>
+    <message>
+        <source>向节点</source>
+        <translation>Send data to node </translation>
+    </message>
+    <message>
+        <source>发送数据</source>
+        <translation>: </translation>
+    </message>
+</context>
+<context>
+    <name>SerialText</name>
+    <message>
+        <source>原因：未选择串口。</source>
+        <translation>Reason: no port chosen.</translation>
+    </message>
+    <message>
+        <source>未知错误</source>
+        <translation>unknown error</translation>
+    </message>
+    <message>
+        <source>原因：设备不存在（%1）。</source>
+        <translation>Reason: the device does not exist (%1).</translation>
+    </message>
+    <message>
+        <source>原因：没有访问该设备的权限（%1）。请把当前用户加入 %2 组（sudo usermod -aG %2 $USER），然后重新登录。</source>
+        <translation>Reason: no permission to access the device (%1). Add your user to the %2 group (sudo usermod -aG %2 $USER), then log in again.</translation>
+    </message>
+    <message>
+        <source>原因：没有访问该设备的权限（%1）。</source>
+        <translation>Reason: no permission to access the device (%1).</translation>
+    </message>
+    <message>
+        <source>原因：设备正被其他程序使用（%1）。</source>
+        <translation>Reason: the device is in use by another program (%1).</translation>
+    </message>
+    <message>
+        <source>原因：%1</source>
+        <translation>Reason: %1</translation>
+    </message>
+    <message>
+        <source>描述：%1</source>
+        <translation>Description: %1</translation>
+    </message>
+    <message>
+        <source>制造商：%1</source>
+        <translation>Manufacturer: %1</translation>
+    </message>
+    <message>
+        <source>序列号：%1</source>
+        <translation>Serial number: %1</translation>
+    </message>
+    <message>
+        <source>USB 厂商:产品：%1:%2</source>
+        <translation>USB vendor:product: %1:%2</translation>
     </message>
 </context>
 </TS>
