@@ -439,11 +439,18 @@ LogStore::RowMark LogStore::lastRowStart(qsizetype line) const
     return last;
 }
 
+qint64 LogStore::lastTextRowEnd(const Line &l, const RowMark &last) const
+{
+    // A wide character wider than a row has the row to itself, whatever the width.
+    const qint64 end = last.column + wrap;
+    return l.hasWide ? std::max<qint64>(end, l.textColumns) : end;
+}
+
 qint64 LogStore::rowsFrom(const Line &l, const RowMark &last) const
 {
     // The rows of the text part as walked; the rest is narrow and wraps by arithmetic.
-    const qint64 rest = l.columns() - last.column;
-    return qint64(last.row) + 1 + (rest > wrap ? (rest + wrap - 1) / wrap - 1 : 0);
+    const qint64 rest = l.columns() - lastTextRowEnd(l, last);
+    return qint64(last.row) + 1 + (rest > 0 ? (rest + wrap - 1) / wrap : 0);
 }
 
 qint64 LogStore::rowsIn(qsizetype line) const
@@ -518,8 +525,10 @@ LogStore::Position LogStore::rowStart(qint64 row) const
     if (!l.hasWide)
         return {line, k * wrap};
     const RowMark last = lastRowStart(line);
-    if (k >= last.row)
-        return {line, last.column + (k - last.row) * wrap};
+    if (k == last.row)
+        return {line, last.column};
+    if (k > last.row)
+        return {line, lastTextRowEnd(l, last) + (k - last.row - 1) * wrap};
     // Walk from the mark of the row or the last one before it.
     const RowIndex *index = indexOf(line);
     RowMark start = index ? index->marks[std::min(size_t(k / rowsPerMark), index->marks.size() - 1)]
@@ -551,8 +560,11 @@ qint64 LogStore::rowOf(Position p) const
         k = p.column / wrap;
     } else {
         const RowMark last = lastRowStart(p.line);
-        if (p.column >= last.column) {
-            k = last.row + (p.column - last.column) / wrap;
+        const qint64 end = lastTextRowEnd(l, last);
+        if (p.column >= end) {
+            k = last.row + 1 + (p.column - end) / wrap;
+        } else if (p.column >= last.column) {
+            k = last.row;
         } else {
             const RowMark mark = markAtColumn(p.line, p.column);
             k = mark.row;

@@ -108,6 +108,7 @@ private:
     qint64 rowsBefore(qsizetype line) const { return line == 0 ? 0 : rowEnds[size_t(line - 1)]; }
     qint64 rowsIn(qsizetype line) const;
     qint64 rowsFrom(const Line &l, const RowMark &last) const;
+    qint64 lastTextRowEnd(const Line &l, const RowMark &last) const;
     bool needsIndex(const Line &l) const { return !l.isAscii() && l.textBytes >= indexBytes; }
     const RowIndex *indexOf(qsizetype line) const;
     RowMark markAtColumn(qsizetype line, qint64 column) const;
