@@ -247,6 +247,8 @@ private slots:
         const QString mixed = QStringLiteral("配置结果：SUCCESS!").repeated(400);
         QTest::newRow("wide and narrow, closed") << mixed << 80 << 2 << 0 << true;
         QTest::newRow("wide and narrow, open, in pieces") << mixed << 80 << 2 << 7 << false;
+        QTest::newRow("ASCII, then wide")
+            << QString(3000, QLatin1Char('x')) + mixed.left(300) << 80 << 2 << 0 << false;
         QTest::newRow("wide glyphs of three") << mixed << 7 << 3 << 0 << true;
         QTest::newRow("one column") << mixed.left(1500) << 1 << 2 << 0 << false;
         QTest::newRow("narrow, not ASCII")

@@ -125,11 +125,28 @@ void LogStore::appendToOpenLine(QStringView piece)
         column += width;
         byte += quint32(length);
     };
+    const auto placeAscii = [&](qsizetype count) {
+        // Rows begin every wrap columns (or right away after a glyph wider than a row).
+        const qint64 end = column + count;
+        for (qint64 start = std::max(openRows.last.column + wrap, column); start < end;
+             start += wrap)
+            addRow(openRows, {start, quint32(byte + (start - column)), openRows.last.row + 1});
+        column = end;
+        byte += quint32(count);
+    };
     const char16_t *c16 = piece.utf16();
     for (qsizetype i = 0; i < piece.size(); ++i) {
         char32_t c = c16[i];
+        if (c < 0x80) {
+            qsizetype run = i + 1;
+            while (run < piece.size() && c16[run] < 0x80)
+                ++run;
+            placeAscii(run - i);
+            i = run - 1;
+            continue;
+        }
         if (c < 0x1100) { // everything below the first wide block is narrow
-            place(1, c < 0x80 ? 1 : c < 0x800 ? 2 : 3);
+            place(1, c < 0x800 ? 2 : 3);
             continue;
         }
         // Characters outside the basic plane also take the walk: one column, two code units.
@@ -398,6 +415,11 @@ void LogStore::addRow(RowIndex &index, const RowMark &row) const
 LogStore::RowIndex LogStore::indexText(const Line &l) const
 {
     RowIndex index;
+    if (l.isAscii()) { // a row every wrap columns
+        for (qint64 start = wrap; start < l.textColumns; start += wrap)
+            addRow(index, {start, quint32(start), index.last.row + 1});
+        return index;
+    }
     walk(l, RowMark(), [&](const RowMark &row, qint64, quint32, int) {
         if (row.row != index.last.row)
             addRow(index, row);
