@@ -206,16 +206,10 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("kept");
         const auto u16 = [](const char16_t *s) { return QStringView(s).toString(); };
-        QTest::newRow("lone high before a letter") << u16(u"\xD800"
-                                                          u"A")
-                                                   << u16(u"\xFFFD"
-                                                          u"A");
-        QTest::newRow("lone low") << u16(u"a\xDC00"
-                                         u"b")
-                                  << u16(u"a\xFFFD"
-                                         u"b");
-        QTest::newRow("high at the end") << u16(u"ab\xD800") << u16(u"ab\xFFFD");
-        QTest::newRow("high before a line break") << u16(u"a\xD800\nb") << u16(u"a\xFFFD\nb");
+        QTest::newRow("lone high before a letter") << u16(u"\xD800z") << u16(u"\xFFFDz");
+        QTest::newRow("lone low") << u16(u"x\xDC00y") << u16(u"x\xFFFDy");
+        QTest::newRow("high at the end") << u16(u"xy\xD800") << u16(u"xy\xFFFD");
+        QTest::newRow("high before a line break") << u16(u"x\xD800\ny") << u16(u"x\xFFFD\ny");
         QTest::newRow("high before a pair")
             << u16(u"\xD800\xD83D\xDE00!") << u16(u"\xFFFD\xD83D\xDE00!");
         QTest::newRow("low before high") << u16(u"\xDC00\xD800x") << u16(u"\xFFFD\xFFFDx");
@@ -357,21 +351,19 @@ private slots:
         appendToLog(sent, QStringLiteral("模块程序版本：1.2\nsend->") +
                               protocol::hexLine(streamBytes(6000)));
         QTemporaryDir dir;
-        QString path = target;
-        int reader = -1;
+        const QString path = target.startsWith(QLatin1Char('/')) ? target : dir.filePath(target);
+        const QByteArray name = QFile::encodeName(path);
         const QByteArray earlier = "the log saved earlier\n";
+        int reader = -1;
         if (target == QLatin1String("fifo")) {
-            path = dir.filePath(target);
-            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-            reader = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
-            QVERIFY(reader >= 0);
+            QCOMPARE(mkfifo(name.constData(), 0600), 0);
+            reader = ::open(name.constData(), O_RDWR | O_NONBLOCK); // a reader with room
         } else if (target == QLatin1String("limited")) {
-            path = dir.filePath(target);
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(earlier) == earlier.size());
-        } else {
-            QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile());
         }
+        struct stat before = {}, after = {};
+        QCOMPARE(::stat(name.constData(), &before), 0);
 
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
@@ -383,25 +375,20 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, oldHandler);
 
-        if (failure)
-            QVERIFY2(said.contains(QString::fromLocal8Bit(std::strerror(failure))),
-                     qPrintable(said));
-        else
-            QCOMPARE(said, QString());
-        struct stat status = {};
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &status), 0);
+        QVERIFY2(failure ? said.contains(QString::fromLocal8Bit(std::strerror(failure)))
+                         : said.isEmpty(),
+                 qPrintable(said));
+        QCOMPARE(::stat(name.constData(), &after), 0);
+        QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT); // not replaced
         if (reader >= 0) {
-            QVERIFY(S_ISFIFO(status.st_mode));
             QByteArray delivered(1 << 16, Qt::Uninitialized);
-            const auto got = ::read(reader, delivered.data(), size_t(delivered.size()));
+            delivered.resize(::read(reader, delivered.data(), size_t(delivered.size())));
             ::close(reader);
-            QCOMPARE(delivered.left(got), sent->toPlainText().toUtf8());
+            QCOMPARE(delivered, sent->toPlainText().toUtf8());
         } else if (target == QLatin1String("limited")) {
             QFile file(path);
-            QVERIFY(S_ISREG(status.st_mode) && file.open(QIODevice::ReadOnly));
+            QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), earlier); // a failed save leaves the earlier file whole
-        } else {
-            QVERIFY(S_ISCHR(status.st_mode));
         }
     }
 
