@@ -4,14 +4,24 @@
 #include "protocol/frame.h"
 #include "ptypair.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +34,14 @@ QStringList rows(const LogStore &store)
         list << store.slice(start.line, start.column, store.rowEnd(r));
     }
     return list;
+}
+
+qint64 columnsOf(QStringView text, int wideColumns)
+{
+    qint64 columns = 0;
+    for (const char32_t c : text.toUcs4())
+        columns += LogStore::isWide(c) ? wideColumns : 1;
+    return columns;
 }
 
 QByteArray streamBytes(int count)
@@ -42,6 +60,33 @@ template <typename Action> void whenOpened(Action action)
         action(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                  : QApplication::activePopupWidget());
     });
+}
+
+// Saves the box through its context menu and returns what a message box said, if one came.
+QString saveThroughMenu(LogView *box, const QString &path)
+{
+    QString said;
+    QTimer messageWatch;
+    QObject::connect(&messageWatch, &QTimer::timeout, [&] {
+        auto *message = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!message)
+            return;
+        if (QAbstractButton *replace = message->button(QMessageBox::Yes)) {
+            replace->click(); // the file dialog asks before it names an existing file
+        } else {
+            said = message->text();
+            message->done(0);
+        }
+    });
+    messageWatch.start(10);
+    whenOpened([&](QWidget *dialog) {
+        auto *files = qobject_cast<QFileDialog *>(dialog);
+        QVERIFY(files);
+        files->selectFile(path);
+        static_cast<QDialog *>(files)->accept();
+    });
+    box->findChild<QAction *>(QStringLiteral("saveAction"))->trigger();
+    return said;
 }
 
 } // namespace
@@ -128,6 +173,124 @@ private slots:
         QCOMPARE(store.plainText(), QStringLiteral("T a\nT bc\nU d\n"));
     }
 
+    void longLineGrowsWithWhatIsAdded_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("piece");
+        QTest::addColumn<int>("pieces");
+        QTest::newRow("ASCII") << "" << QString(1000, QLatin1Char('x')) << 2000;
+        QTest::newRow("wide") << "" << QString(1000, QChar(0x4e2d)) << 700;
+        QTest::newRow("after other lines") << "Recv->01 02 \n模块程序版本：1.2\n"
+                                           << QString(1000, QLatin1Char('x')) << 2000;
+    }
+
+    void longLineGrowsWithWhatIsAdded()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, piece);
+        QFETCH(int, pieces);
+        LogStore store;
+        store.append(before);
+        for (int n = 0; n < pieces; ++n)
+            store.append(piece);
+        const QString text = before + piece.repeated(pieces);
+        QCOMPARE(store.plainText(), text);
+        const qint64 size = text.toUtf8().size();
+        QVERIFY2(
+            store.bytesHeld() < 2 * size + (1 << 20),
+            qPrintable(QStringLiteral("%1 bytes held for %2").arg(store.bytesHeld()).arg(size)));
+    }
+
+    void keepsTextAroundALoneSurrogate_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("kept");
+        const auto u16 = [](const char16_t *s) { return QStringView(s).toString(); };
+        QTest::newRow("lone high before a letter") << u16(u"\xD800z") << u16(u"\xFFFDz");
+        QTest::newRow("lone low") << u16(u"x\xDC00y") << u16(u"x\xFFFDy");
+        QTest::newRow("high at the end") << u16(u"xy\xD800") << u16(u"xy\xFFFD");
+        QTest::newRow("high before a line break") << u16(u"x\xD800\ny") << u16(u"x\xFFFD\ny");
+        QTest::newRow("high before a pair")
+            << u16(u"\xD800\xD83D\xDE00!") << u16(u"\xFFFD\xD83D\xDE00!");
+        QTest::newRow("low before high") << u16(u"\xDC00\xD800x") << u16(u"\xFFFD\xFFFDx");
+        QTest::newRow("valid pair kept") << u16(u"x\xD835\xDC00y") << u16(u"x\xD835\xDC00y");
+    }
+
+    void keepsTextAroundALoneSurrogate()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, kept);
+        LogStore store;
+        store.append(text);
+        QCOMPARE(store.plainText(), kept);
+        QBuffer saved;
+        saved.open(QIODevice::WriteOnly);
+        QVERIFY(store.writeUtf8(saved));
+        QCOMPARE(saved.data(), kept.toUtf8());
+        QCOMPARE(store.lineColumns(0),
+                 columnsOf(kept.section(QLatin1Char('\n'), 0, 0), store.wideColumns()));
+    }
+
+    void longLineRowsMatchAWalkFromItsStart_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("wideColumns");
+        QTest::addColumn<int>("piece"); // appended in pieces of this size; 0: at once
+        QTest::addColumn<bool>("closed");
+        const QString mixed = QStringLiteral("配置结果：SUCCESS!").repeated(400);
+        QTest::newRow("wide and narrow, closed") << mixed << 80 << 2 << 0 << true;
+        QTest::newRow("wide and narrow, open, in pieces") << mixed << 80 << 2 << 7 << false;
+        QTest::newRow("ASCII, then wide")
+            << QString(3000, QLatin1Char('x')) + mixed.left(300) << 80 << 2 << 0 << false;
+        QTest::newRow("wide glyphs of three") << mixed << 7 << 3 << 0 << true;
+        QTest::newRow("one column") << mixed.left(1500) << 1 << 2 << 0 << false;
+        QTest::newRow("narrow, not ASCII")
+            << QStringLiteral("Grüße aus Köln, ").repeated(300) << 80 << 2 << 13 << true;
+        QTest::newRow("outside the basic plane")
+            << QStringLiteral("𝐀ab😀中").repeated(800) << 9 << 2 << 0 << true;
+        QTest::newRow("with a hex run")
+            << mixed + QStringLiteral(" 01 02 03 ").repeated(300) << 80 << 2 << 0 << true;
+    }
+
+    void longLineRowsMatchAWalkFromItsStart()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, columns);
+        QFETCH(int, wideColumns);
+        QFETCH(int, piece);
+        QFETCH(bool, closed);
+        LogStore store;
+        store.setWideColumns(wideColumns);
+        store.setWrapColumns(columns);
+        for (qsizetype at = 0; at < line.size(); at += piece ? piece : line.size())
+            store.append(QStringView(line).mid(at, piece ? piece : line.size()));
+        if (closed)
+            store.append(QStringLiteral("\n"));
+        // Once as the text arrived, once wrapped again at another width.
+        for (const int wrap : {columns, columns + 3}) {
+            store.setWrapColumns(wrap);
+            QStringList shown;
+            for (qint64 r = 0; r < store.rowCount() && store.rowStart(r).line == 0; ++r) {
+                const LogStore::Position start = store.rowStart(r);
+                const QString row = store.slice(0, start.column, store.rowEnd(r));
+                const qint64 width = columnsOf(row, wideColumns);
+                QVERIFY2(width <= wrap || row.toUcs4().size() == 1, qPrintable(row));
+                QCOMPARE(store.rowOf(start), r);
+                QCOMPARE(store.rowOf({0, start.column + width / 2}), r);
+                const qint64 first =
+                    columnsOf(row.left(row.at(0).isHighSurrogate() ? 2 : 1), wideColumns);
+                QCOMPARE(store.step(start, +1).column, start.column + first);
+                // A row ends only where the next character would not fit.
+                if (!shown.isEmpty())
+                    QVERIFY2(columnsOf(shown.last(), wideColumns) + first > wrap,
+                             qPrintable(shown.last()));
+                shown << row;
+            }
+            QCOMPARE(shown.join(QString()), line);
+        }
+    }
+
     // ---- The boxes in the window --------------------------------------------------------
 
     void init()
@@ -162,13 +325,7 @@ private slots:
         appendToLog(sent, QStringLiteral("send->") + protocol::hexLine(streamBytes(200000)));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("log.txt"));
-        whenOpened([&](QWidget *dialog) {
-            auto *files = qobject_cast<QFileDialog *>(dialog);
-            QVERIFY(files);
-            files->selectFile(path);
-            static_cast<QDialog *>(files)->accept();
-        });
-        sent->findChild<QAction *>(QStringLiteral("saveAction"))->trigger();
+        QCOMPARE(saveThroughMenu(sent, path), QString());
         QFile saved(path);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), sent->toPlainText().toUtf8());
@@ -176,6 +333,63 @@ private slots:
         QString error;
         QVERIFY(!sent->saveTo(dir.filePath(QStringLiteral("missing/log.txt")), &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    void saveAsWritesInPlaceOrSaysWhy_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("failure"); // the error the message box names; 0: none
+        QTest::newRow("FIFO") << "fifo" << 0;
+        QTest::newRow("device without room") << "/dev/full" << ENOSPC;
+        QTest::newRow("regular file over the size limit") << "limited" << EFBIG;
+    }
+
+    void saveAsWritesInPlaceOrSaysWhy()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, failure);
+        appendToLog(sent, QStringLiteral("模块程序版本：1.2\nsend->") +
+                              protocol::hexLine(streamBytes(6000)));
+        QTemporaryDir dir;
+        const QString path = target.startsWith(QLatin1Char('/')) ? target : dir.filePath(target);
+        const QByteArray name = QFile::encodeName(path);
+        const QByteArray earlier = "the log saved earlier\n";
+        int reader = -1;
+        if (target == QLatin1String("fifo")) {
+            QCOMPARE(mkfifo(name.constData(), 0600), 0);
+            reader = ::open(name.constData(), O_RDWR | O_NONBLOCK); // a reader with room
+        } else if (target == QLatin1String("limited")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(earlier) == earlier.size());
+        }
+        struct stat before = {}, after = {};
+        QCOMPARE(::stat(name.constData(), &before), 0);
+
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit small{4096, limit.rlim_max};
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (target == QLatin1String("limited"))
+            setrlimit(RLIMIT_FSIZE, &small);
+        const QString said = saveThroughMenu(sent, path);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY2(failure ? said.contains(QString::fromLocal8Bit(std::strerror(failure)))
+                         : said.isEmpty(),
+                 qPrintable(said));
+        QCOMPARE(::stat(name.constData(), &after), 0);
+        QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT); // not replaced
+        if (reader >= 0) {
+            QByteArray delivered(1 << 16, Qt::Uninitialized);
+            delivered.resize(::read(reader, delivered.data(), size_t(delivered.size())));
+            ::close(reader);
+            QCOMPARE(delivered, sent->toPlainText().toUtf8());
+        } else if (target == QLatin1String("limited")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), earlier); // a failed save leaves the earlier file whole
+        }
     }
 
     void timeStampsGoOnNewLinesOnly()

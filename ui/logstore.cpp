@@ -70,7 +70,9 @@ void LogStore::clear()
     std::vector<QByteArray>().swap(blocks);
     std::vector<Line>().swap(lines);
     std::vector<qint64>().swap(rowEnds);
+    std::vector<IndexedLine>().swap(indexes);
     open = Line();
+    openRows = RowIndex();
     openBegun = false;
 }
 
@@ -95,47 +97,101 @@ void LogStore::appendToOpenLine(QStringView piece)
 {
     if (piece.isEmpty())
         return;
+    // QString's UTF-8 encoder turns a lone surrogate and the unit after it into one '?':
+    // replace just the stray unit, so that the text after it survives.
+    QString repaired;
+    for (qsizetype i = 0; i < piece.size(); ++i) {
+        if (!piece[i].isSurrogate())
+            continue;
+        if (piece[i].isHighSurrogate() && i + 1 < piece.size() && piece[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (repaired.isNull())
+            repaired = piece.toString();
+        repaired[i] = QChar::ReplacementCharacter;
+    }
+    if (!repaired.isNull())
+        piece = repaired;
+
     const QByteArray utf8 = piece.toUtf8();
     std::memcpy(growOpenLine(utf8.size()), utf8.constData(), size_t(utf8.size()));
-    open.textBytes += quint32(utf8.size());
+    // Count the columns and carry on the open line's rows over the new text only.
+    qint64 column = open.textColumns;
+    quint32 byte = open.textBytes;
+    const auto place = [&](int width, int length) {
+        if (breaksBefore(openRows.last, column, width))
+            addRow(openRows, {column, byte, openRows.last.row + 1});
+        column += width;
+        byte += quint32(length);
+    };
+    const auto placeAscii = [&](qsizetype count) {
+        // Rows begin every wrap columns (or right away after a glyph wider than a row).
+        const qint64 end = column + count;
+        for (qint64 start = std::max(openRows.last.column + wrap, column); start < end;
+             start += wrap)
+            addRow(openRows, {start, quint32(byte + (start - column)), openRows.last.row + 1});
+        column = end;
+        byte += quint32(count);
+    };
     const char16_t *c16 = piece.utf16();
     for (qsizetype i = 0; i < piece.size(); ++i) {
         char32_t c = c16[i];
+        if (c < 0x80) {
+            qsizetype run = i + 1;
+            while (run < piece.size() && c16[run] < 0x80)
+                ++run;
+            placeAscii(run - i);
+            i = run - 1;
+            continue;
+        }
         if (c < 0x1100) { // everything below the first wide block is narrow
-            ++open.textColumns;
+            place(1, c < 0x800 ? 2 : 3);
             continue;
         }
         // Characters outside the basic plane also take the walk: one column, two code units.
-        if (QChar::isHighSurrogate(c) && i + 1 < piece.size()) {
+        int length = 3;
+        if (QChar::isHighSurrogate(c)) {
             c = QChar::surrogateToUcs4(c16[i], c16[i + 1]);
             ++i;
+            length = 4;
             open.hasWide = true;
         }
-        if (isWide(c)) {
-            open.hasWide = true;
-            open.textColumns += quint32(wide);
-        } else {
-            open.textColumns += 1;
-        }
+        const bool isWideChar = isWide(c);
+        open.hasWide = open.hasWide || isWideChar;
+        place(isWideChar ? wide : 1, length);
     }
+    open.textColumns = quint32(column);
+    open.textBytes = byte;
 }
 
 char *LogStore::growOpenLine(qsizetype extra)
 {
-    // Text lives in blocks that never move once written, so that no append copies the log;
-    // the open line moves to a new block when it outgrows its own.
+    // Text lives in blocks of a megabyte or more, so that no append copies closed lines. A
+    // block that holds nothing but the open line grows in place; otherwise the open line moves
+    // to a new block. Either way its room doubles, so that a long line costs in proportion to
+    // its length however it arrives.
     constexpr qsizetype blockSize = 1 << 20;
     const qsizetype held = open.textBytes;
     if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < extra) {
-        QByteArray block;
-        block.reserve(std::max(blockSize, held + extra));
-        if (!blocks.empty()) {
-            block.append(blocks.back().constData() + open.offset, held);
-            blocks.back().truncate(open.offset);
+        const qsizetype room = std::max(blockSize, 2 * (held + extra));
+        if (!blocks.empty() && open.offset == 0) {
+            blocks.back().reserve(room);
+        } else {
+            QByteArray block;
+            block.reserve(room);
+            if (!blocks.empty()) {
+                QByteArray &old = blocks.back();
+                block.append(old.constData() + open.offset, held);
+                old.truncate(open.offset);
+                // Give back the room of a long line that moved out.
+                if (old.capacity() - old.size() > old.capacity() / 8)
+                    old.squeeze();
+            }
+            blocks.push_back(std::move(block));
+            open.block = quint32(blocks.size() - 1);
+            open.offset = 0;
         }
-        blocks.push_back(block);
-        open.block = quint32(blocks.size() - 1);
-        open.offset = 0;
     }
     QByteArray &block = blocks.back();
     const qsizetype at = block.size();
@@ -164,7 +220,15 @@ void LogStore::closeOpenLineWith(QStringView piece)
 void LogStore::closeOpenLine()
 {
     lines.push_back(open);
-    rowEnds.push_back(rowsBefore(qsizetype(lines.size()) - 1) + rowCountOf(open));
+    const auto line = qsizetype(lines.size()) - 1;
+    rowEnds.push_back(rowsBefore(line) + rowsFrom(open, openRows.last));
+    if (needsIndex(open)) {
+        indexes.push_back({line, std::move(openRows)});
+        openRows = RowIndex();
+    } else {
+        openRows.marks.resize(1);
+        openRows.last = RowMark();
+    }
     open = Line();
     open.block = blocks.empty() ? 0 : quint32(blocks.size() - 1);
     open.offset = blocks.empty() ? 0 : quint32(blocks.back().size());
@@ -191,20 +255,20 @@ QString LogStore::slice(qsizetype line, qint64 from, qint64 to) const
         return out;
     if (from < l.textColumns) {
         const qint64 stop = std::min<qint64>(to, l.textColumns);
-        if (!l.hasWide && l.textBytes == l.textColumns) { // ASCII: columns are bytes
+        if (l.isAscii()) { // columns are bytes
             out = QString::fromLatin1(bytesOf(l) + from, stop - from);
-        } else if (!l.hasWide) {
-            out = QString::fromUtf8(bytesOf(l), l.textBytes).mid(from, stop - from);
         } else {
-            const char *p = bytesOf(l);
-            const char *stop = p + l.textBytes;
-            qint64 column = 0;
-            while (p < stop && column < to) {
-                const char32_t c = nextCodePoint(p);
-                if (column >= from)
-                    out += QStringView(QChar::fromUcs4(c));
-                column += isWide(c) ? wide : 1;
-            }
+            quint32 first = l.textBytes, last = l.textBytes;
+            walk(l, markAtColumn(line, from),
+                 [&](const RowMark &, qint64 column, quint32 byte, int) {
+                     if (column >= stop) {
+                         last = byte;
+                         return false;
+                     }
+                     first = std::min(first, column >= from ? byte : l.textBytes);
+                     return true;
+                 });
+            out = QString::fromUtf8(bytesOf(l) + first, qsizetype(last) - qsizetype(first));
         }
     }
     if (to > l.textColumns) {
@@ -243,18 +307,21 @@ LogStore::Position LogStore::step(Position p, int direction) const
             return {p.line, p.column - 1};
     }
     // Inside a text with wide characters: step over whole characters.
-    const char *c = bytesOf(l);
-    const char *stop = c + l.textBytes;
-    qint64 column = 0;
-    while (c < stop) {
-        const qint64 next = column + (isWide(nextCodePoint(c)) ? wide : 1);
-        if (direction > 0 && column >= p.column)
-            return {p.line, next};
-        if (direction < 0 && next >= p.column)
-            return {p.line, column};
-        column = next;
-    }
-    return {p.line, direction > 0 ? column + 1 : column};
+    Position found{p.line, -1};
+    qint64 end = 0;
+    walk(l, markAtColumn(p.line, direction > 0 ? p.column : p.column - 1),
+         [&](const RowMark &, qint64 column, quint32, int width) {
+             const qint64 next = column + width;
+             end = next;
+             if (direction > 0 && column >= p.column)
+                 found.column = next;
+             else if (direction < 0 && next >= p.column)
+                 found.column = column;
+             return found.column < 0;
+         });
+    if (found.column < 0)
+        found.column = direction > 0 ? end + 1 : end;
+    return found;
 }
 
 QString LogStore::plainText() const
@@ -276,9 +343,15 @@ bool LogStore::writeUtf8(QIODevice &out) const
 {
     QByteArray buffer;
     const auto flush = [&] {
-        const bool ok = out.write(buffer) == buffer.size();
+        // What a short write left is written again, so that a failing device says why.
+        for (qsizetype done = 0; done < buffer.size();) {
+            const qint64 written = out.write(buffer.constData() + done, buffer.size() - done);
+            if (written <= 0)
+                return false;
+            done += written;
+        }
         buffer.clear();
-        return ok;
+        return true;
     };
     for (qsizetype line = 0; line < lineCount(); ++line) {
         const Line &l = record(line);
@@ -304,48 +377,129 @@ qint64 LogStore::bytesHeld() const
     qint64 held = 0;
     for (const QByteArray &block : blocks)
         held += block.capacity();
+    for (const IndexedLine &indexed : indexes)
+        held += qint64(indexed.rows.marks.capacity() * sizeof(RowMark));
+    held += qint64(openRows.marks.capacity() * sizeof(RowMark));
     return held + qint64(lines.capacity() * sizeof(Line)) +
-           qint64(rowEnds.capacity() * sizeof(qint64));
+           qint64(rowEnds.capacity() * sizeof(qint64)) +
+           qint64(indexes.capacity() * sizeof(IndexedLine));
 }
 
 // ---- Wrapping -------------------------------------------------------------------------------
 
-LogStore::Rows LogStore::rowsOf(const Line &l) const
+template <typename Visit> void LogStore::walk(const Line &l, RowMark from, Visit visit) const
 {
-    Rows rows;
-    rows.starts.push_back(0);
-    if (l.hasWide) {
-        const char *p = bytesOf(l);
-        const char *stop = p + l.textBytes;
-        qint64 column = 0;
-        while (p < stop) {
-            const int width = isWide(nextCodePoint(p)) ? wide : 1;
-            // A wide character that does not fit goes whole to the next row.
-            if (column - rows.starts.back() + width > wrap && column > rows.starts.back())
-                rows.starts.push_back(column);
-            column += width;
-        }
+    const char *text = bytesOf(l);
+    const char *p = text + from.byte;
+    const char *stop = text + l.textBytes;
+    RowMark row = from;
+    qint64 column = from.column;
+    while (p < stop) {
+        const auto byte = quint32(p - text);
+        const int width = isWide(nextCodePoint(p)) ? wide : 1;
+        if (breaksBefore(row, column, width))
+            row = {column, byte, row.row + 1};
+        if (!visit(row, column, byte, width))
+            return;
+        column += width;
     }
-    const qint64 lastStart = rows.starts.back();
-    const qint64 rest = l.columns() - lastStart;
-    rows.count = qint64(rows.starts.size()) + (rest > wrap ? (rest + wrap - 1) / wrap - 1 : 0);
-    return rows;
 }
 
-qint64 LogStore::rowCountOf(const Line &l) const
+void LogStore::addRow(RowIndex &index, const RowMark &row) const
 {
-    if (!l.hasWide)
-        return l.columns() > wrap ? (l.columns() + wrap - 1) / wrap : 1;
-    return rowsOf(l).count;
+    index.last = row;
+    if (row.row % rowsPerMark == 0)
+        index.marks.push_back(row);
+}
+
+LogStore::RowIndex LogStore::indexText(const Line &l) const
+{
+    RowIndex index;
+    if (l.isAscii()) { // a row every wrap columns
+        for (qint64 start = wrap; start < l.textColumns; start += wrap)
+            addRow(index, {start, quint32(start), index.last.row + 1});
+        return index;
+    }
+    walk(l, RowMark(), [&](const RowMark &row, qint64, quint32, int) {
+        if (row.row != index.last.row)
+            addRow(index, row);
+        return true;
+    });
+    return index;
+}
+
+const LogStore::RowIndex *LogStore::indexOf(qsizetype line) const
+{
+    if (line >= qsizetype(lines.size()))
+        return &openRows;
+    const auto found =
+        std::lower_bound(indexes.begin(), indexes.end(), line,
+                         [](const IndexedLine &indexed, qsizetype l) { return indexed.line < l; });
+    return found != indexes.end() && found->line == line ? &found->rows : nullptr;
+}
+
+LogStore::RowMark LogStore::markAtColumn(qsizetype line, qint64 column) const
+{
+    const RowIndex *index = indexOf(line);
+    if (!index)
+        return RowMark();
+    const auto after =
+        std::upper_bound(index->marks.begin(), index->marks.end(), column,
+                         [](qint64 c, const RowMark &mark) { return c < mark.column; });
+    return after == index->marks.begin() ? RowMark() : *(after - 1);
+}
+
+LogStore::RowMark LogStore::lastRowStart(qsizetype line) const
+{
+    if (const RowIndex *index = indexOf(line))
+        return index->last;
+    RowMark last;
+    walk(record(line), RowMark(), [&](const RowMark &row, qint64, quint32, int) {
+        last = row;
+        return true;
+    });
+    return last;
+}
+
+qint64 LogStore::lastTextRowEnd(const Line &l, const RowMark &last) const
+{
+    // A wide character wider than a row has the row to itself, whatever the width.
+    const qint64 end = last.column + wrap;
+    return l.hasWide ? std::max<qint64>(end, l.textColumns) : end;
+}
+
+qint64 LogStore::rowsFrom(const Line &l, const RowMark &last) const
+{
+    // The rows of the text part as walked; the rest is narrow and wraps by arithmetic.
+    const qint64 rest = l.columns() - lastTextRowEnd(l, last);
+    return qint64(last.row) + 1 + (rest > 0 ? (rest + wrap - 1) / wrap : 0);
+}
+
+qint64 LogStore::rowsIn(qsizetype line) const
+{
+    if (line < qsizetype(lines.size()))
+        return rowsBefore(line + 1) - rowsBefore(line);
+    return rowsFrom(open, openRows.last);
 }
 
 void LogStore::recountRows()
 {
+    rowsPerMark = quint32(std::max(1, markColumns / wrap));
+    indexes.clear();
     qint64 total = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
-        total += rowCountOf(lines[i]);
+        const Line &l = lines[i];
+        RowMark last;
+        if (l.hasWide || needsIndex(l)) {
+            RowIndex index = indexText(l);
+            last = index.last;
+            if (needsIndex(l))
+                indexes.push_back({qsizetype(i), std::move(index)});
+        }
+        total += rowsFrom(l, last);
         rowEnds[i] = total;
     }
+    openRows = indexText(open);
 }
 
 void LogStore::setWrapColumns(int columns)
@@ -380,7 +534,7 @@ void LogStore::setWideColumns(int columns)
 
 qint64 LogStore::rowCount() const
 {
-    return rowsBefore(qsizetype(lines.size())) + rowCountOf(open);
+    return rowsBefore(qsizetype(lines.size())) + rowsIn(qsizetype(lines.size()));
 }
 
 LogStore::Position LogStore::rowStart(qint64 row) const
@@ -392,10 +546,20 @@ LogStore::Position LogStore::rowStart(qint64 row) const
     const qint64 k = row - rowsBefore(line);
     if (!l.hasWide)
         return {line, k * wrap};
-    const Rows rows = rowsOf(l);
-    const auto walked = qint64(rows.starts.size());
-    return {line, k < walked ? rows.starts[size_t(k)]
-                             : rows.starts.back() + (k - walked + 1) * qint64(wrap)};
+    const RowMark last = lastRowStart(line);
+    if (k == last.row)
+        return {line, last.column};
+    if (k > last.row)
+        return {line, lastTextRowEnd(l, last) + (k - last.row - 1) * wrap};
+    // Walk from the mark of the row or the last one before it.
+    const RowIndex *index = indexOf(line);
+    RowMark start = index ? index->marks[std::min(size_t(k / rowsPerMark), index->marks.size() - 1)]
+                          : RowMark();
+    walk(l, start, [&](const RowMark &r, qint64, quint32, int) {
+        start = r;
+        return r.row < k;
+    });
+    return {line, start.column};
 }
 
 qint64 LogStore::rowEnd(qint64 row) const
@@ -413,18 +577,26 @@ qint64 LogStore::rowOf(Position p) const
 {
     p.line = std::clamp<qsizetype>(p.line, 0, lineCount() - 1);
     const Line &l = record(p.line);
-    const qint64 before = rowsBefore(p.line);
-    const qint64 rows = rowCountOf(l);
     qint64 k;
     if (!l.hasWide) {
         k = p.column / wrap;
     } else {
-        const Rows r = rowsOf(l);
-        const auto walked = qint64(r.starts.size());
-        if (p.column < r.starts.back() + wrap)
-            k = std::upper_bound(r.starts.begin(), r.starts.end(), p.column) - r.starts.begin() - 1;
-        else
-            k = walked - 1 + (p.column - r.starts.back()) / wrap;
+        const RowMark last = lastRowStart(p.line);
+        const qint64 end = lastTextRowEnd(l, last);
+        if (p.column >= end) {
+            k = last.row + 1 + (p.column - end) / wrap;
+        } else if (p.column >= last.column) {
+            k = last.row;
+        } else {
+            const RowMark mark = markAtColumn(p.line, p.column);
+            k = mark.row;
+            walk(l, mark, [&](const RowMark &r, qint64, quint32, int) {
+                if (r.column > p.column)
+                    return false;
+                k = r.row;
+                return true;
+            });
+        }
     }
-    return before + std::clamp<qint64>(k, 0, rows - 1);
+    return rowsBefore(p.line) + std::clamp<qint64>(k, 0, rowsIn(p.line) - 1);
 }

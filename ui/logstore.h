@@ -79,21 +79,51 @@ private:
         quint32 hexBytes = 0; // raw bytes shown as "hh " each
         bool hasWide = false; // wide characters or surrogate pairs: columns need a walk
         qint64 columns() const { return qint64(textColumns) + 3 * qint64(hexBytes); }
+        bool isAscii() const { return !hasWide && textBytes == textColumns; }
     };
-    // Where a line's rows begin: the text part walked, the hex run by arithmetic.
-    struct Rows
+    // Where a visual row begins in a line's text part.
+    struct RowMark
     {
-        std::vector<qint64> starts; // row starts inside the text part (at least one)
-        qint64 count = 1;
+        qint64 column = 0;
+        quint32 byte = 0;
+        quint32 row = 0;
+    };
+    // Every rowsPerMark-th row start of a line's text part at the current widths, so that any
+    // place in a long line is a short walk from a mark; the hex run wraps by arithmetic.
+    struct RowIndex
+    {
+        std::vector<RowMark> marks{RowMark{}};
+        RowMark last; // the last row start in the text part
+    };
+    struct IndexedLine
+    {
+        qsizetype line;
+        RowIndex rows;
     };
 
     const Line &record(qsizetype line) const
     {
         return line < qsizetype(lines.size()) ? lines[size_t(line)] : open;
     }
-    Rows rowsOf(const Line &l) const;
-    qint64 rowCountOf(const Line &l) const;
     qint64 rowsBefore(qsizetype line) const { return line == 0 ? 0 : rowEnds[size_t(line - 1)]; }
+    qint64 rowsIn(qsizetype line) const;
+    qint64 rowsFrom(const Line &l, const RowMark &last) const;
+    qint64 lastTextRowEnd(const Line &l, const RowMark &last) const;
+    bool needsIndex(const Line &l) const { return !l.isAscii() && l.textBytes >= indexBytes; }
+    const RowIndex *indexOf(qsizetype line) const;
+    RowMark markAtColumn(qsizetype line, qint64 column) const;
+    RowMark lastRowStart(qsizetype line) const;
+    RowIndex indexText(const Line &l) const;
+    void addRow(RowIndex &index, const RowMark &row) const;
+    bool breaksBefore(const RowMark &row, qint64 column, int width) const
+    {
+        // A wide character that does not fit goes whole to the next row.
+        return column - row.column + width > wrap && column > row.column;
+    }
+    // Calls visit(row, column, byte, width) for each character of the text part from a row
+    // start on, while it returns true.
+    template <typename Visit> void walk(const Line &l, RowMark from, Visit visit) const;
+
     void closeOpenLine();
     void closeOpenLineWith(QStringView piece);
     void appendToOpenLine(QStringView piece);
@@ -106,11 +136,18 @@ private:
     }
     char *growOpenLine(qsizetype extra);
 
+    // Lines shorter than this are walked from their start: that costs no more than a row.
+    static constexpr quint32 indexBytes = 1024;
+    static constexpr int markColumns = 256;
+
     std::vector<QByteArray> blocks;
-    std::vector<Line> lines;     // closed lines
-    std::vector<qint64> rowEnds; // rows up to and including each closed line
+    std::vector<Line> lines;          // closed lines
+    std::vector<qint64> rowEnds;      // rows up to and including each closed line
+    std::vector<IndexedLine> indexes; // long non-ASCII closed lines, in line order
     Line open;
+    RowIndex openRows; // kept up to date as text arrives
     bool openBegun = false;
     int wrap = 80;
     int wide = 2;
+    quint32 rowsPerMark = 3;
 };

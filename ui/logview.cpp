@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QMenu>
 #include <QMessageBox>
@@ -17,7 +18,11 @@
 #include <malloc.h>
 #endif
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 namespace {
@@ -28,6 +33,42 @@ std::pair<LogStore::Position, LogStore::Position> ordered(LogStore::Position a,
                                                           LogStore::Position b)
 {
     return b < a ? std::pair(b, a) : std::pair(a, b);
+}
+
+// The reason a file operation failed, as the system gave it.
+QString failureOf(const QFileDevice &file, int code)
+{
+    return file.error() != QFileDevice::NoError ? file.errorString() : qt_error_string(code);
+}
+
+// Writes into a FIFO or a device node as it stands: putting a finished copy in its place
+// would leave a regular file there.
+bool writeInPlace(const LogStore &store, const QString &path, QString *error)
+{
+    // Opened without waiting, so that a FIFO nobody reads fails with a reason instead of
+    // hanging the window; the writes then wait for the reader as usual.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) < 0 ||
+        !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        const int code = errno;
+        if (fd >= 0)
+            ::close(fd);
+        if (error)
+            *error = failureOf(file, code);
+        return false;
+    }
+    const bool written = store.writeUtf8(file);
+    const int code = errno;
+    if (written) {
+        file.close();
+        if (file.error() == QFileDevice::NoError)
+            return true;
+    }
+    if (error)
+        *error = failureOf(file, code);
+    return false;
 }
 
 } // namespace
@@ -123,11 +164,17 @@ void LogView::copy() const
 
 bool LogView::saveTo(const QString &path, QString *error) const
 {
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return writeInPlace(store, path, error);
+    // Unbuffered, every write reports its own failure: a buffered tail that failed to reach
+    // the disk would still be committed.
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && store.writeUtf8(file) && file.commit())
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && store.writeUtf8(file) &&
+        file.commit())
         return true;
     if (error)
-        *error = file.errorString();
+        *error = failureOf(file, errno);
     return false;
 }
 
