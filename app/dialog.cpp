@@ -1,6 +1,6 @@
 #include "app/dialog.h"
 
-#include "app/logview.h"
+#include "widgets/logview.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/payloads.h"
@@ -373,7 +373,7 @@ void Dialog::sendFrame(const QPushButton *sender, const quint8 *frame, quint8 le
     if (!id)
         return;
     requestSenders.insert(*id, sender->text());
-    appendToLog(ui->SendOutBrowser, QStringLiteral("send->") + hexLine(bytes));
+    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(bytes));
 }
 
 void Dialog::sendCommand(const QPushButton *sender, quint8 group, quint8 code,
@@ -417,7 +417,7 @@ void Dialog::readMyCom()
     for (const QString &sender : unanswered)
         text += tr("无应答：") + sender + QLatin1Char('\n');
     if (!text.isEmpty())
-        appendToLog(ui->ReceiveOutBrowser, text);
+        ui->ReceiveOutBrowser->appendText(text);
 }
 
 QString Dialog::showReply(const Reply &reply)
@@ -461,7 +461,7 @@ void Dialog::on_pushButton_enterCfgMode_clicked()
     // The configuration-mode bytes expect no frame back.
     const QByteArray bytes = enterConfigModeBytes();
     if (link->writeRaw(bytes))
-        appendToLog(ui->SendOutBrowser, QStringLiteral("send->") + hexLine(bytes));
+        ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(bytes));
 }
 
 void Dialog::on_pushButton_readCfg_clicked()

@@ -8,7 +8,7 @@ find_package(Qt6 REQUIRED COMPONENTS LinguistTools)
 
 set(RFCFGTOOL_TS_FILES ${PROJECT_SOURCE_DIR}/translations/rfcfgtool_en.ts)
 # Everything that holds user-visible texts. tests/translations_check.sh scans the same folders.
-set(RFCFGTOOL_TRANSLATED_DIRS app ui protocol serial tools)
+set(RFCFGTOOL_TRANSLATED_DIRS app ui widgets protocol serial tools)
 set(RFCFGTOOL_LUPDATE_OPTIONS -silent -locations none -no-obsolete -source-language zh_CN)
 set(RFCFGTOOL_LUPDATE $<TARGET_FILE:Qt6::lupdate>)
 

@@ -1,5 +1,5 @@
 #include "app/dialog.h"
-#include "app/logview.h"
+#include "widgets/logview.h"
 #include "dialogdriver.h"
 #include "protocol/frame.h"
 #include "ptypair.h"
@@ -321,8 +321,8 @@ private slots:
     void saveAsWritesWhatTheBoxShows()
     {
         ui->invoke("on_pushButton_readVersion_clicked");
-        appendToLog(sent, QStringLiteral("模块程序版本：1.2\n"));
-        appendToLog(sent, QStringLiteral("send->") + protocol::hexLine(streamBytes(200000)));
+        sent->appendText(QStringLiteral("模块程序版本：1.2\n"));
+        sent->appendText(QStringLiteral("send->") + protocol::hexLine(streamBytes(200000)));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("log.txt"));
         QCOMPARE(saveThroughMenu(sent, path), QString());
@@ -348,7 +348,7 @@ private slots:
     {
         QFETCH(QString, target);
         QFETCH(int, failure);
-        appendToLog(sent, QStringLiteral("模块程序版本：1.2\nsend->") +
+        sent->appendText(QStringLiteral("模块程序版本：1.2\nsend->") +
                               protocol::hexLine(streamBytes(6000)));
         QTemporaryDir dir;
         const QString path = target.startsWith(QLatin1Char('/')) ? target : dir.filePath(target);
@@ -433,7 +433,7 @@ private slots:
         const int columns = sent->lines().wrapColumns();
         QVERIFY(columns * QFontMetricsF(sent->font()).horizontalAdvance(QLatin1Char('0')) <=
                 sent->viewport()->width());
-        appendToLog(sent, QString(columns + 1, QLatin1Char('x')) + QLatin1Char('\n'));
+        sent->appendText(QString(columns + 1, QLatin1Char('x')) + QLatin1Char('\n'));
         QCOMPARE(sent->lines().rowCount(), 3); // two rows and the empty last line
 
         QScrollBar *bar = sent->verticalScrollBar();

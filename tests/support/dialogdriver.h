@@ -3,7 +3,7 @@
 #include "app/dialog.h"
 
 #include "serial/modulelink.h"
-#include "ui/logview.h"
+#include "widgets/logview.h"
 #include <QComboBox>
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "ui/logview.h"
+#include "widgets/logview.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "ui/logstore.h"
+#include "widgets/logstore.h"
 
 #include <QIODevice>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/logstore.h"
+#include "widgets/logstore.h"
 
 #include <QAbstractScrollArea>
 
