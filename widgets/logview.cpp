@@ -107,8 +107,8 @@ LogView::LogView(QWidget *parent) : QAbstractScrollArea(parent)
     clearAction = addAction(tr("清除"), "clearAction", &LogView::clear);
     stampAction = addAction(tr("时间戳"), "timeStampAction", &LogView::setTimeStamps);
     stampAction->setCheckable(true);
-
-    measureFont();
+    // The font's metrics are taken when the first text comes: loading the fixed-pitch font
+    // and its CJK fallback would otherwise hold up the window's first frame.
 }
 
 // ---- Text -----------------------------------------------------------------------------------
@@ -117,6 +117,7 @@ void LogView::appendText(const QString &text)
 {
     if (text.isEmpty())
         return;
+    ensureMeasured();
     QScrollBar *bar = verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
     const QString stamp =
@@ -139,6 +140,7 @@ void LogView::clear()
 void LogView::setPlainText(const QString &text)
 {
     clear();
+    ensureMeasured();
     store.append(text);
     refit();
 }
@@ -204,7 +206,14 @@ void LogView::measureFont()
     // The CJK glyphs come from whatever font supplies them; give them the cells they need.
     const qreal wideAdvance = metrics.horizontalAdvance(QChar(0x4e2d));
     store.setWideColumns(std::max(1, int(std::lround(wideAdvance / cellWidth))));
+    measured = true;
     refit();
+}
+
+void LogView::ensureMeasured()
+{
+    if (!measured)
+        measureFont();
 }
 
 int LogView::visibleRows() const
@@ -214,6 +223,14 @@ int LogView::visibleRows() const
 
 void LogView::refit()
 {
+    // An empty box needs no metrics yet; any text measures the font first.
+    if (!measured) {
+        if (!store.isEmpty())
+            measureFont();
+        else
+            verticalScrollBar()->setRange(0, 0);
+        return;
+    }
     // Room for the scroll bar is kept whether it shows or not, so that its coming and going
     // does not wrap every line again.
     const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width();
@@ -237,8 +254,10 @@ void LogView::resizeEvent(QResizeEvent *event)
 
 void LogView::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange)
-        measureFont();
+    if (event->type() == QEvent::FontChange) {
+        measured = false;
+        refit();
+    }
     QAbstractScrollArea::changeEvent(event);
 }
 

@@ -48,6 +48,7 @@ protected:
 
 private:
     void measureFont();
+    void ensureMeasured();
     void refit();
     void setCursorTo(LogStore::Position p, bool extend);
     void ensureVisible(LogStore::Position p);
@@ -59,6 +60,7 @@ private:
     LogStore::Position anchor, cursor;
     bool selecting = false;
     bool stamping = false;
+    bool measured = false;
     qreal cellWidth = 1;
     int rowHeight = 1;
     QAction *copyAction, *selectAllAction, *saveAction, *clearAction, *stampAction;
