@@ -1,6 +1,5 @@
 #include "app/dialog.h"
 
-#include "widgets/logview.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/payloads.h"
@@ -11,6 +10,7 @@
 #include "serial/portlist.h"
 #include "serial/portnames.h"
 #include "ui_dialog.h"
+#include "widgets/logview.h"
 
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -39,8 +39,7 @@ const QRegularExpression &hexWordPattern()
 Dialog::Dialog(QWidget *parent)
     : QDialog(parent),
       // Enumerating ports asks udev and takes as long as building the form; do both at once.
-      startupPorts(std::async(std::launch::async, &serial::availablePortFacts)),
-      ui(new Ui::DialogForm)
+      startupPorts(serial::takePortFactsRead()), ui(new Ui::DialogForm)
 {
     ui->setupUi(this);
     // A dialog makes its push buttons default buttons, so Enter in any field would click one
