@@ -2,8 +2,8 @@
 #include "linkstats.h"
 #include "network.h"
 #include "protocol/frame.h"
+#include "protocol/replyframe.h"
 #include "ptypair.h"
-#include "serial/moduleclient.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
 
@@ -179,7 +179,7 @@ private slots:
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
         QFETCH(bool, answers);
-        QCOMPARE(serial::ModuleClient::answers(request, reply), answers);
+        QCOMPARE(protocol::answers(request, reply), answers);
     }
 
     void commands_data()
