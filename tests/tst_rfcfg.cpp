@@ -283,6 +283,32 @@ private slots:
         QVERIFY(last.out.contains("\"exit_status\":3"));
     }
 
+    // A path too long for the port's lock file opens as the device it leads to, as in the window.
+    void longPortPath_data()
+    {
+        QTest::addColumn<bool>("leadsToDevice");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("to the device") << true << 0 << "version 10.02";
+        QTest::newRow("to nothing") << false << 3 << ": No such file or directory; check the path";
+    }
+    void longPortPath()
+    {
+        QFETCH(bool, leadsToDevice);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir dir;
+        const QString deep = dir.filePath(QString(120, 'a') + "/" + QString(120, 'b'));
+        QVERIFY(QDir().mkpath(deep));
+        const QString path = deep + "/port";
+        if (leadsToDevice)
+            QVERIFY(QFile::link(module.devicePath(), path));
+        run({"-p", path, "version"});
+        checkOutcome(status, expected);
+    }
+
     void faults_data()
     {
         QTest::addColumn<Fault>("fault");
