@@ -1,4 +1,6 @@
 // The command line, run as a real process against the virtual module on a pseudo-terminal.
+#include "commands.h"
+#include "configfields.h"
 #include "linkstats.h"
 #include "network.h"
 #include "protocol/frame.h"
@@ -159,6 +161,27 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QVERIFY2(qAbs(got[i] - minMedianP95Max[i]) <= 0.01 * minMedianP95Max[i],
                      qPrintable(QString::number(got[i])));
+    }
+
+    // Addresses on the command line and in profiles: exactly four hex digits, nothing after.
+    void addressTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("four digits") << "00aB" << true;
+        QTest::newRow("trailing newline") << "00ab\n" << false;
+        QTest::newRow("three digits and a newline") << "0ab\n" << false;
+        QTest::newRow("five digits") << "000ab" << false;
+        QTest::newRow("other script's digits")
+            << QString::fromUtf8("\u0661\u0662\u0663\u0664") << false;
+    }
+    void addressTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QCOMPARE(rfcfg::isHexWord(text), accepted);
+        protocol::ModuleConfig config;
+        QCOMPARE(rfcfg::setConfigValue(config, "address", text, false).isEmpty(), accepted);
     }
 
     void replyPairing_data()
