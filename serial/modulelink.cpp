@@ -4,11 +4,13 @@
 #include "protocol/replyframe.h"
 #include "serial/linesettings.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace serial {
 
@@ -106,6 +108,7 @@ void ModuleLink::finishClose()
 {
     timer->stop();
     pending.clear();
+    overdue.reset();
     headerSinceNs.reset();
     if (serialPort->isOpen())
         serialPort->close();
@@ -125,6 +128,7 @@ std::optional<ModuleLink::RequestId> ModuleLink::sendRequest(const QByteArray &f
 {
     if (linkState != State::Open)
         return std::nullopt;
+    overdue.reset(); // from this send on, a reply that matches answers it
     const qint64 sentNs = nowNs();
     if (serialPort->write(frame) != frame.size())
         return std::nullopt;
@@ -187,6 +191,11 @@ void ModuleLink::handleFrame(const QByteArray &frame)
             return;
         }
     }
+    if (overdue && protocol::answers(overdue->frame, frame)) {
+        const Request request = *std::exchange(overdue, std::nullopt);
+        emit lateReply(request, frame);
+        return;
+    }
     emit unsolicited(frame);
 }
 
@@ -200,6 +209,7 @@ void ModuleLink::onPortError(QSerialPort::SerialPortError error)
     const QPointer<ModuleLink> alive(this);
     timer->stop();
     pending.clear();
+    overdue.reset();
     headerSinceNs.reset();
     serialPort->close();
     linkState = State::Closed;
@@ -257,6 +267,13 @@ void ModuleLink::dropStalledHeader()
 void ModuleLink::expireDue()
 {
     const qint64 now = nowNs();
+    const auto due = [now](const Pending &entry) { return entry.deadlineNs <= now; };
+    if (scanner.hasPendingBytes() && std::any_of(pending.cbegin(), pending.cend(), due)) {
+        const QPointer<ModuleLink> alive(this);
+        takeReplyBehindStrayHeader(now);
+        if (!alive || linkState != State::Open)
+            return;
+    }
     QList<Request> expired;
     for (qsizetype i = 0; i < pending.size();) {
         if (pending[i].deadlineNs <= now)
@@ -264,8 +281,38 @@ void ModuleLink::expireDue()
         else
             ++i;
     }
+    if (tracksLateReplies && !expired.isEmpty())
+        overdue = expired.constLast();
     for (const Request &request : expired)
         emit noReply(request);
+}
+
+void ModuleLink::takeReplyBehindStrayHeader(qint64 now)
+{
+    // The header may be a frame still arriving, so it is given up before its time only when the
+    // bytes behind it hold a reply that is due now.
+    protocol::FrameScanner trial = scanner;
+    QList<protocol::StreamItem> items;
+    while (trial.hasPendingBytes() && items.isEmpty())
+        items = trial.dropStalledByte();
+    const bool answersDue = std::any_of(items.cbegin(), items.cend(), [&](const auto &item) {
+        return std::any_of(pending.cbegin(), pending.cend(), [&](const Pending &entry) {
+            return entry.deadlineNs <= now && protocol::answers(entry.request.frame, item.frame);
+        });
+    });
+    if (!answersDue)
+        return;
+    scanner = trial;
+    if (scanner.hasPendingBytes())
+        headerSinceNs = now;
+    else
+        headerSinceNs.reset();
+    const QPointer<ModuleLink> alive(this);
+    for (const protocol::StreamItem &item : items) {
+        handleFrame(item.frame);
+        if (!alive || linkState != State::Open)
+            return;
+    }
 }
 
 qint64 ModuleLink::stallLimitNs() const
@@ -338,6 +385,89 @@ ModuleLink::Result ModuleLink::waitFor(RequestId id)
         return {Outcome::Interrupted, {}, 0};
     loop.exec();
     return result;
+}
+
+void ModuleLink::setTracksLateReplies(bool on)
+{
+    tracksLateReplies = on;
+    if (!on)
+        overdue.reset();
+}
+
+ModuleLink::Outcome ModuleLink::listen(int ms)
+{
+    return runLocalLoop(ms, false);
+}
+
+ModuleLink::Outcome ModuleLink::awaitLateReply(int ms)
+{
+    return lateReplyOwed() ? runLocalLoop(ms, true) : Outcome::NoReply;
+}
+
+ModuleLink::Outcome ModuleLink::runLocalLoop(int ms, bool untilLateReply)
+{
+    const qint64 untilNs = nowNs() + qint64(std::max(ms, 0)) * nsPerMs;
+    if (linkState != State::Open)
+        return Outcome::Closed;
+    if (stopRequested && stopRequested())
+        return Outcome::Interrupted;
+
+    QEventLoop loop;
+    QObject scope; // ends every connection below with the wait
+    std::optional<Outcome> ended;
+    const auto end = [&](Outcome outcome) {
+        if (!ended)
+            ended = outcome;
+        loop.quit();
+    };
+    connect(this, &ModuleLink::lost, &scope, [&] { end(Outcome::Lost); });
+    connect(this, &ModuleLink::stateChanged, &scope, [&](State state) {
+        if (state != State::Open)
+            end(Outcome::Closed);
+    });
+    if (untilLateReply)
+        connect(this, &ModuleLink::lateReply, &scope, [&] { end(Outcome::Answered); });
+    // What the device holds already is read first, however little time is left.
+    QCoreApplication::processEvents();
+    if (ended)
+        return *ended;
+    const qint64 remainingNs = untilNs - nowNs();
+    if (remainingNs <= 0)
+        return Outcome::NoReply;
+
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, &scope, [&] { end(Outcome::NoReply); });
+    QTimer stopPoll;
+    connect(&stopPoll, &QTimer::timeout, &scope, [&] {
+        if (stopRequested && stopRequested())
+            end(Outcome::Interrupted);
+    });
+    deadline.start(int((remainingNs + nsPerMs - 1) / nsPerMs));
+    stopPoll.start(stopPollMs);
+    loop.exec();
+    return ended.value_or(Outcome::NoReply);
+}
+
+bool ModuleLink::awaitCanSend(int ms)
+{
+    if (linkState != State::Open || canSendNow())
+        return canSendNow();
+    QEventLoop loop;
+    QObject scope;
+    connect(serialPort, &QSerialPort::bytesWritten, &scope, [&] {
+        if (canSendNow())
+            loop.quit();
+    });
+    connect(this, &ModuleLink::stateChanged, &scope, [&] { loop.quit(); });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(std::max(ms, 0));
+    loop.exec();
+    return canSendNow();
 }
 
 } // namespace serial

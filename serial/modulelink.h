@@ -100,6 +100,27 @@ public:
     Result waitFor(RequestId id);
     void setStopRequest(std::function<bool()> stop) { stopRequested = std::move(stop); }
 
+    // For command-line use, like waitFor: a local event loop for `ms` from the call, every frame
+    // handled and signalled as it comes; what arrived before the call is handled first, also
+    // with 0. NoReply when the time ran out, or Lost, Closed or Interrupted when that ended it
+    // sooner. Arriving bytes never extend it.
+    Outcome listen(int ms);
+    // The same, ended as Answered once the owed late reply came; NoReply at once when none is
+    // owed.
+    Outcome awaitLateReply(int ms);
+    // Runs the event loop until canSendNow(), for at most `ms`; then canSendNow(). A line that
+    // does not drain (a far end that stopped reading) keeps the bytes: a repeater that skips its
+    // frame then builds no backlog of stale frames.
+    bool awaitCanSend(int ms);
+
+    // Late replies, for callers that repeat a request (a link test). The protocol carries no
+    // sequence number, so they are told apart by timing alone: with tracking on, the last request
+    // whose deadline passed unanswered stays overdue until the next send, and a frame that
+    // answers nothing pending but answers it is its late reply (lateReply, once; unsolicited
+    // otherwise). Off by default.
+    void setTracksLateReplies(bool on);
+    bool lateReplyOwed() const { return overdue.has_value(); }
+
     qint64 nowNs() const { return clock.nsecsElapsed(); }
 
 signals:
@@ -112,6 +133,8 @@ signals:
     void noReply(const serial::ModuleLink::Request &request);
     // A frame (or the configuration-mode bytes) that answers nothing pending.
     void unsolicited(const QByteArray &frame);
+    // With late replies tracked: the frame that answers the overdue request.
+    void lateReply(const serial::ModuleLink::Request &request, const QByteArray &frame);
     // The device went away while open: the link is closed and its requests dropped. A lost
     // device while closing only ends the wait.
     void lost(const QString &reason);
@@ -124,11 +147,13 @@ private:
     void onBytesWritten();
     void onTimer();
     void expireDue();
+    void takeReplyBehindStrayHeader(qint64 now);
     void dropStalledHeader();
     void rearmTimer();
     void finishClose();
     void setState(State state);
     qint64 stallLimitNs() const;
+    Outcome runLocalLoop(int ms, bool untilLateReply);
 
     struct Pending
     {
@@ -147,6 +172,8 @@ private:
     std::optional<qint64> headerSinceNs; // when the scanner's unfinished frame began
     qint64 closeByNs = 0;
     std::function<bool()> stopRequested;
+    bool tracksLateReplies = false;
+    std::optional<Request> overdue;
 };
 
 } // namespace serial

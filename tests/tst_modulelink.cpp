@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <poll.h>
 
 using serial::LineSettings;
 using serial::ModuleLink;
@@ -352,6 +353,174 @@ private slots:
         QCOMPARE(link->waitFor(*id).outcome, outcome == ModuleLink::Outcome::Interrupted
                                                  ? ModuleLink::Outcome::Interrupted
                                                  : ModuleLink::Outcome::NotPending);
+    }
+
+    // A request whose deadline passed stays overdue until the next send, when late replies are
+    // tracked: its reply is then told apart from an answer and from other frames.
+    void lateRepliesAreToldApart_data()
+    {
+        QTest::addColumn<bool>("tracked");
+        QTest::addColumn<bool>("sendAgain"); // the same request, after the first timed out
+        QTest::addColumn<QList<QByteArray>>("writes");
+        QTest::addColumn<QList<int>>("answeredLateUnsolicited");
+        QTest::addColumn<bool>("owedAfter");
+        using Frames = QList<QByteArray>;
+        using Counts = QList<int>;
+        QTest::newRow("late reply")
+            << true << false << Frames{versionReply} << Counts{0, 1, 0} << false;
+        QTest::newRow("not tracked: unsolicited")
+            << false << false << Frames{versionReply} << Counts{0, 0, 1} << false;
+        QTest::newRow("one late reply per request")
+            << true << false << Frames{versionReply, versionReply} << Counts{0, 1, 1} << false;
+        QTest::newRow("another frame while overdue")
+            << true << false << Frames{resetReply} << Counts{0, 0, 1} << true;
+        QTest::newRow("after the next send it answers")
+            << true << true << Frames{versionReply} << Counts{1, 0, 0} << false;
+    }
+    void lateRepliesAreToldApart()
+    {
+        QFETCH(bool, tracked);
+        QFETCH(bool, sendAgain);
+        QFETCH(QList<QByteArray>, writes);
+        QFETCH(QList<int>, answeredLateUnsolicited);
+        QFETCH(bool, owedAfter);
+        link->setTracksLateReplies(tracked);
+        QSignalSpy answered(link.get(), &ModuleLink::answered);
+        QSignalSpy late(link.get(), &ModuleLink::lateReply);
+        QSignalSpy unsolicited(link.get(), &ModuleLink::unsolicited);
+        const auto first = link->sendRequest(versionRequest, 200);
+        QVERIFY(first);
+        QCOMPARE(link->waitFor(*first).outcome, ModuleLink::Outcome::NoReply);
+        QCOMPARE(link->lateReplyOwed(), tracked);
+        if (sendAgain) {
+            QVERIFY(link->sendRequest(versionRequest, 30000));
+            QVERIFY(!link->lateReplyOwed());
+        }
+        for (const QByteArray &bytes : writes)
+            pty->write(bytes);
+        QTRY_COMPARE_WITH_TIMEOUT(int(answered.count() + late.count() + unsolicited.count()),
+                                  int(writes.size()), 10000);
+        QCOMPARE((QList<int>{int(answered.count()), int(late.count()), int(unsolicited.count())}),
+                 answeredLateUnsolicited);
+        if (!late.isEmpty())
+            QCOMPARE(late.at(0).at(0).value<ModuleLink::Request>().id, *first);
+        QCOMPARE(link->lateReplyOwed(), owedAfter);
+    }
+
+    // listen and awaitLateReply: a local event loop that ends at its time or sooner.
+    void listenEndsWithTheOutcome_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<ModuleLink::Outcome>("outcome");
+        QTest::addColumn<int>("unsolicited");
+        using O = ModuleLink::Outcome;
+        QTest::newRow("time runs out") << "" << 100 << O::NoReply << 0;
+        QTest::newRow("what came before, with no time") << "before" << 0 << O::NoReply << 1;
+        QTest::newRow("frames keep coming") << "flood" << 300 << O::NoReply << -1;
+        QTest::newRow("device lost") << "hang up" << 30000 << O::Lost << 0;
+        QTest::newRow("link closed") << "close" << 30000 << O::Closed << 0;
+        QTest::newRow("stop requested") << "stop" << 30000 << O::Interrupted << 0;
+        QTest::newRow("late reply awaited") << "late" << 30000 << O::Answered << 0;
+        QTest::newRow("no late reply owed") << "none owed" << 30000 << O::NoReply << 0;
+    }
+    void listenEndsWithTheOutcome()
+    {
+        QFETCH(QString, event);
+        QFETCH(int, ms);
+        QFETCH(ModuleLink::Outcome, outcome);
+        QFETCH(int, unsolicited);
+        bool stop = false;
+        link->setStopRequest([&] { return stop; });
+        QSignalSpy unsolicitedSpy(link.get(), &ModuleLink::unsolicited);
+        const bool awaitsLate = event == "late" || event == "none owed";
+        if (awaitsLate) {
+            link->setTracksLateReplies(event == "late");
+            const auto id = link->sendRequest(versionRequest, 100);
+            QVERIFY(id);
+            QCOMPARE(link->waitFor(*id).outcome, ModuleLink::Outcome::NoReply);
+        }
+        if (event == "before") {
+            // In the device, not yet read by the port.
+            pty->write(resetReply);
+            pollfd pfd{int(link->port()->handle()), POLLIN, 0};
+            QCOMPARE(::poll(&pfd, 1, 10000), 1);
+        }
+        QTimer flood;
+        connect(&flood, &QTimer::timeout, this, [&] { pty->write(resetReply.repeated(50)); });
+        if (event == "flood")
+            flood.start(1);
+        QTimer::singleShot(20, this, [&] {
+            if (event == "hang up")
+                pty->hangUp();
+            else if (event == "close")
+                link->close();
+            else if (event == "stop")
+                stop = true;
+            else if (event == "late")
+                pty->write(versionReply);
+        });
+        const ModuleLink::Outcome got = awaitsLate ? link->awaitLateReply(ms) : link->listen(ms);
+        flood.stop();
+        QCOMPARE(got, outcome);
+        if (unsolicited >= 0)
+            QCOMPARE(int(unsolicitedSpy.count()), unsolicited);
+        else
+            QVERIFY(unsolicitedSpy.count() > 0);
+    }
+
+    // A repeater asks before each send whether the line took the previous bytes.
+    void awaitCanSendTellsWhetherTheLineDrained_data()
+    {
+        QTest::addColumn<bool>("queued");
+        QTest::addColumn<bool>("farEndReads");
+        QTest::addColumn<bool>("canSend");
+        QTest::newRow("nothing queued") << false << false << true;
+        QTest::newRow("queued, the far end reads") << true << true << true;
+        QTest::newRow("queued, the far end stopped reading") << true << false << false;
+    }
+    void awaitCanSendTellsWhetherTheLineDrained()
+    {
+        QFETCH(bool, queued);
+        QFETCH(bool, farEndReads);
+        QFETCH(bool, canSend);
+        const int filled = queued ? pty->fillLine() : 0;
+        if (queued) {
+            QVERIFY(link->writeRaw(versionRequest));
+            QVERIFY(!link->canSendNow());
+        }
+        QByteArray drained;
+        QTimer::singleShot(20, this, [&] {
+            if (farEndReads)
+                drained = pty->read(filled + int(versionRequest.size()), 30000);
+        });
+        QCOMPARE(link->awaitCanSend(farEndReads ? 30000 : 200), canSend);
+        if (farEndReads)
+            QTRY_COMPARE_WITH_TIMEOUT(drained.mid(filled), versionRequest, 30000);
+    }
+
+    // At its deadline a request takes the reply that a stray header held back, not before; the
+    // header alone would be given up only once the longest frame had had its time.
+    void replyBehindAStrayHeaderAtTheDeadline_data()
+    {
+        QTest::addColumn<QByteArray>("behind");
+        QTest::addColumn<ModuleLink::Outcome>("outcome");
+        QTest::newRow("the reply") << versionReply << ModuleLink::Outcome::Answered;
+        QTest::newRow("another frame") << resetReply << ModuleLink::Outcome::NoReply;
+    }
+    void replyBehindAStrayHeaderAtTheDeadline()
+    {
+        QFETCH(QByteArray, behind);
+        QFETCH(ModuleLink::Outcome, outcome);
+        QVERIFY(link->setLineSettings(slowLine)); // a stall takes some 9 s at 300 baud
+        QSignalSpy unsolicited(link.get(), &ModuleLink::unsolicited);
+        const auto id = link->sendRequest(versionRequest, 3000);
+        QVERIFY(id);
+        pty->write(hex("01008140") + behind); // the header promises 69 bytes
+        const ModuleLink::Result result = link->waitFor(*id);
+        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(result.reply, outcome == ModuleLink::Outcome::Answered ? behind : QByteArray());
+        QCOMPARE(unsolicited.count(), 0); // another frame stays behind the header until it stalls
     }
 };
 

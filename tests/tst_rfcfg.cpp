@@ -1,9 +1,11 @@
 // The command line, run as a real process against the virtual module on a pseudo-terminal.
+#include "commands.h"
+#include "configfields.h"
 #include "linkstats.h"
 #include "network.h"
 #include "protocol/frame.h"
+#include "protocol/replyframe.h"
 #include "ptypair.h"
-#include "serial/moduleclient.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
 
@@ -161,6 +163,27 @@ private slots:
                      qPrintable(QString::number(got[i])));
     }
 
+    // Addresses on the command line and in profiles: exactly four hex digits, nothing after.
+    void addressTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("four digits") << "00aB" << true;
+        QTest::newRow("trailing newline") << "00ab\n" << false;
+        QTest::newRow("three digits and a newline") << "0ab\n" << false;
+        QTest::newRow("five digits") << "000ab" << false;
+        QTest::newRow("other script's digits")
+            << QString::fromUtf8("\u0661\u0662\u0663\u0664") << false;
+    }
+    void addressTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QCOMPARE(rfcfg::isHexWord(text), accepted);
+        protocol::ModuleConfig config;
+        QCOMPARE(rfcfg::setConfigValue(config, "address", text, false).isEmpty(), accepted);
+    }
+
     void replyPairing_data()
     {
         QTest::addColumn<QByteArray>("request");
@@ -179,7 +202,7 @@ private slots:
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
         QFETCH(bool, answers);
-        QCOMPARE(serial::ModuleClient::answers(request, reply), answers);
+        QCOMPARE(protocol::answers(request, reply), answers);
     }
 
     void commands_data()
@@ -281,6 +304,32 @@ private slots:
         run({"-p", dir.filePath("no-such-port"), "--json", "version"});
         checkOutcome(3, "cannot open");
         QVERIFY(last.out.contains("\"exit_status\":3"));
+    }
+
+    // A path too long for the port's lock file opens as the device it leads to, as in the window.
+    void longPortPath_data()
+    {
+        QTest::addColumn<bool>("leadsToDevice");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("to the device") << true << 0 << "version 10.02";
+        QTest::newRow("to nothing") << false << 3 << ": No such file or directory; check the path";
+    }
+    void longPortPath()
+    {
+        QFETCH(bool, leadsToDevice);
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir dir;
+        const QString deep = dir.filePath(QString(120, 'a') + "/" + QString(120, 'b'));
+        QVERIFY(QDir().mkpath(deep));
+        const QString path = deep + "/port";
+        if (leadsToDevice)
+            QVERIFY(QFile::link(module.devicePath(), path));
+        run({"-p", path, "version"});
+        checkOutcome(status, expected);
     }
 
     void faults_data()

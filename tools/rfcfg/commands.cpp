@@ -6,12 +6,11 @@
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
-#include "protocol/replies.h"
+#include "protocol/replyframe.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -23,7 +22,8 @@
 
 namespace rfcfg {
 
-using serial::ModuleClient;
+using serial::ModuleLink;
+using Outcome = ModuleLink::Outcome;
 
 namespace {
 
@@ -47,16 +47,49 @@ struct Failure
     QString message;
 };
 
+struct Exchange
+{
+    Outcome outcome = Outcome::NoReply;
+    QByteArray reply;     // the answering frame, checksum included
+    int attempts = 0;     // sends made, the first included
+    qint64 latencyNs = 0; // from the last send to its reply
+};
+
+// Sends `request` and waits --timeout from the send for its reply; without one, sends it
+// again, up to `retries` more times.
+Exchange exchange(Link &link, const QByteArray &request, int retries)
+{
+    Exchange result;
+    // Whatever arrived before the request cannot answer it (but may be an earlier one's late
+    // report).
+    result.outcome = link.module.listen(0);
+    for (int attempt = 0; attempt <= retries && result.outcome == Outcome::NoReply; ++attempt) {
+        ++result.attempts;
+        const auto id = link.module.sendRequest(request, link.timeoutMs);
+        if (!id) {
+            // A port that is still open but took not every byte: a send without a reply.
+            result.outcome = link.module.state() == ModuleLink::State::Open
+                                 ? link.module.listen(link.timeoutMs)
+                                 : Outcome::Lost;
+            continue;
+        }
+        const ModuleLink::Result r = link.module.waitFor(*id);
+        result = {r.outcome, r.reply, result.attempts, r.latencyNs};
+    }
+    return result;
+}
+
 // A request sent and answered, or the failure to report.
 Failure ask(Link &link, const QByteArray &request, int retries, const QString &what,
-            QByteArray *reply, qint64 *latencyNs = nullptr)
+            protocol::ReplyFrame *reply, qint64 *latencyNs = nullptr)
 {
-    const ModuleClient::Exchange ex = link.client->exchange(request, link.timeoutMs, retries);
+    const Exchange ex = exchange(link, request, retries);
     switch (ex.outcome) {
-    case ModuleClient::Outcome::Answered: {
+    case Outcome::Answered: {
+        const protocol::ReplyFrame frame = protocol::decodeReplyFrame(ex.reply);
         // The reply matched by group, code and target, so only its length can keep it unread.
-        if (protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::Unrecognised) {
-            if (ex.reply.size() > protocol::rxBufferCapacity)
+        if (!frame.isReadable()) {
+            if (frame.faults.testFlag(protocol::ReplyFault::TooLong))
                 return {noReply, QStringLiteral("the module's reply to %1 is too long (%2 bytes, "
                                                 "at most %3 are read: %4); check the module's "
                                                 "firmware")
@@ -68,17 +101,18 @@ Failure ask(Link &link, const QByteArray &request, int retries, const QString &w
                                             "the module's firmware")
                                  .arg(what, hexText(ex.reply))};
         }
-        const QString defect = replyDefect(ex.reply);
+        const QString defect = replyDefect(frame);
         if (!defect.isEmpty())
             return {moduleFailure, QStringLiteral("the module's reply to %1 is malformed: %2 "
                                                   "(%3); check the module's firmware")
                                        .arg(what, defect, hexText(ex.reply))};
-        *reply = ex.reply;
+        *reply = frame;
         if (latencyNs)
             *latencyNs = ex.latencyNs;
         return {};
     }
-    case ModuleClient::Outcome::NoReply:
+    case Outcome::NoReply:
+    case Outcome::NotPending:
         return {noReply,
                 QStringLiteral("no reply to %1 within %2 ms (%3 attempt%4); check that the "
                                "module is powered and the line settings (--baud, --parity, "
@@ -87,11 +121,12 @@ Failure ask(Link &link, const QByteArray &request, int retries, const QString &w
                     .arg(link.timeoutMs)
                     .arg(ex.attempts)
                     .arg(ex.attempts == 1 ? "" : "s")};
-    case ModuleClient::Outcome::PortLost:
+    case Outcome::Lost:
+    case Outcome::Closed:
         return {portProblem, QStringLiteral("lost the port %1 (%2); reconnect the module and "
                                             "run the command again")
-                                 .arg(link.name, link.port.errorString())};
-    case ModuleClient::Outcome::Interrupted:
+                                 .arg(link.name, link.lossReason)};
+    case Outcome::Interrupted:
         break;
     }
     return {noReply, QStringLiteral("interrupted while waiting for the reply to %1").arg(what)};
@@ -129,13 +164,13 @@ QString configLines(const ConfigValues &values)
 // The record exactly as the module holds it.
 Failure readConfig(Link &link, protocol::ConfigRecord *record)
 {
-    QByteArray reply;
+    protocol::ReplyFrame reply;
     const Failure f =
         ask(link, protocol::commandFrame(protocol::group::module, protocol::code::readConfig),
             link.retries, QStringLiteral("config get"), &reply);
-    // A paired and recognised reply to the read holds the whole record after its header.
+    // A readable reply to the read holds the whole record.
     if (f.status == success)
-        std::copy_n(reply.constData() + 4, record->size(), record->begin());
+        *record = *reply.record;
     return f;
 }
 
@@ -159,18 +194,21 @@ int flushChanceMs(const Link &link)
 // out, at least one more timeout (the late window) unless its late report comes sooner, so
 // that a report that is merely late is counted late and not taken for the next send's answer.
 // After the last send only the late window is waited for.
-ModuleClient::Outcome pauseAfterSend(Link &link, const QElapsedTimer &clock, qint64 nextAt,
-                                     bool last)
+Outcome pauseAfterSend(Link &link, const QElapsedTimer &clock, qint64 nextAt, bool last)
 {
-    if (link.client->lateReportOwed()) {
-        const auto outcome = link.client->awaitLateReport(link.timeoutMs);
-        if (outcome == ModuleClient::Outcome::PortLost ||
-            outcome == ModuleClient::Outcome::Interrupted)
+    if (link.module.lateReplyOwed()) {
+        const auto outcome = link.module.awaitLateReply(link.timeoutMs);
+        if (outcome != Outcome::Answered && outcome != Outcome::NoReply)
             return outcome;
     }
     if (last)
-        return ModuleClient::Outcome::NoReply;
-    return link.client->listen(int(std::max<qint64>(0, nextAt - clock.elapsed())));
+        return Outcome::NoReply;
+    return link.module.listen(int(std::max<qint64>(0, nextAt - clock.elapsed())));
+}
+
+bool isLoss(Outcome outcome)
+{
+    return outcome == Outcome::Lost || outcome == Outcome::Closed;
 }
 
 } // namespace
@@ -233,14 +271,28 @@ int withOutputChecked(int status)
 
 bool isHexWord(const QString &text)
 {
-    // \z, not $, which also matches before a trailing newline.
-    static const QRegularExpression fourHexDigits(QStringLiteral("\\A[0-9A-Fa-f]{4}\\z"));
-    return fourHexDigits.match(text).hasMatch();
+    return protocol::hexWordFromText(text).has_value();
 }
 
 QString hexText(QByteArrayView bytes)
 {
-    return QString::fromLatin1(bytes.toByteArray().toHex(' '));
+    QString text = protocol::hexLine(bytes);
+    text.chop(bytes.isEmpty() ? 1 : 2); // the line's last blank and its line break
+    return text;
+}
+
+Link::Link()
+{
+    QObject::connect(&module, &ModuleLink::unsolicited, &module, [this](const QByteArray &frame) {
+        if (onUnsolicited)
+            onUnsolicited(frame);
+    });
+    QObject::connect(&module, &ModuleLink::lateReply, &module, [this] {
+        if (onLate)
+            onLate();
+    });
+    QObject::connect(&module, &ModuleLink::lost, &module,
+                     [this](const QString &reason) { lossReason = reason; });
 }
 
 int listPorts(Run &run)
@@ -327,7 +379,7 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
                                        "lists (%1); set them with KEY=VALUE and try again")
                             .arg(unknown.join(QLatin1String(", "))));
     }
-    QByteArray reply;
+    protocol::ReplyFrame reply;
     f = ask(link,
             protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
                                    QByteArrayView(record.data(), record.size())),
@@ -381,13 +433,13 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
 
 int version(Link &link, Run &run)
 {
-    QByteArray reply;
+    protocol::ReplyFrame reply;
     const Failure f =
         ask(link, protocol::commandFrame(protocol::group::module, protocol::code::readVersion),
             link.retries, QStringLiteral("version"), &reply);
     if (f.status != success)
         return run.fail(f.status, f.message);
-    const VersionInfo v = versionOf(reply);
+    const VersionInfo v = versionOf(*reply.version);
     run.doc.insert(QStringLiteral("version"), v.version);
     run.doc.insert(QStringLiteral("release_date"), v.releaseDate);
     run.text(QStringLiteral("version %1, released %2\n").arg(v.version, v.releaseDate));
@@ -396,7 +448,7 @@ int version(Link &link, Run &run)
 
 int reset(Link &link, Run &run)
 {
-    QByteArray reply;
+    protocol::ReplyFrame reply;
     const Failure f =
         ask(link, protocol::commandFrame(protocol::group::module, protocol::code::resetModule),
             link.retries, QStringLiteral("reset"), &reply);
@@ -410,7 +462,7 @@ int reset(Link &link, Run &run)
 
 int whitelistGet(Link &link, Run &run)
 {
-    QByteArray reply;
+    protocol::ReplyFrame reply;
     const Failure f =
         ask(link, protocol::commandFrame(protocol::group::whitelist, protocol::code::readWhitelist),
             link.retries, QStringLiteral("whitelist get"), &reply);
@@ -426,7 +478,7 @@ int whitelistSet(Link &link, Run &run, QStringList entries)
         entries << QString(); // written as FF FF: empty
     // The entries were checked when the arguments were read, so the payload always exists.
     const auto payload = *protocol::whitelistPayload(entries);
-    QByteArray reply;
+    protocol::ReplyFrame reply;
     const Failure f =
         ask(link,
             protocol::commandFrame(protocol::group::whitelist, protocol::code::writeWhitelist,
@@ -445,8 +497,10 @@ int whitelistSet(Link &link, Run &run, QStringList entries)
 
 int route(Link &link, Run &run, const QString &target, int maxHops)
 {
-    const auto payload = protocol::routeSearchPayload(protocol::parseHexField(target), maxHops - 1);
-    QByteArray reply;
+    // The target was checked when the arguments were read.
+    const auto payload =
+        protocol::routeSearchPayload(*protocol::hexWordFromText(target), maxHops - 1);
+    protocol::ReplyFrame reply;
     const Failure f =
         ask(link,
             protocol::commandFrame(protocol::group::network, protocol::code::routeSearch,
@@ -464,7 +518,7 @@ int route(Link &link, Run &run, const QString &target, int maxHops)
 
 int sendOnce(Link &link, Run &run, const SendPlan &plan)
 {
-    QByteArray reply;
+    protocol::ReplyFrame reply;
     qint64 latencyNs = 0;
     const Failure f =
         ask(link, plan.frame, plan.retries, QStringLiteral("send"), &reply, &latencyNs);
@@ -494,37 +548,44 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
             sinceRedraw.restart();
         }
     };
-    link.client->setLateHandler([&](const QByteArray &) { stats.addLate(); });
+    link.module.setTracksLateReplies(true);
+    link.onLate = [&] { stats.addLate(); };
     QElapsedTimer clock;
     clock.start();
     bool lost = false;
     for (int i = 0; i < plan.count && !stopRequested(); ++i) {
         const qint64 nextAt = clock.elapsed() + plan.intervalMs;
-        if (!link.client->previousFrameLeft(flushChanceMs(link))) {
+        const bool canSend = link.module.awaitCanSend(flushChanceMs(link));
+        if (link.module.state() != ModuleLink::State::Open) {
+            lost = true;
+            break;
+        }
+        if (!canSend) {
             stats.addSkipped();
         } else {
-            const ModuleClient::Exchange ex =
-                link.client->exchange(plan.frame, link.timeoutMs, plan.retries);
-            if (ex.outcome == ModuleClient::Outcome::PortLost) {
+            const Exchange ex = exchange(link, plan.frame, plan.retries);
+            if (isLoss(ex.outcome)) {
                 lost = true;
                 break;
             }
-            if (ex.outcome == ModuleClient::Outcome::Interrupted)
+            if (ex.outcome == Outcome::Interrupted)
                 break;
-            if (ex.outcome == ModuleClient::Outcome::Answered &&
-                protocol::decodeReply(ex.reply).kind == protocol::Reply::Kind::DataSent)
-                stats.addAnswer(replyStatus(ex.reply), ex.latencyNs / 1e6);
+            const protocol::ReplyFrame reply = protocol::decodeReplyFrame(ex.reply);
+            if (ex.outcome == Outcome::Answered && reply.isReadable() &&
+                reply.kind == protocol::ReplyKind::DataSent)
+                stats.addAnswer(replyStatus(reply), ex.latencyNs / 1e6);
             else
                 stats.addNoReply();
         }
         redraw(false);
-        const auto outcome = pauseAfterSend(link, clock, nextAt, i + 1 == plan.count);
-        if (outcome == ModuleClient::Outcome::PortLost) {
+        if (isLoss(pauseAfterSend(link, clock, nextAt, i + 1 == plan.count))) {
             lost = true;
             break;
         }
     }
-    link.client->setLateHandler({}); // it counts into this function's statistics
+    // Late reports count into this function's statistics only.
+    link.onLate = {};
+    link.module.setTracksLateReplies(false);
     redraw(true);
     if (live)
         print(stdout, QStringLiteral("\n"));
@@ -586,7 +647,7 @@ int monitor(Link &link, Run &run, int count, int durationMs)
 {
     catchStopSignals();
     int seen = 0;
-    link.client->setUnsolicitedHandler([&](const QByteArray &frame) {
+    link.onUnsolicited = [&](const QByteArray &frame) {
         if (count > 0 && seen >= count)
             return; // several frames may come in one read
         const QDateTime now = QDateTime::currentDateTime();
@@ -603,22 +664,22 @@ int monitor(Link &link, Run &run, int count, int durationMs)
                                    hexText(frame), decoded));
         }
         ++seen;
-    });
-    // The count ends a read at once, however many frames the module keeps sending.
-    link.client->setStopRequest([&] { return stopRequested() || (count > 0 && seen >= count); });
+    };
+    // The count ends a wait, however many frames the module keeps sending.
+    link.module.setStopRequest([&] { return stopRequested() || (count > 0 && seen >= count); });
     QElapsedTimer clock;
     clock.start();
     for (;;) {
         const qint64 left = durationMs > 0 ? durationMs - clock.elapsed() : 100;
         if ((count > 0 && seen >= count) || left <= 0)
             return success;
-        const auto outcome = link.client->listen(int(std::min<qint64>(left, 100)));
-        if (outcome == ModuleClient::Outcome::Interrupted)
+        const auto outcome = link.module.listen(int(std::min<qint64>(left, 100)));
+        if (outcome == Outcome::Interrupted)
             return success;
-        if (outcome == ModuleClient::Outcome::PortLost) {
+        if (isLoss(outcome)) {
             print(stderr, QStringLiteral("rfcfg: lost the port %1 (%2); reconnect the module and "
                                          "start the monitor again\n")
-                              .arg(link.name, link.port.errorString()));
+                              .arg(link.name, link.lossReason));
             return portProblem;
         }
     }

@@ -2,18 +2,17 @@
 
 #include "configfields.h"
 #include "replywords.h"
-#include "serial/moduleclient.h"
+#include "serial/modulelink.h"
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPort>
 #include <QString>
 #include <QStringList>
 
 #include <cstdio>
-#include <memory>
+#include <functional>
 #include <utility>
 
 // The commands of rfcfg, each printing its text or JSON and returning the exit status.
@@ -38,6 +37,7 @@ void endOnOutputFailure();
 // The exit status once standard output and standard error are flushed: `status`, or
 // outputFailure when it was success and some output could not be written.
 int withOutputChecked(int status);
+// Bytes as two hex digits each, separated by blanks.
 QString hexText(QByteArrayView bytes);
 bool isHexWord(const QString &text);
 
@@ -115,14 +115,19 @@ public:
     static constexpr int maxUnsolicitedListed = 100;
 };
 
-// The port with the line settings and the request/reply client on it.
+// The link to the module, with rfcfg's timeout and retries.
 struct Link
 {
-    QSerialPort port;
-    std::unique_ptr<serial::ModuleClient> client;
-    int timeoutMs = 1000;
+    Link();
+
+    serial::ModuleLink module;
+    int timeoutMs = 1000; // for every request, whatever its length
     int retries = 2;
     QString name;
+    // What the module sends that answers nothing, and late reports (with late replies tracked).
+    std::function<void(const QByteArray &)> onUnsolicited;
+    std::function<void()> onLate;
+    QString lossReason; // why the port was lost, once it was
 };
 
 struct SendPlan

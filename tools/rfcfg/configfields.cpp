@@ -1,7 +1,6 @@
 #include "configfields.h"
 
 #include <QLocale>
-#include <QRegularExpression>
 
 #include <cmath>
 
@@ -97,13 +96,6 @@ const KeyBits keyBits[] = {
     {"uart_stop_bits", 13, 0x01}, {"bandwidth", 14, 0xff}, {"spreading_factor", 15, 0xff},
 };
 
-bool isFourHexDigits(const QString &text)
-{
-    // \z, not $, which also matches before a trailing newline.
-    static const QRegularExpression fourHexDigits(QStringLiteral("\\A[0-9A-Fa-f]{4}\\z"));
-    return fourHexDigits.match(text).hasMatch();
-}
-
 QString unknownKeyError(const QString &key, bool lora)
 {
     const QString hint = listField(key) && listField(key)->lora
@@ -171,11 +163,12 @@ QString setConfigValue(ModuleConfig &config, const QString &key, const QString &
     if (!configKeys(lora).contains(key))
         return unknownKeyError(key, lora);
     if (protocol::HexWord *word = wordField(config, key)) {
-        if (!isFourHexDigits(value))
+        const auto parsed = protocol::hexWordFromText(value);
+        if (!parsed)
             return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, "
                                   "such as 00a1")
                 .arg(key, value);
-        *word = protocol::parseHexField(value);
+        *word = *parsed;
         return {};
     }
     const QStringList items = allowedValues(key);

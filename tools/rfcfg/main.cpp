@@ -8,6 +8,7 @@
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "serial/linesettings.h"
+#include "serial/portnames.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -229,7 +230,7 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
         for (const QString &relay : relays) {
             if (!(error = addressError(relay, QStringLiteral("--via"))).isEmpty())
                 return error;
-            request.relays << protocol::parseHexField(relay);
+            request.relays << *protocol::hexWordFromText(relay);
         }
     }
     int hops = 7;
@@ -239,7 +240,7 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
             return error;
         hops = *n;
     }
-    request.target = protocol::parseHexField(words[0]);
+    request.target = *protocol::hexWordFromText(words[0]);
     request.ackRequested = parser.isSet(o.ack);
     request.hopIndex = hops - 1;
     request.declaredLength = int(request.data.size());
@@ -275,12 +276,7 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
 // another program holds the lock: a device that cannot be locked is still used.
 bool lockDevice(const QString &portName)
 {
-    // The port's own rule for names without a path.
-    const bool isPath = portName.startsWith(QLatin1Char('/')) ||
-                        portName.startsWith(QLatin1String("./")) ||
-                        portName.startsWith(QLatin1String("../"));
-    const QByteArray path =
-        QFile::encodeName(isPath ? portName : QStringLiteral("/dev/") + portName);
+    const QByteArray path = QFile::encodeName(serial::systemLocation(portName));
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return true; // opening the port tells why
@@ -450,20 +446,15 @@ int runCommandLine()
                                                     "another program; end it, or pick another "
                                                     "port (rfcfg ports lists the ports)")
                                          .arg(link.name));
-    link.port.setPortName(link.name);
-    link.port.setBaudRate(*baud);
-    link.port.setParity(*parity);
-    link.port.setStopBits(*stopBits);
-    link.port.setDataBits(QSerialPort::Data8);
-    link.port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!link.port.open(QIODevice::ReadWrite))
+    // A path too long for the port's lock file opens as the device it leads to.
+    if (const auto failure =
+            link.module.open(serial::lockablePortName(link.name), {*baud, *parity, *stopBits}))
         return run.fail(portProblem, QStringLiteral("cannot open %1: %2; check the path and "
                                                     "that no other program holds the port "
                                                     "(rfcfg ports lists the ports)")
-                                         .arg(link.name, link.port.errorString()));
-    link.client = std::make_unique<serial::ModuleClient>(link.port);
-    link.client->setStopRequest(stopRequested);
-    link.client->setUnsolicitedHandler([&run](const QByteArray &f) { run.noteUnsolicited(f); });
+                                         .arg(link.name, failure->systemText));
+    link.module.setStopRequest(stopRequested);
+    link.onUnsolicited = [&run](const QByteArray &f) { run.noteUnsolicited(f); };
 
     if (command == QLatin1String("config get"))
         return configGet(link, run, lora);

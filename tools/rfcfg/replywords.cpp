@@ -2,39 +2,26 @@
 
 #include "configfields.h"
 #include "protocol/frame.h"
-#include "protocol/replies.h"
 
 namespace rfcfg {
 
-using protocol::Reply;
+using protocol::ReplyKind;
 
 namespace {
 
-const quint8 *bytesOf(QByteArrayView frame)
+QStringList wordTexts(const QList<protocol::HexWord> &words)
 {
-    return reinterpret_cast<const quint8 *>(frame.data());
+    QStringList texts;
+    for (const protocol::HexWord word : words)
+        texts << protocol::formatHexWord(word);
+    return texts;
 }
 
 } // namespace
 
-QString addressText(quint8 high, quint8 low)
+int replyStatus(const protocol::ReplyFrame &reply)
 {
-    return QString::asprintf("%02x%02x", high, low);
-}
-
-int replyStatus(QByteArrayView frame)
-{
-    switch (protocol::decodeReply(frame).kind) {
-    case Reply::Kind::ConfigWritten:
-    case Reply::Kind::Reset:
-    case Reply::Kind::WhitelistWritten:
-        return bytesOf(frame)[4];
-    case Reply::Kind::DataSent:
-    case Reply::Kind::RouteFound:
-        return bytesOf(frame)[6];
-    default:
-        return -1;
-    }
+    return reply.status ? int(*reply.status) : -1;
 }
 
 QString statusWords(int status)
@@ -43,55 +30,35 @@ QString statusWords(int status)
                        : QString::asprintf("failure (status 0x%02x)", status);
 }
 
-VersionInfo versionOf(QByteArrayView reply)
+VersionInfo versionOf(const protocol::ModuleVersion &v)
 {
-    const quint8 *b = bytesOf(reply);
-    return {QString::asprintf("%x.%02x", b[5], b[6]),
-            QString::asprintf("20%02x-%02x-%02x", b[10], b[9], b[8])};
+    return {QString::asprintf("%x.%02x", v.main, v.sub),
+            QString::asprintf("20%02x-%02x-%02x", v.year, v.month, v.day)};
 }
 
-QStringList whitelistOf(QByteArrayView reply)
+QStringList whitelistOf(const protocol::ReplyFrame &reply)
 {
-    return protocol::decodeReply(reply).whitelist;
+    return wordTexts(reply.whitelist);
 }
 
-RouteInfo routeOf(QByteArrayView reply)
+RouteInfo routeOf(const protocol::ReplyFrame &reply)
 {
-    const quint8 *b = bytesOf(reply);
-    const int n = int(reply.size());
-    RouteInfo route{addressText(b[5], b[4]), b[6], {}};
-    if (route.status == 0) {
-        for (int i = 0; i < b[8] && 10 + 2 * i <= n - 2; ++i)
-            route.relays << addressText(b[10 + 2 * i], b[9 + 2 * i]);
-    }
-    return route;
+    return {protocol::formatHexWord(reply.target.value_or(protocol::HexWord{})), replyStatus(reply),
+            wordTexts(reply.relays)};
 }
 
-QString replyDefect(QByteArrayView reply)
+QString replyDefect(const protocol::ReplyFrame &reply)
 {
-    const quint8 *b = bytesOf(reply);
-    const int n = int(reply.size());
-    switch (protocol::decodeReply(reply).kind) {
-    case Reply::Kind::Version: {
-        // Day, month and year, one decimal digit per half-byte.
-        for (int i = 8; i <= 10; ++i) {
-            if ((b[i] >> 4) > 9 || (b[i] & 0x0f) > 9)
-                return QString::asprintf("its release date bytes %02x %02x %02x are not decimal "
-                                         "digits",
-                                         b[8], b[9], b[10]);
-        }
-        return {};
-    }
-    case Reply::Kind::RouteFound: {
-        // The relays start at byte 9, two bytes each, before the checksum.
-        const int carried = b[6] == 0 ? (n - 10) / 2 : 0;
-        if (b[6] == 0 && b[8] > carried)
-            return QStringLiteral("it counts %1 relays but carries %2").arg(b[8]).arg(carried);
-        return {};
-    }
-    default:
-        return {};
-    }
+    if (reply.kind == ReplyKind::Version && reply.version &&
+        reply.faults.testFlag(protocol::ReplyFault::DateNotBcd))
+        return QString::asprintf("its release date bytes %02x %02x %02x are not decimal digits",
+                                 reply.version->day, reply.version->month, reply.version->year);
+    if (reply.kind == ReplyKind::RouteFound && reply.relayCount &&
+        reply.faults.testFlag(protocol::ReplyFault::MissingRelays))
+        return QStringLiteral("it counts %1 relays but carries %2")
+            .arg(*reply.relayCount)
+            .arg(reply.relays.size());
+    return {};
 }
 
 QString routeText(const RouteInfo &route)
@@ -110,37 +77,40 @@ QString routeText(const RouteInfo &route)
 
 QString describeFrame(QByteArrayView frame)
 {
-    const Reply reply = protocol::decodeReply(frame);
-    const quint8 *b = bytesOf(frame);
-    switch (reply.kind) {
-    case Reply::Kind::ConfigWritten:
-        return QStringLiteral("configuration written: ") + statusWords(b[4]);
-    case Reply::Kind::ConfigRead: {
+    const protocol::ReplyFrame reply = protocol::decodeReplyFrame(frame);
+    // A reply that cannot be read is described as a frame only.
+    const ReplyKind kind = reply.isReadable() ? reply.kind : ReplyKind::Unrecognised;
+    switch (kind) {
+    case ReplyKind::ConfigWritten:
+        return QStringLiteral("configuration written: ") + statusWords(replyStatus(reply));
+    case ReplyKind::ConfigRead: {
         QStringList pairs;
-        for (const auto &[key, value] : configValues(reply.config, false))
+        for (const auto &[key, value] : configValues(*reply.config, false))
             pairs << key + QLatin1Char('=') + value;
         return QStringLiteral("configuration: ") + pairs.join(QLatin1Char(' '));
     }
-    case Reply::Kind::Version: {
-        const VersionInfo v = versionOf(frame);
+    case ReplyKind::Version: {
+        const VersionInfo v = versionOf(*reply.version);
         return QStringLiteral("version %1, released %2").arg(v.version, v.releaseDate);
     }
-    case Reply::Kind::Reset:
-        return QStringLiteral("reset: ") + statusWords(b[4]);
-    case Reply::Kind::WhitelistWritten:
-        return QStringLiteral("whitelist written: ") + statusWords(b[4]);
-    case Reply::Kind::WhitelistRead:
-        return QStringLiteral("whitelist: ") + reply.whitelist.join(QLatin1Char(' '));
-    case Reply::Kind::DataSent:
-        return QStringLiteral("data to %1: ").arg(addressText(b[5], b[4])) + statusWords(b[6]);
-    case Reply::Kind::RouteFound:
-        return routeText(routeOf(frame));
-    case Reply::Kind::Unrecognised:
+    case ReplyKind::Reset:
+        return QStringLiteral("reset: ") + statusWords(replyStatus(reply));
+    case ReplyKind::WhitelistWritten:
+        return QStringLiteral("whitelist written: ") + statusWords(replyStatus(reply));
+    case ReplyKind::WhitelistRead:
+        return QStringLiteral("whitelist: ") + whitelistOf(reply).join(QLatin1Char(' '));
+    case ReplyKind::DataSent:
+        return QStringLiteral("data to %1: ").arg(protocol::formatHexWord(*reply.target)) +
+               statusWords(replyStatus(reply));
+    case ReplyKind::RouteFound:
+        return routeText(routeOf(reply));
+    case ReplyKind::Unrecognised:
         break;
     }
-    if (frame.size() >= protocol::frameOverhead && protocol::checksumMatches(frame))
+    if (reply.size >= protocol::frameOverhead &&
+        !reply.faults.testFlag(protocol::ReplyFault::BadChecksum))
         return QString::asprintf("frame of group 0x%02x, code 0x%02x, not a reply rfcfg knows",
-                                 b[0], b[2]);
+                                 reply.group, reply.code);
     return QStringLiteral("bytes that are no frame");
 }
 

@@ -1,16 +1,16 @@
 #pragma once
 
+#include "protocol/replyframe.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
+// Words for the module's replies, from the decoded reply frame.
 namespace rfcfg {
 
-// A node address as the command line writes it: four lower-case hex digits, high byte first.
-QString addressText(quint8 high, quint8 low);
-
 // The status byte of a reply that carries one, or -1 for replies without a status.
-int replyStatus(QByteArrayView frame);
+int replyStatus(const protocol::ReplyFrame &reply);
 
 // "success", or "failure (status 0x02)".
 QString statusWords(int status);
@@ -20,10 +20,10 @@ struct VersionInfo
     QString version;     // main.sub, as "10.02"
     QString releaseDate; // "2014-03-25"
 };
-VersionInfo versionOf(QByteArrayView reply);
+VersionInfo versionOf(const protocol::ModuleVersion &version);
 
 // The five entries, "ffff" for an empty one.
-QStringList whitelistOf(QByteArrayView reply);
+QStringList whitelistOf(const protocol::ReplyFrame &reply);
 
 struct RouteInfo
 {
@@ -31,12 +31,12 @@ struct RouteInfo
     int status = 0;
     QStringList relays; // only those whose bytes the frame holds
 };
-RouteInfo routeOf(QByteArrayView reply);
+RouteInfo routeOf(const protocol::ReplyFrame &reply);
 QString routeText(const RouteInfo &route);
 
 // Why a reply that decodes still cannot be believed, or empty when nothing is wrong: a version
 // whose date bytes are no decimal digit pairs, a route that counts more relays than it carries.
-QString replyDefect(QByteArrayView reply);
+QString replyDefect(const protocol::ReplyFrame &reply);
 
 // Any frame from the module in one line of English, for the monitor and unsolicited frames.
 QString describeFrame(QByteArrayView frame);
