@@ -1,9 +1,11 @@
 #include "app/buildvariant.h"
 #include "app/dialog.h"
 #include "app/language.h"
+#include "app/windowsettings.h"
 #include "serial/portlist.h"
 
 #include <QApplication>
+#include <QSettings>
 
 int main(int argc, char *argv[])
 {
@@ -13,13 +15,22 @@ int main(int argc, char *argv[])
     const QLocale locale = QLocale::system();
     const Translations translations(uiLanguageFor(locale), locale);
 #ifdef RFCFGTOOL_BRANDED
+    useUserSettings(QStringLiteral("rfcfgtool-oem"));
     const BuildVariant variant = brandedBuild();
 #else
+    useUserSettings(QStringLiteral("rfcfgtool"));
     const BuildVariant variant = plainBuild();
 #endif
     Dialog dialog;
     dialog.setWindowTitle(variant.windowTitle);
     dialog.setModuleModelLabel(variant.moduleModelLabel);
+    {
+        QSettings settings;
+        restoreWindowSettings(dialog, settings);
+    }
     dialog.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    QSettings settings;
+    saveWindowSettings(dialog, settings);
+    return exitCode;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts a program under Xvfb, reads its window title from outside, presses Escape and expects
-# the program to end with exit code 0.
+# the program to end with exit code 0, having written its settings file.
 #   window_check.sh PROGRAM EXPECTED_TITLE
 # The program gets a session bus of its own: without one, D-Bus autolaunch forks a helper from
 # the program, and in a sanitizer build a fork while another thread holds the allocator's lock
@@ -36,6 +36,8 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "Xvfb did not start"; exit 1; }
 export DISPLAY=:$(head -n1 "$work/display")
 unset QT_QPA_PLATFORM
+# The program keeps its settings here, not in the user's own folder.
+export XDG_CONFIG_HOME=$work/config
 
 if command -v dbus-run-session >/dev/null; then
     bus=(dbus-run-session --)
@@ -71,3 +73,6 @@ wait "$app"
 code=$?
 echo "exit code: $code"
 [ $code -eq 0 ] || fail "the program did not end cleanly"
+settings=$(find "$work/config" -name '*.ini' 2>/dev/null | head -n1)
+[ -s "$settings" ] || fail "the program wrote no settings file"
+echo "settings: ${settings#"$work/config/"}"

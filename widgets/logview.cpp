@@ -1,5 +1,7 @@
 #include "widgets/logview.h"
 
+#include "widgets/lastfolder.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -182,10 +184,14 @@ bool LogView::saveTo(const QString &path, QString *error) const
 
 void LogView::saveAs()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("另存为"), QString(),
-                                                      tr("文本文件 (*.txt);;所有文件 (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("另存为"), lastFolder(QStringLiteral("logs")),
+                                     tr("文本文件 (*.txt);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    setLastFolder(QStringLiteral("logs"), QFileInfo(path).absolutePath());
     QString error;
-    if (!path.isEmpty() && !saveTo(path, &error))
+    if (!saveTo(path, &error))
         QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(error));
 }
 

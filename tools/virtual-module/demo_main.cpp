@@ -3,16 +3,20 @@
 #include "app/buildvariant.h"
 #include "app/dialog.h"
 #include "app/language.h"
+#include "app/windowsettings.h"
 #include "serial/portlist.h"
 #include "virtualmodule.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QSettings>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // A file of its own: the demo's port is a pseudo-terminal that is gone after the run.
+    useUserSettings(QStringLiteral("rfcfgtool-demo"));
     const QLocale locale = QLocale::system();
     const Translations translations(uiLanguageFor(locale), locale);
     vmodule::VirtualModule module;
@@ -35,10 +39,18 @@ int main(int argc, char *argv[])
         ports.prepend(virtualPort);
         return ports;
     });
+    {
+        QSettings settings;
+        restoreWindowSettings(dialog, settings);
+    }
+    // The virtual module is picked whatever port was remembered.
     auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
     ports->insertItem(0, virtualPort.name);
     ports->setItemData(0, serial::portToolTip(virtualPort), Qt::ToolTipRole);
     ports->setCurrentIndex(0);
     dialog.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    QSettings settings;
+    saveWindowSettings(dialog, settings);
+    return exitCode;
 }
