@@ -252,16 +252,7 @@ void ModuleLink::dropStalledHeader()
     QList<protocol::StreamItem> items;
     while (scanner.hasPendingBytes() && items.isEmpty())
         items = scanner.dropStalledByte();
-    if (scanner.hasPendingBytes())
-        headerSinceNs = nowNs();
-    else
-        headerSinceNs.reset();
-    const QPointer<ModuleLink> alive(this);
-    for (const protocol::StreamItem &item : items) {
-        handleFrame(item.frame);
-        if (!alive || linkState != State::Open)
-            return;
-    }
+    handleAfterStall(items, nowNs());
 }
 
 void ModuleLink::expireDue()
@@ -303,6 +294,12 @@ void ModuleLink::takeReplyBehindStrayHeader(qint64 now)
     if (!answersDue)
         return;
     scanner = trial;
+    handleAfterStall(items, now);
+}
+
+void ModuleLink::handleAfterStall(const QList<protocol::StreamItem> &items, qint64 now)
+{
+    // What still waits in the scanner is a new header, timed from now.
     if (scanner.hasPendingBytes())
         headerSinceNs = now;
     else

@@ -149,6 +149,7 @@ private:
     void expireDue();
     void takeReplyBehindStrayHeader(qint64 now);
     void dropStalledHeader();
+    void handleAfterStall(const QList<protocol::StreamItem> &items, qint64 now);
     void rearmTimer();
     void finishClose();
     void setState(State state);
