@@ -1,8 +1,8 @@
 #include "app/dialog.h"
-#include "widgets/logview.h"
 #include "dialogdriver.h"
 #include "protocol/frame.h"
 #include "ptypair.h"
+#include "widgets/logview.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -349,7 +349,7 @@ private slots:
         QFETCH(QString, target);
         QFETCH(int, failure);
         sent->appendText(QStringLiteral("模块程序版本：1.2\nsend->") +
-                              protocol::hexLine(streamBytes(6000)));
+                         protocol::hexLine(streamBytes(6000)));
         QTemporaryDir dir;
         const QString path = target.startsWith(QLatin1Char('/')) ? target : dir.filePath(target);
         const QByteArray name = QFile::encodeName(path);
