@@ -66,8 +66,18 @@ Dialog::Dialog(QWidget *parent)
     ui->comboBox_UartStopBit->setCurrentIndex(0);
     ui->comboBox_RfDataRate->setCurrentIndex(2);
 
-    // The rate text stands where the data-rate list stands while the LoRa model is chosen.
-    ui->lineEdit_rfRate->setGeometry(87, 377, 71, 20);
+    // Widgets that come and go with a mode keep their room, so the rest of the form stays put.
+    auto keepRoomWhenHidden = [](QWidget *widget) {
+        QSizePolicy policy = widget->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        widget->setSizePolicy(policy);
+    };
+    for (QWidget *widget : std::initializer_list<QWidget *>{
+             ui->label_28, ui->label_29, ui->comboBox_bandwidth, ui->comboBox_SpreadFactor,
+             ui->label_relayCount, ui->comboBox_relayCount, ui->label_relayList})
+        keepRoomWhenHidden(widget);
+    for (QLineEdit *field : relayAddressFields())
+        keepRoomWhenHidden(field);
 
     link = new serial::ModuleLink(this);
     // Any device path can be typed in (links, pseudo-terminals); it is opened as typed.

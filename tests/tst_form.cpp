@@ -1,11 +1,15 @@
 #include "app/dialog.h"
+#include "app/language.h"
 #include "dialogdriver.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QStyleOptionComboBox>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
@@ -26,6 +30,17 @@ QStringList numbers(int from, int to)
     for (int i = from; i <= to; ++i)
         list << QString::number(i);
     return list;
+}
+
+// Where a list draws its text: its field without the frame and the arrow.
+QRect textRect(const QComboBox *list)
+{
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    option.editable = list->isEditable();
+    option.frame = list->hasFrame();
+    return list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField,
+                                         list);
 }
 
 const char *const relayFields[] = {"lineEdit_relayAddr1", "lineEdit_relayAddr2",
@@ -124,8 +139,6 @@ private slots:
              {"label_relayCount", "label_relayList", "comboBox_relayCount", "label_28", "label_29",
               "comboBox_bandwidth", "comboBox_SpreadFactor", "lineEdit_rfRate"})
             QVERIFY2(ui->widget<QWidget>(name)->isHidden(), name);
-        QCOMPARE(ui->widget<QLineEdit>("lineEdit_rfRate")->geometry(), QRect(87, 377, 71, 20));
-        QCOMPARE(ui->widget<QLineEdit>("lineEdit_rfRate")->parentWidget(), dialog);
 
         QVERIFY(!ui->widget<QTimer>("readTimer")->isActive());
         QVERIFY(!ui->widget<QTimer>("sendTimer")->isActive());
@@ -178,8 +191,11 @@ private slots:
 
     void loraModelWidgets()
     {
+        showWindow();
         auto *rate = ui->widget<QLineEdit>("lineEdit_rfRate");
+        const QRect dataRatePlace = ui->widget<QWidget>("comboBox_RfDataRate")->geometry();
         ui->widget<QCheckBox>("checkBox_rq520M")->setChecked(true);
+        QTRY_COMPARE_WITH_TIMEOUT(rate->geometry(), dataRatePlace, 5000);
         for (const char *name : {"label_28", "label_29", "comboBox_bandwidth",
                                  "comboBox_SpreadFactor", "lineEdit_rfRate"})
             QVERIFY2(!ui->widget<QWidget>(name)->isHidden(), name);
@@ -290,7 +306,118 @@ private slots:
         QCOMPARE(recv->toPlainText(), QStringLiteral("r"));
     }
 
+    // Added width goes to the two logs and the data text, added height to the two logs.
+    void logsTakeTheRoomTheWindowGains_data()
+    {
+        QTest::addColumn<QSize>("gain");
+        QTest::newRow("wider") << QSize(400, 0);
+        QTest::newRow("taller") << QSize(0, 300);
+        QTest::newRow("full HD screen") << QSize(1920, 1080) - QSize(737, 662);
+    }
+    void logsTakeTheRoomTheWindowGains()
+    {
+        QFETCH(QSize, gain);
+        showWindow();
+        QCOMPARE(dialog->minimumSize(), dialog->size());
+        auto *received = ui->widget<QWidget>("ReceiveOutBrowser");
+        auto *sent = ui->widget<QWidget>("SendOutBrowser");
+        auto *data = ui->widget<QWidget>("textEdit_sendData");
+        const QSize receivedBefore = received->size();
+        const QSize sentBefore = sent->size();
+        const QSize dataBefore = data->size();
+
+        dialog->resize(dialog->size() + gain);
+        QTRY_COMPARE_WITH_TIMEOUT(received->width(), receivedBefore.width() + gain.width(), 5000);
+        QCOMPARE(sent->width(), sentBefore.width() + gain.width());
+        QCOMPARE(received->height() + sent->height(),
+                 receivedBefore.height() + sentBefore.height() + gain.height());
+        QVERIFY(qAbs(received->height() - sent->height()) <= 1);
+        QCOMPARE(data->size(), dataBefore + QSize(gain.width(), 0));
+    }
+
+    // At the default size every label and every entry of every list is shown whole, in both
+    // languages; widgets a mode hides keep their room, so they are checked as well.
+    void everyTextFitsItsWidget_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("portGroupTitle");
+        QTest::newRow("Chinese") << QLocale::c() << "测试模块串口";
+        QTest::newRow("English") << QLocale("en_GB") << "Module port";
+    }
+    void everyTextFitsItsWidget()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, portGroupTitle);
+        const Translations translations(uiLanguageFor(locale), locale);
+        Dialog window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.size(), QSize(737, 662));
+        QCOMPARE(window.findChild<QGroupBox *>("groupBox")->title(), portGroupTitle);
+        for (const QLabel *label : window.findChildren<QLabel *>())
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <=
+                         label->contentsRect().width(),
+                     qPrintable(label->objectName() + ": " + label->text()));
+        for (const QComboBox *list : window.findChildren<QComboBox *>()) {
+            if (list->objectName() == QLatin1String("comboBox_comList"))
+                continue; // holds this machine's ports; see portFieldShowsTheWholePath
+            for (int i = 0; i < list->count(); ++i)
+                QVERIFY2(list->fontMetrics().horizontalAdvance(list->itemText(i)) <=
+                             textRect(list).width(),
+                         qPrintable(list->objectName() + ": " + list->itemText(i)));
+        }
+    }
+
+    // A device path longer than the field: whole in the drop-down and in the field's tooltip,
+    // its end in view in the field, whether picked or typed.
+    void portFieldShowsTheWholePath_data()
+    {
+        QTest::addColumn<bool>("typed");
+        QTest::newRow("picked from the list") << false;
+        QTest::newRow("typed, then left") << true;
+    }
+    void portFieldShowsTheWholePath()
+    {
+        QFETCH(bool, typed);
+        const QString path =
+            QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        dialog->setPortEnumerator([&] {
+            serial::PortFacts port;
+            port.name = path;
+            return QList<serial::PortFacts>{port};
+        });
+        showWindow();
+        auto *field = ui->widget<QComboBox>("comboBox_comList");
+        QVERIFY(field->fontMetrics().horizontalAdvance(path) > field->lineEdit()->width());
+        if (typed) {
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            field->setFocus();
+            field->clearEditText();
+            QTest::keyClicks(field, path);
+            QTest::keyClick(field, Qt::Key_Home);
+            ui->widget<QWidget>("lineEdit_PanID")->setFocus();
+            QVERIFY(!field->hasFocus());
+        } else {
+            field->showPopup();
+            QTRY_VERIFY_WITH_TIMEOUT(field->view()->isVisible(), 5000);
+            QVERIFY(field->view()->viewport()->width() >=
+                    field->view()->fontMetrics().horizontalAdvance(path));
+            field->hidePopup();
+            field->setCurrentIndex(field->findText(path));
+        }
+        QCOMPARE(field->currentText(), path);
+        QCOMPARE(field->toolTip(), path);
+        QCOMPARE(field->lineEdit()->cursorPosition(), path.size());
+    }
+
 private:
+    void showWindow()
+    {
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    }
+
     Dialog *dialog = nullptr;
     DialogDriver *ui = nullptr;
 };
