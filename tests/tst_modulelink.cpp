@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 #include <poll.h>
 
@@ -43,6 +44,17 @@ class ModuleLinkTest : public QObject
 
 private slots:
     // Every test starts with a fresh link open on a fresh pseudo-terminal at 9600 8N1.
+    // Runs `action` once after `ms`, unless the returned timer goes first: a row whose wait
+    // ends sooner must not leave it behind for the next row.
+    static std::unique_ptr<QTimer> later(int ms, std::function<void()> action)
+    {
+        auto timer = std::make_unique<QTimer>();
+        timer->setSingleShot(true);
+        QObject::connect(timer.get(), &QTimer::timeout, std::move(action));
+        timer->start(ms);
+        return timer;
+    }
+
     void init()
     {
         pty = std::make_unique<PtyPair>();
@@ -336,7 +348,7 @@ private slots:
         link->setStopRequest([&] { return stop; });
         const auto id = link->sendRequest(versionRequest, 1000);
         QVERIFY(id);
-        QTimer::singleShot(20, this, [&] {
+        const auto trigger = later(20, [&] {
             if (event == "reply")
                 pty->write(versionReply);
             else if (event == "hang up")
@@ -450,7 +462,7 @@ private slots:
         connect(&flood, &QTimer::timeout, this, [&] { pty->write(resetReply.repeated(50)); });
         if (event == "flood")
             flood.start(1);
-        QTimer::singleShot(20, this, [&] {
+        const auto trigger = later(20, [&] {
             if (event == "hang up")
                 pty->hangUp();
             else if (event == "close")
@@ -490,7 +502,7 @@ private slots:
             QVERIFY(!link->canSendNow());
         }
         QByteArray drained;
-        QTimer::singleShot(20, this, [&] {
+        const auto trigger = later(20, [&] {
             if (farEndReads)
                 drained = pty->read(filled + int(versionRequest.size()), 30000);
         });
