@@ -328,7 +328,7 @@ void Dialog::openPort()
     const QString portName = serial::portNameForOpen(ui->comboBox_comList->currentText());
     // A path too long for the port's lock file is opened through the device it leads to; the
     // box still names the path as given.
-    const auto failure = link->open(serial::lockablePortName(portName), chosenLineSettings());
+    const auto failure = link->open(portName, chosenLineSettings());
     if (!failure)
         return;
     QMessageBox::critical(this, tr("错误"),

@@ -1,5 +1,7 @@
 #include "serial/modulelink.h"
 
+#include "serial/portnames.h"
+
 #include "protocol/frame.h"
 #include "protocol/replyframe.h"
 #include "serial/linesettings.h"
@@ -63,7 +65,8 @@ std::optional<OpenFailure> ModuleLink::open(const QString &portName,
     if (linkState != State::Closed)
         return OpenFailure{
             QSerialPort::OpenError, QStringLiteral("the link is already open"), 0, {}};
-    serialPort->setPortName(portName);
+    // A path too long for the port's lock file opens through its device's own name.
+    serialPort->setPortName(lockablePortName(portName));
     // Settings given to a closed port take effect as it opens.
     setLineSettings(lineSettings);
     if (!serialPort->open(QIODevice::ReadWrite))

@@ -26,6 +26,13 @@ QList<QByteArray> frames(const QList<Request> &requests)
     return list;
 }
 
+// The client's end of the module's device, as a serial program opens it, without waiting.
+int openClientEnd(const VirtualModule &module)
+{
+    return ::open(QFile::encodeName(module.devicePath()).constData(),
+                  O_RDWR | O_NOCTTY | O_NONBLOCK);
+}
+
 } // namespace
 
 class VirtualModuleTest : public QObject
@@ -84,8 +91,7 @@ private slots:
         VirtualModule module;
         QVERIFY(module.start());
         QSignalSpy sent(&module, &VirtualModule::replySent);
-        const int fd =
-            ::open(module.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int fd = openClientEnd(module);
         QVERIFY(fd >= 0);
         const auto send = [fd](const QByteArray &bytes) {
             return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
@@ -291,8 +297,7 @@ private slots:
         VirtualModule module;
         QVERIFY(module.start());
         QSignalSpy sent(&module, &VirtualModule::replySent);
-        const int fd =
-            ::open(module.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int fd = openClientEnd(module);
         QVERIFY(fd >= 0);
         constexpr int requests = 20000; // 240 KB of replies, far more than the line holds
         const QByteArray stream = hex("0100060007").repeated(requests);

@@ -447,8 +447,7 @@ int runCommandLine()
                                                     "port (rfcfg ports lists the ports)")
                                          .arg(link.name));
     // A path too long for the port's lock file opens as the device it leads to.
-    if (const auto failure =
-            link.module.open(serial::lockablePortName(link.name), {*baud, *parity, *stopBits}))
+    if (const auto failure = link.module.open(link.name, {*baud, *parity, *stopBits}))
         return run.fail(portProblem, QStringLiteral("cannot open %1: %2; check the path and "
                                                     "that no other program holds the port "
                                                     "(rfcfg ports lists the ports)")
