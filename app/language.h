@@ -14,6 +14,10 @@ UiLanguage uiLanguageFor(const QLocale &locale);
 
 // The program's texts and Qt's own texts (box buttons, context menus) in one language, installed
 // in the application for as long as this object lives.
+// Text drawn from the glyphs' own outlines and advances, not snapped to the pixel grid. Call once,
+// after the application object is made and before the first widget.
+void useUnhintedText();
+
 class Translations
 {
 public:

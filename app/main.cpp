@@ -12,6 +12,7 @@ int main(int argc, char *argv[])
     // Under way while Qt connects to the display and loads its fonts.
     serial::startReadingPortFacts();
     QApplication app(argc, argv);
+    useUnhintedText();
     const QLocale locale = QLocale::system();
     const Translations translations(uiLanguageFor(locale), locale);
 #ifdef RFCFGTOOL_BRANDED

@@ -58,6 +58,8 @@ class FormTest : public QObject
     Q_OBJECT
 
 private slots:
+    // The form is measured in the font the programs draw it with.
+    void initTestCase() { useUnhintedText(); }
     void init()
     {
         dialog = new Dialog;

@@ -15,6 +15,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    useUnhintedText();
     // A file of its own: the demo's port is a pseudo-terminal that is gone after the run.
     useUserSettings(QStringLiteral("rfcfgtool-demo"));
     const QLocale locale = QLocale::system();
