@@ -5,6 +5,7 @@
 #include "helptext.h"
 #include "portaccess.h"
 #include "profile.h"
+#include "provision.h"
 
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
@@ -15,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
 
@@ -50,6 +52,9 @@ struct Options
     QCommandLineOption count{"count", "", "n"};
     QCommandLineOption interval{"interval", "", "ms"};
     QCommandLineOption duration{"duration", "", "ms"};
+    QCommandLineOption address{"address", "", "start"};
+    QCommandLineOption map{"map", "", "file"};
+    QCommandLineOption log{"log", "", "file"};
 };
 
 // The options each command takes besides the global ones.
@@ -65,6 +70,8 @@ QList<const QCommandLineOption *> commandOptions(const Options &o, const QString
         return {&o.route, &o.via, &o.hops, &o.maxHops, &o.ack, &o.count, &o.interval};
     if (command == QLatin1String("monitor"))
         return {&o.count, &o.duration};
+    if (command == QLatin1String("provision"))
+        return {&o.lora, &o.from, &o.address, &o.map, &o.log};
     return {};
 }
 
@@ -217,6 +224,47 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
     return {};
 }
 
+// The profile, the ports and their addresses, all checked before any port is opened.
+QString planProvision(const QCommandLineParser &parser, const Options &o, const QStringList &words,
+                      bool lora, ProvisionPlan *plan)
+{
+    if (!words.isEmpty())
+        return QStringLiteral("provision takes no arguments but options; see rfcfg provision "
+                              "--help");
+    if (parser.value(o.from).isEmpty())
+        return QStringLiteral("provision needs --from PROFILE, such as config get --json writes");
+    if (const QString error = loadProfile(parser.value(o.from), &plan->profile, lora);
+        !error.isEmpty())
+        return QStringLiteral("--from: ") + error;
+    plan->profile.lora = plan->profile.lora || lora;
+    for (const QString &port : parser.values(o.port)) {
+        if (port.isEmpty())
+            return QStringLiteral("-p: a port path is empty");
+        plan->targets.append({port, std::nullopt});
+    }
+    if (parser.isSet(o.address) && parser.isSet(o.map))
+        return QStringLiteral("--address and --map both give addresses; use one of them");
+    if (parser.isSet(o.map)) {
+        if (const QString error = applyAddressMap(plan->targets, parser.value(o.map));
+            !error.isEmpty())
+            return error;
+    }
+    if (plan->targets.isEmpty())
+        return QStringLiteral("no port given; add -p PATH for each module (or --map FILE)");
+    for (int i = 0; i < plan->targets.size(); ++i) {
+        for (int j = 0; j < i; ++j) {
+            if (QFileInfo(plan->targets[i].port).canonicalFilePath() ==
+                    QFileInfo(plan->targets[j].port).canonicalFilePath() &&
+                QFileInfo::exists(plan->targets[i].port))
+                return QStringLiteral("%1 and %2 are the same port")
+                    .arg(plan->targets[j].port, plan->targets[i].port);
+        }
+    }
+    if (parser.isSet(o.address))
+        return assignAddresses(plan->targets, parser.value(o.address));
+    return {};
+}
+
 // Addresses as four hex digits, however they were written (0x1234 as the window logs them).
 QStringList addressWords(QStringList words)
 {
@@ -230,9 +278,10 @@ int runCommandLine()
     Options o;
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addOptions({o.port, o.baud, o.parity, o.stopBits, o.timeout, o.retries, o.json, o.help,
-                       o.lora, o.noVerify, o.from, o.maxHops, o.route, o.via, o.hops, o.ack,
-                       o.count, o.interval, o.duration});
+    parser.addOptions({o.port,     o.baud,    o.parity, o.stopBits, o.timeout, o.retries,
+                       o.json,     o.help,    o.lora,   o.noVerify, o.from,    o.maxHops,
+                       o.route,    o.via,     o.hops,   o.ack,      o.count,   o.interval,
+                       o.duration, o.address, o.map,    o.log});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
@@ -269,7 +318,7 @@ int runCommandLine()
     const QList<const QCommandLineOption *> own = commandOptions(o, command);
     for (const QCommandLineOption *option :
          {&o.lora, &o.noVerify, &o.from, &o.maxHops, &o.route, &o.via, &o.hops, &o.ack, &o.count,
-          &o.interval, &o.duration}) {
+          &o.interval, &o.duration, &o.address, &o.map, &o.log}) {
         if (parser.isSet(*option) && !own.contains(option))
             return run.fail(badUsage, QStringLiteral("--%1 does not apply to %2; see rfcfg %2 "
                                                      "--help")
@@ -329,6 +378,17 @@ int runCommandLine()
 
     // Per-command arguments.
     bool lora = parser.isSet(o.lora);
+    if (command == QLatin1String("provision")) {
+        ProvisionPlan plan;
+        plan.settings = {*baud, *parity, *stopBits};
+        plan.timeoutMs = link.timeoutMs;
+        plan.retries = link.retries;
+        plan.logPath = parser.value(o.log);
+        error = planProvision(parser, o, words, lora, &plan);
+        if (!error.isEmpty())
+            return run.fail(badUsage, error);
+        return provision(plan, run);
+    }
     ConfigValues changes;
     SendPlan plan;
     int maxHops = 7, monitorCount = 0, monitorDurationMs = 0;
