@@ -45,4 +45,14 @@ QString loadProfile(const QString &path, Profile *profile, bool loraModel = fals
 // always give the same bytes.
 QByteArray profileJson(const ConfigValues &values, bool lora);
 
+// A key whose value differs between two configurations, as config get spells the values.
+struct FieldChange
+{
+    QString key;
+    QString before;
+    QString after;
+};
+QList<FieldChange> configChanges(const protocol::ModuleConfig &before,
+                                 const protocol::ModuleConfig &after, bool lora);
+
 } // namespace rfcfg
