@@ -41,11 +41,13 @@ const CommandHelp commands[] = {
      "  bandwidth        7 8 9 (125, 250, 500 kHz)\n"
      "  spreading_factor 7 ... 12\n"
      "  lora_bit_rate    derived from the two, read only\n"
-     "A value the module holds outside its list shows as unknown(N).\n"
+     "A value the module holds outside its list shows as unknown(N), N the raw value;\n"
+     "config set takes it back unchanged. Addresses may be written 0x1234 everywhere.\n"
      "\n"
-     "JSON: {\"command\": \"config get\", \"lora\": BOOL, \"config\": {KEY: VALUE, ...}}\n"
-     "      Every value is a string, the text config set accepts; the document\n"
-     "      is what config set --from reads.\n"},
+     "JSON: {\"command\": \"config get\", \"format\": 1, \"lora\": BOOL,\n"
+     "       \"config\": {KEY: VALUE, ...}}\n"
+     "      Every value is a string, the text config set accepts; the document is a\n"
+     "      profile, as config set --from, provision --from and the window read.\n"},
     {"config set",
      "Usage: rfcfg -p PORT config set [KEY=VALUE ...] [--from FILE] [--lora] [--no-verify]\n"
      "                                 [--json]\n"
@@ -112,14 +114,14 @@ const CommandHelp commands[] = {
      "       \"status_code\": N, \"relays\": [\"0002\", ...]}\n"},
     {"send",
      "Usage: rfcfg -p PORT send TARGET HEX [--route auto|direct|forced|source]\n"
-     "                                     [--via A,B,...] [--hops N] [--ack]\n"
+     "                                     [--via A,B,...] [--max-hops N] [--ack]\n"
      "                                     [--count N [--interval MS]] [--json]\n"
      "\n"
      "Sends the bytes HEX (such as 0102ff or \"01 02 ff\"; may be empty) to node TARGET\n"
      "and prints the module's report.\n"
      "  --route MODE    auto (default), direct (no routing), forced, or source\n"
      "  --via A,B,...   the relays of a source route, up to six\n"
-     "  --hops N        hop limit, 1 to 7 (default 7)\n"
+     "  --max-hops N    hop limit, 1 to 7 (default 7); --hops N is the same\n"
      "  --ack           ask for an acknowledgement\n"
      "  --count N       a link test: N sends, each waiting for its report, one every MS\n"
      "  --interval MS   milliseconds from one send to the next (default 500; 0: as fast\n"
