@@ -47,10 +47,10 @@ const char *stepText(Step step)
 }
 
 // The adapter's USB serial number, when the system knows the port (also through a link).
-QString usbSerialNumber(const QString &port)
+QString usbSerialNumber(const QString &port, const QList<QSerialPortInfo> &known)
 {
     const QString device = QFileInfo(port).canonicalFilePath();
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+    for (const QSerialPortInfo &info : known) {
         if (info.portName() == port || info.systemLocation() == port ||
             (!device.isEmpty() && info.systemLocation() == device))
             return info.serialNumber();
@@ -82,9 +82,9 @@ public:
         });
     }
 
-    void start()
+    void start(const QList<QSerialPortInfo> &known)
     {
-        usbSerial = usbSerialNumber(target.port);
+        usbSerial = usbSerialNumber(target.port, known);
         const QString failure = openPort(link, target.port, plan.settings);
         if (!failure.isEmpty()) {
             finish(QStringLiteral("port_error"), portProblem, failure);
@@ -451,8 +451,10 @@ int provision(const ProvisionPlan &plan, Run &run)
         jobs << job;
     }
     redraw();
+    // Asking the system for its ports takes milliseconds: once for the whole batch.
+    const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
     for (ModuleJob *job : jobs)
-        job->start();
+        job->start(known);
 
     QEventLoop loop;
     QTimer tick;
