@@ -112,7 +112,10 @@ public:
     QString progressLine() const
     {
         const QString where = step == Step::Done ? result : QString::fromLatin1(stepText(step));
-        return QStringLiteral("%1  %2  %3").arg(target.port, addressText(), where);
+        return QStringLiteral("%1  %2  %3")
+            .arg(target.port, -portWidth)
+            .arg(addressText(), -4)
+            .arg(where);
     }
 
     QString addressText() const
