@@ -10,11 +10,18 @@
 #include "serial/portlist.h"
 #include "serial/portnames.h"
 #include "ui_dialog.h"
+#include "widgets/lastfolder.h"
 #include "widgets/logview.h"
 
+#include "profile.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QTimer>
 
@@ -356,6 +363,7 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
         readTimer->start(readIntervalMs);
     } else {
         readTimer->stop();
+        lastReadConfig.reset(); // the next port may hold another module
         ui->checkBox_continueSend->setChecked(false);
         // What a closed port had not shown yet goes with it, as its unread bytes always did.
         arrivedSinceTick.clear();
@@ -432,25 +440,10 @@ void Dialog::readMyCom()
 QString Dialog::showReply(const Reply &reply)
 {
     switch (reply.kind) {
-    case Reply::Kind::ConfigRead: {
-        const ModuleConfig &c = reply.config;
-        ui->comboBox_channelNum->setCurrentIndex(c.channel);
-        ui->comboBox_RfPower->setCurrentIndex(c.rfPower);
-        ui->comboBox_UserMode->setCurrentIndex(c.userMode);
-        ui->comboBox_deviceType->setCurrentIndex(c.deviceType);
-        ui->lineEdit_PanID->setText(formatHexWord(c.networkId));
-        ui->lineEdit_moduleAddr->setText(formatHexWord(c.moduleAddress));
-        ui->checkBox_AclEnable->setChecked(c.whitelistEnabled);
-        ui->comboBox_RfDataRate->setCurrentIndex(c.rfDataRate);
-        ui->comboBox_UartParaBaud->setCurrentIndex(c.uartBaud);
-        ui->comboBox_UartParity->setCurrentIndex(c.uartParity);
-        ui->comboBox_UartStopBit->setCurrentIndex(c.uartStopBits);
-        ui->comboBox_bandwidth->setCurrentIndex(c.bandwidth);
-        ui->comboBox_SpreadFactor->setCurrentIndex(c.spreadFactor);
-        checkBox_AclEn_changed();
-        rq520M_rfRate_changed();
+    case Reply::Kind::ConfigRead:
+        lastReadConfig = reply.config;
+        showConfig(reply.config);
         break;
-    }
     case Reply::Kind::WhitelistRead: {
         const auto fields = whitelistFields();
         for (int n = 0; n < whitelistEntries; ++n)
@@ -480,15 +473,37 @@ void Dialog::on_pushButton_readCfg_clicked()
 
 void Dialog::on_pushButton_writeCfg_clicked()
 {
-    const auto networkId = hexWordFromText(ui->lineEdit_PanID->text());
-    const auto moduleAddress = hexWordFromText(ui->lineEdit_moduleAddr->text());
+    ModuleConfig c;
+    const auto encoded = checkedFormConfig(&c);
+    if (!encoded)
+        return;
+    const bool lora = ui->checkBox_rq520M->isChecked();
+    if (!lastReadConfig &&
+        QMessageBox::question(this, tr("写配置"),
+                              tr("还没有从这个模块读过配置。\n所有字段都将按界面所示写入模块。\n"
+                                 "是否继续？"),
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
+        return;
+    sendCommand(ui->pushButton_writeCfg, group::module, code::writeConfig, encoded->record.data(),
+                configRecordSize);
+    if (lastReadConfig) {
+        const QString changes = configChangeLines(*lastReadConfig, c, lora);
+        ui->ReceiveOutBrowser->appendText(changes.isEmpty()
+                                              ? tr("写配置：与上次读到的配置相同\n")
+                                              : tr("写配置，改动的字段：\n") + changes);
+    }
+}
+
+ModuleConfig Dialog::formConfig() const
+{
     ModuleConfig c;
     c.channel = ui->comboBox_channelNum->currentIndex();
     c.rfPower = ui->comboBox_RfPower->currentIndex();
     c.userMode = ui->comboBox_UserMode->currentIndex();
     c.deviceType = ui->comboBox_deviceType->currentIndex();
-    c.networkId = networkId.value_or(HexWord{});
-    c.moduleAddress = moduleAddress.value_or(HexWord{});
+    c.networkId = hexWordFromText(ui->lineEdit_PanID->text()).value_or(HexWord{});
+    c.moduleAddress = hexWordFromText(ui->lineEdit_moduleAddr->text()).value_or(HexWord{});
     c.whitelistEnabled = ui->checkBox_AclEnable->isChecked();
     c.rfDataRate = ui->comboBox_RfDataRate->currentIndex();
     c.uartBaud = ui->comboBox_UartParaBaud->currentIndex();
@@ -496,22 +511,147 @@ void Dialog::on_pushButton_writeCfg_clicked()
     c.uartStopBits = ui->comboBox_UartStopBit->currentIndex();
     c.bandwidth = ui->comboBox_bandwidth->currentIndex();
     c.spreadFactor = ui->comboBox_SpreadFactor->currentIndex();
-    const EncodedConfig encoded = encodeConfigRecord(c, ui->checkBox_rq520M->isChecked());
+    return c;
+}
 
+std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
+{
+    *config = formConfig();
+    const EncodedConfig encoded = encodeConfigRecord(*config, ui->checkBox_rq520M->isChecked());
     // A list without a current item (left so by a read reply) or an unfinished address would
     // write values nobody chose: refuse and name them.
     FieldComplaint blankLists{tr("以下列表没有选定的值："), {}};
     for (const ConfigField field : encoded.outOfRange)
         blankLists.fields << configList(field);
     FieldComplaint addresses{incompleteAddressHeading(), {}};
-    if (!networkId)
+    if (!hexWordFromText(ui->lineEdit_PanID->text()))
         addresses.fields << ui->lineEdit_PanID;
-    if (!moduleAddress)
+    if (!hexWordFromText(ui->lineEdit_moduleAddr->text()))
         addresses.fields << ui->lineEdit_moduleAddr;
     if (refuseSend({blankLists, addresses}))
+        return std::nullopt;
+    return encoded;
+}
+
+void Dialog::showConfig(const ModuleConfig &c)
+{
+    ui->comboBox_channelNum->setCurrentIndex(c.channel);
+    ui->comboBox_RfPower->setCurrentIndex(c.rfPower);
+    ui->comboBox_UserMode->setCurrentIndex(c.userMode);
+    ui->comboBox_deviceType->setCurrentIndex(c.deviceType);
+    ui->lineEdit_PanID->setText(formatHexWord(c.networkId));
+    ui->lineEdit_moduleAddr->setText(formatHexWord(c.moduleAddress));
+    ui->checkBox_AclEnable->setChecked(c.whitelistEnabled);
+    ui->comboBox_RfDataRate->setCurrentIndex(c.rfDataRate);
+    ui->comboBox_UartParaBaud->setCurrentIndex(c.uartBaud);
+    ui->comboBox_UartParity->setCurrentIndex(c.uartParity);
+    ui->comboBox_UartStopBit->setCurrentIndex(c.uartStopBits);
+    ui->comboBox_bandwidth->setCurrentIndex(c.bandwidth);
+    ui->comboBox_SpreadFactor->setCurrentIndex(c.spreadFactor);
+    checkBox_AclEn_changed();
+    rq520M_rfRate_changed();
+}
+
+QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig &after,
+                                  bool lora) const
+{
+    // The window's own words for each field: its label and the list's item.
+    auto shown = [&](const QString &key, const ModuleConfig &c, const QString &text) -> QString {
+        const QHash<QString, std::pair<const QComboBox *, int>> lists = {
+            {"channel", {ui->comboBox_channelNum, c.channel}},
+            {"power", {ui->comboBox_RfPower, c.rfPower}},
+            {"device_type", {ui->comboBox_deviceType, c.deviceType}},
+            {"interface_mode", {ui->comboBox_UserMode, c.userMode}},
+            {"uart_baud", {ui->comboBox_UartParaBaud, c.uartBaud}},
+            {"uart_parity", {ui->comboBox_UartParity, c.uartParity}},
+            {"uart_stop_bits", {ui->comboBox_UartStopBit, c.uartStopBits}},
+            {"rf_data_rate", {ui->comboBox_RfDataRate, c.rfDataRate}},
+            {"bandwidth", {ui->comboBox_bandwidth, c.bandwidth}},
+            {"spreading_factor", {ui->comboBox_SpreadFactor, c.spreadFactor}}};
+        if (key == QLatin1String("whitelist"))
+            return c.whitelistEnabled ? tr("开") : tr("关");
+        const auto list = lists.value(key);
+        if (list.first && list.second >= 0 && list.second < list.first->count())
+            return list.first->itemText(list.second);
+        return text;
+    };
+    const QHash<QString, const QWidget *> widgets = {
+        {"channel", ui->comboBox_channelNum},
+        {"power", ui->comboBox_RfPower},
+        {"device_type", ui->comboBox_deviceType},
+        {"network_id", ui->lineEdit_PanID},
+        {"address", ui->lineEdit_moduleAddr},
+        {"interface_mode", ui->comboBox_UserMode},
+        {"uart_baud", ui->comboBox_UartParaBaud},
+        {"uart_parity", ui->comboBox_UartParity},
+        {"uart_stop_bits", ui->comboBox_UartStopBit},
+        {"rf_data_rate", ui->comboBox_RfDataRate},
+        {"bandwidth", ui->comboBox_bandwidth},
+        {"spreading_factor", ui->comboBox_SpreadFactor}};
+    QString lines;
+    for (const rfcfg::FieldChange &change : rfcfg::configChanges(before, after, lora)) {
+        const QString label = change.key == QLatin1String("whitelist")
+                                  ? ui->checkBox_AclEnable->text()
+                                  : fieldLabels.value(widgets.value(change.key));
+        lines += QStringLiteral("  %1：%2 → %3\n")
+                     .arg(label, shown(change.key, before, change.before),
+                          shown(change.key, after, change.after));
+    }
+    return lines;
+}
+
+void Dialog::on_pushButton_exportCfg_clicked()
+{
+    ModuleConfig c;
+    if (!checkedFormConfig(&c))
         return;
-    sendCommand(ui->pushButton_writeCfg, group::module, code::writeConfig, encoded.record.data(),
-                configRecordSize);
+    const QString kind = QStringLiteral("profiles");
+    const QString path = QFileDialog::getSaveFileName(this, tr("导出配置"), lastFolder(kind),
+                                                      tr("配置文件 (*.json);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    setLastFolder(kind, QFileInfo(path).absolutePath());
+    const bool lora = ui->checkBox_rq520M->isChecked();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(rfcfg::profileJson(rfcfg::configValues(c, lora), lora)) < 0 || !file.commit()) {
+        QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(file.errorString()));
+        return;
+    }
+    ui->ReceiveOutBrowser->appendText(tr("已导出配置：") + QDir::toNativeSeparators(path) +
+                                      QLatin1Char('\n'));
+}
+
+void Dialog::on_pushButton_importCfg_clicked()
+{
+    const QString kind = QStringLiteral("profiles");
+    const QString path = QFileDialog::getOpenFileName(this, tr("导入配置"), lastFolder(kind),
+                                                      tr("配置文件 (*.json);;所有文件 (*)"));
+    if (path.isEmpty())
+        return;
+    setLastFolder(kind, QFileInfo(path).absolutePath());
+    rfcfg::Profile profile;
+    const QString error = rfcfg::loadProfile(path, &profile);
+    if (!error.isEmpty()) {
+        QMessageBox::warning(this, tr("Warning"), tr("无法导入配置：\n") + error, QMessageBox::Ok);
+        return;
+    }
+    // Keys the profile leaves out keep what the box shows.
+    const ModuleConfig before = formConfig();
+    ModuleConfig after = before;
+    for (const auto &[key, value] : profile.values)
+        rfcfg::setConfigValue(after, key, value, true);
+    const bool loraBefore = ui->checkBox_rq520M->isChecked();
+    ui->checkBox_rq520M->setChecked(profile.lora);
+    showConfig(after);
+    QString lines = configChangeLines(before, after, profile.lora);
+    if (loraBefore != profile.lora)
+        lines.prepend(QStringLiteral("  %1：%2 → %3\n")
+                          .arg(ui->checkBox_rq520M->text(), loraBefore ? tr("开") : tr("关"),
+                               profile.lora ? tr("开") : tr("关")));
+    ui->ReceiveOutBrowser->appendText(tr("已导入配置（未写入模块）：") +
+                                      QDir::toNativeSeparators(path) + QLatin1Char('\n') +
+                                      (lines.isEmpty() ? tr("  没有字段改动\n") : lines));
 }
 
 QWidget *Dialog::configList(ConfigField field) const

@@ -18,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <future>
+#include <optional>
 
 class QLineEdit;
 class QPushButton;
@@ -69,6 +70,8 @@ private slots:
     void on_pushButton_sendData_clicked();
     void on_pushButton_readAcl_clicked();
     void on_pushButton_writeAcl_clicked();
+    void on_pushButton_exportCfg_clicked();
+    void on_pushButton_importCfg_clicked();
 
 private:
     void refreshPortList();
@@ -116,6 +119,14 @@ private:
     bool refuseSend(const QList<FieldComplaint> &complaints);
     QString incompleteAddressHeading() const;
     QWidget *configList(protocol::ConfigField field) const;
+    // The parameter box's values as they stand, blank lists and unfinished fields included.
+    protocol::ModuleConfig formConfig() const;
+    // The values "写配置" would write, or nothing after the box that names what is missing.
+    std::optional<protocol::EncodedConfig> checkedFormConfig(protocol::ModuleConfig *config);
+    void showConfig(const protocol::ModuleConfig &config);
+    // One line per field that differs, "label：old → new", in the box's order.
+    QString configChangeLines(const protocol::ModuleConfig &before,
+                              const protocol::ModuleConfig &after, bool lora) const;
 
     std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
@@ -139,6 +150,9 @@ private:
     // before them): when it finds one of them, it is not shown again.
     QList<QByteArray> shownAhead;
 
+    // The configuration last read from the module since the port opened: a write lists what it
+    // changes against it, and without it asks first.
+    std::optional<protocol::ModuleConfig> lastReadConfig;
     // The count the data label shows, which a data frame announces.
     int declaredDataLength = 0;
     // The whitelist fields start enabled whatever their check box says; they follow it from

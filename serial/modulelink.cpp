@@ -71,6 +71,8 @@ std::optional<OpenFailure> ModuleLink::open(const QString &portName,
     setLineSettings(lineSettings);
     if (!serialPort->open(QIODevice::ReadWrite))
         return probeOpenFailure(*serialPort);
+    // Bytes the device held from before the open answer nothing sent on this link.
+    serialPort->clear(QSerialPort::Input);
     scanner = protocol::FrameScanner();
     headerSinceNs.reset();
     setState(State::Open);

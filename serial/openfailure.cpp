@@ -86,6 +86,12 @@ OpenFailure probeOpenFailure(const QSerialPort &port)
     return failure;
 }
 
+bool portInUse(const OpenFailure &failure)
+{
+    return !failure.noPortChosen && failure.error == QSerialPort::PermissionError &&
+           failure.accessError == 0;
+}
+
 QString openFailureReason(const OpenFailure &failure)
 {
     if (failure.noPortChosen)
@@ -109,7 +115,7 @@ QString openFailureReason(const OpenFailure &failure)
         return FailureText::tr("原因：没有访问该设备的权限（%1）。").arg(system);
 #endif
     }
-    if (failure.error == QSerialPort::PermissionError && failure.accessError == 0)
+    if (portInUse(failure))
         return FailureText::tr("原因：设备正被其他程序使用（%1）。").arg(system);
     return FailureText::tr("原因：%1").arg(system);
 }

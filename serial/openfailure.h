@@ -22,6 +22,9 @@ struct OpenFailure
 // stand.
 OpenFailure probeOpenFailure(const QSerialPort &port);
 
+// Another program holds the port: the system allows access, the port still refused.
+bool portInUse(const OpenFailure &failure);
+
 // The failure box's third line: the reason in words, and for a permission problem on Linux
 // how to get access.
 QString openFailureReason(const OpenFailure &failure);

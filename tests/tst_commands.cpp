@@ -74,6 +74,7 @@ private slots:
 
     void writeConfiguration()
     {
+        MessageBoxCatcher yes(QMessageBox::Yes); // nothing was read: every field as shown
         ui->setText("lineEdit_PanID", "1234");
         ui->setText("lineEdit_moduleAddr", "0001");
         ui->select("comboBox_RfDataRate", 0);
@@ -428,6 +429,7 @@ private slots:
         ui->setText("lineEdit_routeDstAddr", "1234");
         ui->setText("lineEdit_dataDstAddr", "00ab");
         ui->widget<QCheckBox>("checkBox_AclEnable")->setChecked(true);
+        MessageBoxCatcher yes(QMessageBox::Yes); // a write without a read asks first
         ui->click(button.toLatin1().constData());
         if (button == "checkBox_continueSend") {
             QTRY_VERIFY_WITH_TIMEOUT(ui->sendText().count(QStringLiteral("send->")) >= 3, 5000);

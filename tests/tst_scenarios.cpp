@@ -68,6 +68,7 @@ private slots:
         ui->select("comboBox_UartParity", 1);
         ui->select("comboBox_UartStopBit", 1);
         ui->select("comboBox_RfDataRate", 1);
+        MessageBoxCatcher yes(QMessageBox::Yes); // nothing was read: every field as shown
         exchange("pushButton_writeCfg");
         QCOMPARE(lastReceivedLine(), QStringLiteral("配置结果：SUCCESS!"));
 

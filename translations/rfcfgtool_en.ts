@@ -92,6 +92,74 @@ The port does not exist or is in use.</translation>
         <source>无应答：</source>
         <translation>No reply: </translation>
     </message>
+    <message>
+        <source>写配置</source>
+        <translation>Write config</translation>
+    </message>
+    <message>
+        <source>还没有从这个模块读过配置。
+所有字段都将按界面所示写入模块。
+是否继续？</source>
+        <translation>Nothing has been read from this module yet.
+Every field will be written as shown.
+Continue?</translation>
+    </message>
+    <message>
+        <source>写配置：与上次读到的配置相同
+</source>
+        <translation>Write config: the same as last read
+</translation>
+    </message>
+    <message>
+        <source>写配置，改动的字段：
+</source>
+        <translation>Write config, fields changed:
+</translation>
+    </message>
+    <message>
+        <source>开</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>关</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>导出配置</source>
+        <translation>Export configuration</translation>
+    </message>
+    <message>
+        <source>配置文件 (*.json);;所有文件 (*)</source>
+        <translation>Configuration files (*.json);;All files (*)</translation>
+    </message>
+    <message>
+        <source>无法保存文件：%1</source>
+        <translation>Cannot save the file: %1</translation>
+    </message>
+    <message>
+        <source>已导出配置：</source>
+        <translation>Configuration exported: </translation>
+    </message>
+    <message>
+        <source>导入配置</source>
+        <translation>Import configuration</translation>
+    </message>
+    <message>
+        <source>无法导入配置：
+</source>
+        <translation>Cannot import the configuration:
+</translation>
+    </message>
+    <message>
+        <source>已导入配置（未写入模块）：</source>
+        <translation>Configuration imported (not written to the module): </translation>
+    </message>
+    <message>
+        <source>  没有字段改动
+</source>
+        <translation>  no field changed
+</translation>
+    </message>
 </context>
 <context>
     <name>DialogForm</name>
@@ -502,6 +570,14 @@ The port does not exist or is in use.</translation>
     <message>
         <source>写白名单</source>
         <translation>Write whitelist</translation>
+    </message>
+    <message>
+        <source>导出配置…</source>
+        <translation>Export configuration…</translation>
+    </message>
+    <message>
+        <source>导入配置…</source>
+        <translation>Import configuration…</translation>
     </message>
 </context>
 <context>

@@ -67,7 +67,8 @@ void DialogDriver::invoke(const char *slot)
         qFatal("no slot %s", slot);
 }
 
-MessageBoxCatcher::MessageBoxCatcher() : timer(new QTimer)
+MessageBoxCatcher::MessageBoxCatcher(QMessageBox::StandardButton answer)
+    : answer(answer), timer(new QTimer)
 {
     QObject::connect(timer, &QTimer::timeout, [this] { poll(); });
     timer->start(10);
@@ -89,7 +90,11 @@ void MessageBoxCatcher::poll()
     buttons.clear();
     for (const QAbstractButton *button : box->buttons())
         buttons << button->text();
-    box->done(QMessageBox::Ok);
+    // A question's answer is the button clicked; any other box just closes.
+    if (QAbstractButton *button = box->button(answer))
+        button->click();
+    else
+        box->done(QMessageBox::Ok);
 }
 
 void OpenPortTest::openSession(Window window)

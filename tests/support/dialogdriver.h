@@ -5,6 +5,7 @@
 #include "serial/modulelink.h"
 #include "widgets/logview.h"
 #include <QComboBox>
+#include <QMessageBox>
 #include <QString>
 
 class PtyPair;
@@ -63,12 +64,12 @@ protected:
     DialogDriver *ui = nullptr;
 };
 
-// Captures the next modal message box, closes it with its default button and remembers what it
-// said. Arm it before the action that raises the box.
+// Captures the next modal message box, closes it (a question: with `answer` when it offers it,
+// else as "no") and remembers what it said. Arm it before the action that raises the box.
 class MessageBoxCatcher
 {
 public:
-    MessageBoxCatcher();
+    explicit MessageBoxCatcher(QMessageBox::StandardButton answer = QMessageBox::Ok);
     ~MessageBoxCatcher();
     int count() const { return shown; }
     QString title, text;
@@ -76,6 +77,7 @@ public:
 
 private:
     void poll();
+    QMessageBox::StandardButton answer;
     int shown = 0;
     class QTimer *timer;
 };

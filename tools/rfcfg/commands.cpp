@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "linkstats.h"
+#include "profile.h"
 #include "replywords.h"
 
 #include "protocol/configrecord.h"
@@ -271,7 +272,7 @@ int withOutputChecked(int status)
 
 bool isHexWord(const QString &text)
 {
-    return protocol::hexWordFromText(text).has_value();
+    return hexWordFromText(text).has_value();
 }
 
 QString hexText(QByteArrayView bytes)
@@ -331,6 +332,7 @@ int configGet(Link &link, Run &run, bool lora)
     ConfigValues values = configValues(config, lora);
     if (lora)
         values.append({QStringLiteral("lora_bit_rate"), loraBitRate(config)});
+    run.doc.insert(QStringLiteral("format"), profileFormat); // the document is a profile
     run.doc.insert(QStringLiteral("lora"), lora);
     run.doc.insert(QStringLiteral("config"), configObject(values));
     run.text(configLines(values));
@@ -367,18 +369,13 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
     run.doc.insert(QStringLiteral("changed"), configObject(changed));
     run.doc.insert(QStringLiteral("config"), configObject(written));
 
-    if (!protocol::encodeConfigRecord(config, lora).isValid()) {
-        // The module holds a value that no list offers: writing it back would send bits nobody
-        // chose, so the user must name a value for each such key.
-        QStringList unknown;
-        for (const auto &[key, value] : configValues(config, lora))
-            if (!allowedValues(key).isEmpty() && !allowedValues(key).contains(value))
-                unknown << key;
+    // The module holds a value that no list offers: writing it back would send bits nobody
+    // chose, so the user must name a value for each such key.
+    if (const QStringList unknown = keysOutsideLists(config, lora, named); !unknown.isEmpty())
         return run.fail(badUsage,
                         QStringLiteral("the module's configuration holds values outside their "
                                        "lists (%1); set them with KEY=VALUE and try again")
                             .arg(unknown.join(QLatin1String(", "))));
-    }
     protocol::ReplyFrame reply;
     f = ask(link,
             protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
@@ -498,8 +495,7 @@ int whitelistSet(Link &link, Run &run, QStringList entries)
 int route(Link &link, Run &run, const QString &target, int maxHops)
 {
     // The target was checked when the arguments were read.
-    const auto payload =
-        protocol::routeSearchPayload(*protocol::hexWordFromText(target), maxHops - 1);
+    const auto payload = protocol::routeSearchPayload(*hexWordFromText(target), maxHops - 1);
     protocol::ReplyFrame reply;
     const Failure f =
         ask(link,

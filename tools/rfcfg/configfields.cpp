@@ -1,6 +1,7 @@
 #include "configfields.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -24,6 +25,8 @@ struct ListField
     int ModuleConfig::*member;
     QStringList items;
     bool lora;
+    int offset = 0;    // the raw field value of the list's first item
+    int maxRaw = 0xff; // the largest raw value the field's bits hold
 };
 
 // The window's lists in their order: the record carries list positions.
@@ -41,12 +44,14 @@ const QList<ListField> &listFields()
          &ModuleConfig::uartBaud,
          {"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400", "57600", "76800",
           "115200", "230400"},
-         false},
-        {"uart_parity", &ModuleConfig::uartParity, {"none", "odd", "even"}, false},
-        {"uart_stop_bits", &ModuleConfig::uartStopBits, {"1", "2"}, false},
-        {"rf_data_rate", &ModuleConfig::rfDataRate, {"1200", "4800", "9600", "38400"}, false},
-        {"bandwidth", &ModuleConfig::bandwidth, {"7", "8", "9"}, true},
-        {"spreading_factor", &ModuleConfig::spreadFactor, numbers(7, 12), true},
+         false,
+         1,
+         0x0f},
+        {"uart_parity", &ModuleConfig::uartParity, {"none", "odd", "even"}, false, 0, 0x03},
+        {"uart_stop_bits", &ModuleConfig::uartStopBits, {"1", "2"}, false, 0, 0x01},
+        {"rf_data_rate", &ModuleConfig::rfDataRate, {"1200", "4800", "9600", "38400"}, false, 1},
+        {"bandwidth", &ModuleConfig::bandwidth, {"7", "8", "9"}, true, 7},
+        {"spreading_factor", &ModuleConfig::spreadFactor, numbers(7, 12), true, 7},
     };
     return fields;
 }
@@ -62,11 +67,25 @@ const ListField *listField(const QString &key)
 
 const QStringList onOff = {QStringLiteral("off"), QStringLiteral("on")};
 
-QString itemText(const QStringList &items, int index)
+QString itemText(const ListField &field, int index)
 {
-    // A module value outside the list shows as its position, so nothing is hidden.
-    return index >= 0 && index < items.size() ? items[index]
-                                              : QStringLiteral("unknown(%1)").arg(index);
+    // A module value outside the list shows as the field's raw value, so nothing is hidden and
+    // the text names what config set writes back for it.
+    return index >= 0 && index < field.items.size()
+               ? field.items[index]
+               : QStringLiteral("unknown(%1)").arg(index + field.offset);
+}
+
+// The list position of unknown(N), or nothing when `value` is no such text or N does not fit
+// the field's bits.
+std::optional<int> unknownIndex(const ListField &field, const QString &value)
+{
+    static const QRegularExpression pattern(QStringLiteral("^unknown\\(([0-9]{1,3})\\)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = pattern.match(value);
+    if (!m.hasMatch() || m.captured(1).toInt() > field.maxRaw)
+        return std::nullopt;
+    return m.captured(1).toInt() - field.offset;
 }
 
 template <typename Config>
@@ -148,7 +167,7 @@ ConfigValues configValues(const ModuleConfig &config, bool lora)
     for (const QString &key : configKeys(lora)) {
         QString text;
         if (const ListField *f = listField(key))
-            text = itemText(f->items, config.*(f->member));
+            text = itemText(*f, config.*(f->member));
         else if (key == QLatin1String("whitelist"))
             text = onOff[config.whitelistEnabled ? 1 : 0];
         else
@@ -163,7 +182,7 @@ QString setConfigValue(ModuleConfig &config, const QString &key, const QString &
     if (!configKeys(lora).contains(key))
         return unknownKeyError(key, lora);
     if (protocol::HexWord *word = wordField(config, key)) {
-        const auto parsed = protocol::hexWordFromText(value);
+        const auto parsed = hexWordFromText(value);
         if (!parsed)
             return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, "
                                   "such as 00a1")
@@ -177,6 +196,13 @@ QString setConfigValue(ModuleConfig &config, const QString &key, const QString &
         if (items[i].compare(value, Qt::CaseInsensitive) == 0)
             index = i;
     }
+    const ListField *field = listField(key);
+    if (index < 0 && field) {
+        if (const auto raw = unknownIndex(*field, value)) {
+            config.*(field->member) = *raw;
+            return {};
+        }
+    }
     if (index < 0)
         return QStringLiteral("%1: '%2' is not allowed; use one of %3")
             .arg(key, value, items.join(QLatin1String(", ")));
@@ -185,6 +211,25 @@ QString setConfigValue(ModuleConfig &config, const QString &key, const QString &
     else
         config.*(listField(key)->member) = index;
     return {};
+}
+
+std::optional<protocol::HexWord> hexWordFromText(const QString &text)
+{
+    // As the window logs addresses, with 0x in front.
+    if (text.size() == 6 && text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        return protocol::hexWordFromText(text.mid(2));
+    return protocol::hexWordFromText(text);
+}
+
+QStringList keysOutsideLists(const ModuleConfig &config, bool lora, const QStringList &except)
+{
+    QStringList keys;
+    for (const auto &[key, value] : configValues(config, lora)) {
+        if (!except.contains(key) && !allowedValues(key).isEmpty() &&
+            !allowedValues(key).contains(value))
+            keys << key;
+    }
+    return keys;
 }
 
 QString configTextFromJson(const QString &key, const QJsonValue &value, bool lora, QString *text)

@@ -23,10 +23,19 @@ QStringList allowedValues(const QString &key);
 ConfigValues configValues(const protocol::ModuleConfig &config, bool lora);
 
 // Sets one field from its text. A list value is matched by its text, ignoring case; an
-// address or network ID must be exactly four hex digits. On failure returns a one-line
-// error that names the key and the values allowed, and leaves `config` as it was.
+// address or network ID must be exactly four hex digits; unknown(N) sets the raw value N. On
+// failure returns a one-line error that names the key and the values allowed, and leaves `config`
+// as it was.
 QString setConfigValue(protocol::ModuleConfig &config, const QString &key, const QString &value,
                        bool lora);
+
+// Four hex digits, also with 0x in front as the window logs addresses.
+std::optional<protocol::HexWord> hexWordFromText(const QString &text);
+
+// The keys whose value the module holds is no item of their list (config get shows
+// unknown(N)), leaving out `except`: writing such a value back would send bits nobody chose.
+QStringList keysOutsideLists(const protocol::ModuleConfig &config, bool lora,
+                             const QStringList &except);
 
 // The text of one profile value (a config get --json document) for `key`, taken exactly: a
 // string, or for a key whose values are all whole numbers an integral JSON number that is one of

@@ -3,6 +3,9 @@
 #include "commands.h"
 #include "configfields.h"
 #include "helptext.h"
+#include "portaccess.h"
+#include "profile.h"
+#include "provision.h"
 
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
@@ -13,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
 
@@ -48,6 +52,9 @@ struct Options
     QCommandLineOption count{"count", "", "n"};
     QCommandLineOption interval{"interval", "", "ms"};
     QCommandLineOption duration{"duration", "", "ms"};
+    QCommandLineOption address{"address", "", "start"};
+    QCommandLineOption map{"map", "", "file"};
+    QCommandLineOption log{"log", "", "file"};
 };
 
 // The options each command takes besides the global ones.
@@ -60,9 +67,11 @@ QList<const QCommandLineOption *> commandOptions(const Options &o, const QString
     if (command == QLatin1String("route"))
         return {&o.maxHops};
     if (command == QLatin1String("send"))
-        return {&o.route, &o.via, &o.hops, &o.ack, &o.count, &o.interval};
+        return {&o.route, &o.via, &o.hops, &o.maxHops, &o.ack, &o.count, &o.interval};
     if (command == QLatin1String("monitor"))
         return {&o.count, &o.duration};
+    if (command == QLatin1String("provision"))
+        return {&o.lora, &o.from, &o.address, &o.map, &o.log};
     return {};
 }
 
@@ -79,79 +88,18 @@ std::optional<int> number(const QString &text, int low, int high, const QString 
     return std::nullopt;
 }
 
-// A profile is a few hundred bytes; anything larger is not one.
-constexpr qint64 maxProfileBytes = 1024 * 1024;
-
-// Reads a --from file: a regular file of bounded size. Devices, pipes and directories are
-// refused before anything is read, as they may never end or never answer.
-QString readProfile(const QString &path, QByteArray *contents)
-{
-    const QString hint = QStringLiteral("; give a file written by config get --json");
-    const QString notRegular = QStringLiteral("--from: %1 is not a regular file").arg(path) + hint;
-    const QString tooLarge = QStringLiteral("--from: %1 is larger than 1 MiB").arg(path) + hint;
-    auto cannotRead = [&](const QString &reason) {
-        return QStringLiteral("cannot read %1: %2").arg(path, reason) + hint;
-    };
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info = {};
-    if (::stat(name.constData(), &info) != 0)
-        return cannotRead(QString::fromLocal8Bit(std::strerror(errno)));
-    if (!S_ISREG(info.st_mode))
-        return notRegular;
-    if (info.st_size > maxProfileBytes)
-        return tooLarge;
-    // Not blocking on open, and the opened file checked again: the name may have been replaced
-    // by a pipe since.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return cannotRead(QString::fromLocal8Bit(std::strerror(errno)));
-    QFile file;
-    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return notRegular;
-    // The file may grow after the check; read no more than the limit allows.
-    *contents = file.read(maxProfileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return cannotRead(file.errorString());
-    if (contents->size() > maxProfileBytes)
-        return tooLarge;
-    return {};
-}
-
 // KEY=VALUE pairs and --from FILE, checked; the file's lora flag may switch on the LoRa keys.
 QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *lora,
                       ConfigValues *changes)
 {
     ConfigValues raw;
     if (!fromFile.isEmpty()) {
-        QByteArray contents;
-        if (const QString error = readProfile(fromFile, &contents); !error.isEmpty())
-            return error;
-        QJsonParseError parseError;
-        const QJsonDocument doc = QJsonDocument::fromJson(contents, &parseError);
-        QJsonObject object = doc.object();
-        if (object.contains(QStringLiteral("config")))
-            object = object.value(QStringLiteral("config")).toObject();
-        if (doc.isNull() || object.isEmpty())
-            return QStringLiteral("%1 holds no configuration; give a file written by "
-                                  "config get --json")
-                .arg(fromFile);
-        const QJsonValue loraFlag = doc.object().value(QStringLiteral("lora"));
-        if (!loraFlag.isUndefined() && !loraFlag.isBool())
-            return QStringLiteral("%1: lora is not true or false; give a file written by "
-                                  "config get --json")
-                .arg(fromFile);
-        if (loraFlag.toBool())
-            *lora = true;
-        for (auto it = object.begin(); it != object.end(); ++it) {
-            if (it.key() == QLatin1String("lora_bit_rate"))
-                continue; // derived, not written
-            QString text;
-            const QString error = configTextFromJson(it.key(), it.value(), *lora, &text);
-            if (!error.isEmpty())
-                return error;
-            raw.append({it.key(), text});
-        }
+        Profile profile;
+        if (const QString error = loadProfile(fromFile, &profile, *lora); !error.isEmpty())
+            return QStringLiteral("--from: ") + error +
+                   QStringLiteral("; give a profile, such as config get --json writes");
+        *lora = *lora || profile.lora;
+        raw = profile.values;
     }
     for (const QString &pair : pairs) {
         const qsizetype eq = pair.indexOf(QLatin1Char('='));
@@ -230,17 +178,23 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
         for (const QString &relay : relays) {
             if (!(error = addressError(relay, QStringLiteral("--via"))).isEmpty())
                 return error;
-            request.relays << *protocol::hexWordFromText(relay);
+            request.relays << *rfcfg::hexWordFromText(relay);
         }
     }
+    // --max-hops as route takes it, or --hops; both must agree.
     int hops = 7;
-    if (parser.isSet(o.hops)) {
-        const auto n = number(parser.value(o.hops), 1, 7, "--hops", &error);
+    for (const QCommandLineOption *option : {&o.hops, &o.maxHops}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString name = QStringLiteral("--") + option->names().constFirst();
+        const auto n = number(parser.value(*option), 1, 7, name, &error);
         if (!n)
             return error;
+        if (option == &o.maxHops && parser.isSet(o.hops) && *n != hops)
+            return QStringLiteral("--hops and --max-hops differ; give one of them");
         hops = *n;
     }
-    request.target = *protocol::hexWordFromText(words[0]);
+    request.target = *rfcfg::hexWordFromText(words[0]);
     request.ackRequested = parser.isSet(o.ack);
     request.hopIndex = hops - 1;
     request.declaredLength = int(request.data.size());
@@ -251,7 +205,7 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
             .arg(protocol::dataSendCapacity(request.routeMode, request.relays.size()));
     plan->frame =
         protocol::commandFrame(protocol::group::network, protocol::code::sendData, *payload);
-    plan->target = words[0].toLower();
+    plan->target = protocol::formatHexWord(request.target);
 
     if (parser.isSet(o.count)) {
         const auto n = number(parser.value(o.count), 1, 1'000'000'000, "--count", &error);
@@ -270,20 +224,53 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
     return {};
 }
 
-// Two names of one device (a link and its target) pass any check by name, so the lock is on
-// the device itself, taken before the port is opened and its line settings changed under the
-// holder. Its descriptor stays open, and the lock held, until rfcfg ends. False only when
-// another program holds the lock: a device that cannot be locked is still used.
-bool lockDevice(const QString &portName)
+// The profile, the ports and their addresses, all checked before any port is opened.
+QString planProvision(const QCommandLineParser &parser, const Options &o, const QStringList &words,
+                      bool lora, ProvisionPlan *plan)
 {
-    const QByteArray path = QFile::encodeName(serial::systemLocation(portName));
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return true; // opening the port tells why
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
-        return true;
-    ::close(fd);
-    return false;
+    if (!words.isEmpty())
+        return QStringLiteral("provision takes no arguments but options; see rfcfg provision "
+                              "--help");
+    if (parser.value(o.from).isEmpty())
+        return QStringLiteral("provision needs --from PROFILE, such as config get --json writes");
+    if (const QString error = loadProfile(parser.value(o.from), &plan->profile, lora);
+        !error.isEmpty())
+        return QStringLiteral("--from: ") + error;
+    plan->profile.lora = plan->profile.lora || lora;
+    for (const QString &port : parser.values(o.port)) {
+        if (port.isEmpty())
+            return QStringLiteral("-p: a port path is empty");
+        plan->targets.append({port, std::nullopt});
+    }
+    if (parser.isSet(o.address) && parser.isSet(o.map))
+        return QStringLiteral("--address and --map both give addresses; use one of them");
+    if (parser.isSet(o.map)) {
+        if (const QString error = applyAddressMap(plan->targets, parser.value(o.map));
+            !error.isEmpty())
+            return error;
+    }
+    if (plan->targets.isEmpty())
+        return QStringLiteral("no port given; add -p PATH for each module (or --map FILE)");
+    for (int i = 0; i < plan->targets.size(); ++i) {
+        for (int j = 0; j < i; ++j) {
+            if (QFileInfo(plan->targets[i].port).canonicalFilePath() ==
+                    QFileInfo(plan->targets[j].port).canonicalFilePath() &&
+                QFileInfo::exists(plan->targets[i].port))
+                return QStringLiteral("%1 and %2 are the same port")
+                    .arg(plan->targets[j].port, plan->targets[i].port);
+        }
+    }
+    if (parser.isSet(o.address))
+        return assignAddresses(plan->targets, parser.value(o.address));
+    return {};
+}
+
+// Addresses as four hex digits, however they were written (0x1234 as the window logs them).
+QStringList addressWords(QStringList words)
+{
+    for (QString &w : words)
+        w = protocol::formatHexWord(*rfcfg::hexWordFromText(w));
+    return words;
 }
 
 int runCommandLine()
@@ -291,9 +278,10 @@ int runCommandLine()
     Options o;
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addOptions({o.port, o.baud, o.parity, o.stopBits, o.timeout, o.retries, o.json, o.help,
-                       o.lora, o.noVerify, o.from, o.maxHops, o.route, o.via, o.hops, o.ack,
-                       o.count, o.interval, o.duration});
+    parser.addOptions({o.port,     o.baud,    o.parity, o.stopBits, o.timeout, o.retries,
+                       o.json,     o.help,    o.lora,   o.noVerify, o.from,    o.maxHops,
+                       o.route,    o.via,     o.hops,   o.ack,      o.count,   o.interval,
+                       o.duration, o.address, o.map,    o.log});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
@@ -330,7 +318,7 @@ int runCommandLine()
     const QList<const QCommandLineOption *> own = commandOptions(o, command);
     for (const QCommandLineOption *option :
          {&o.lora, &o.noVerify, &o.from, &o.maxHops, &o.route, &o.via, &o.hops, &o.ack, &o.count,
-          &o.interval, &o.duration}) {
+          &o.interval, &o.duration, &o.address, &o.map, &o.log}) {
         if (parser.isSet(*option) && !own.contains(option))
             return run.fail(badUsage, QStringLiteral("--%1 does not apply to %2; see rfcfg %2 "
                                                      "--help")
@@ -390,6 +378,17 @@ int runCommandLine()
 
     // Per-command arguments.
     bool lora = parser.isSet(o.lora);
+    if (command == QLatin1String("provision")) {
+        ProvisionPlan plan;
+        plan.settings = {*baud, *parity, *stopBits};
+        plan.timeoutMs = link.timeoutMs;
+        plan.retries = link.retries;
+        plan.logPath = parser.value(o.log);
+        error = planProvision(parser, o, words, lora, &plan);
+        if (!error.isEmpty())
+            return run.fail(badUsage, error);
+        return provision(plan, run);
+    }
     ConfigValues changes;
     SendPlan plan;
     int maxHops = 7, monitorCount = 0, monitorDurationMs = 0;
@@ -441,17 +440,9 @@ int runCommandLine()
                                                  "path such as /dev/ttyUSB0 (rfcfg ports lists "
                                                  "the ports)"));
     link.name = parser.value(o.port);
-    if (!lockDevice(link.name))
-        return run.fail(portProblem, QStringLiteral("cannot open %1: the port is in use by "
-                                                    "another program; end it, or pick another "
-                                                    "port (rfcfg ports lists the ports)")
-                                         .arg(link.name));
-    // A path too long for the port's lock file opens as the device it leads to.
-    if (const auto failure = link.module.open(link.name, {*baud, *parity, *stopBits}))
-        return run.fail(portProblem, QStringLiteral("cannot open %1: %2; check the path and "
-                                                    "that no other program holds the port "
-                                                    "(rfcfg ports lists the ports)")
-                                         .arg(link.name, failure->systemText));
+    if (const QString failure = openPort(link.module, link.name, {*baud, *parity, *stopBits});
+        !failure.isEmpty())
+        return run.fail(portProblem, failure);
     link.module.setStopRequest(stopRequested);
     link.onUnsolicited = [&run](const QByteArray &f) { run.noteUnsolicited(f); };
 
@@ -466,7 +457,7 @@ int runCommandLine()
     if (command == QLatin1String("whitelist get"))
         return whitelistGet(link, run);
     if (command == QLatin1String("whitelist set"))
-        return whitelistSet(link, run, words);
+        return whitelistSet(link, run, addressWords(words));
     if (command == QLatin1String("route"))
         return route(link, run, words[0], maxHops);
     if (command == QLatin1String("send") && plan.count == 0)

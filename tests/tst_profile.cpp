@@ -1,0 +1,331 @@
+// Profiles and provisioning: the profile file read and written exactly, and rfcfg provision run
+// as a real process against several virtual modules on pseudo-terminals.
+#include "profile.h"
+#include "testbytes.h"
+#include "virtualmodule.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+
+using vmodule::VirtualModule;
+
+namespace {
+
+struct Result
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// What one module of a batch does wrong.
+enum class Trouble { None, NoReplies, PulledCable, UnknownValue, LosesChannel };
+
+QByteArray recordBytes(const protocol::ConfigRecord &r)
+{
+    return QByteArray(reinterpret_cast<const char *>(r.data()), int(r.size()));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Trouble)
+
+class ProfileTest : public QObject
+{
+    Q_OBJECT
+
+    Result last;
+    QTemporaryDir dir;
+
+    void run(const QStringList &args, const std::function<void(QProcess &)> &whileRunning = {})
+    {
+        // The modules' sides of their lines must not live on in rfcfg, or a pulled cable would
+        // not show.
+        for (const QString &name :
+             QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System)) {
+            if (name.toInt() > 2)
+                ::fcntl(name.toInt(), F_SETFD, ::fcntl(name.toInt(), F_GETFD) | FD_CLOEXEC);
+        }
+        QProcess process;
+        process.start(QStringLiteral(RFCFG_BINARY), args);
+        QVERIFY(process.waitForStarted());
+        if (whileRunning)
+            whileRunning(process);
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+        last = {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QString write(const QString &name, const QByteArray &contents)
+    {
+        QFile file(dir.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(contents);
+        return file.fileName();
+    }
+
+    QJsonObject lastJson() { return QJsonDocument::fromJson(last.out.toUtf8()).object(); }
+
+private slots:
+    // config get --json, imported and exported again, gives the same file twice; applied to
+    // another module it reads back as the first module's configuration, model keys included.
+    void roundTrip_data()
+    {
+        QTest::addColumn<bool>("lora");
+        QTest::addColumn<QByteArray>("record");
+        QTest::newRow("plain model")
+            << false << hex("a5 a5 07 05 01 01 cd ab 22 00 01 00 04 c3 00 00");
+        QTest::newRow("LoRa model")
+            << true << hex("a5 a5 1f 07 00 01 0b a0 a1 00 00 00 02 44 09 0c");
+        QTest::newRow("LoRa model, unset LoRa fields")
+            << true << hex("a5 a5 03 00 00 00 34 12 01 00 00 00 01 44 00 00");
+    }
+    void roundTrip()
+    {
+        QFETCH(bool, lora);
+        QFETCH(QByteArray, record);
+        VirtualModule source, target;
+        QVERIFY(source.start() && target.start());
+        std::copy(record.begin(), record.end(), source.behaviour().record.begin());
+        QStringList get{"config", "get", "--json"};
+        if (lora)
+            get << "--lora";
+        run(QStringList{"-p", source.devicePath()} + get);
+        QCOMPARE(last.status, 0);
+        const QJsonObject read = lastJson().value("config").toObject();
+
+        rfcfg::Profile imported;
+        QCOMPARE(rfcfg::parseProfile(last.out.toUtf8(), &imported), QString());
+        const QByteArray exported = rfcfg::profileJson(imported.values, imported.lora);
+        rfcfg::Profile again;
+        QCOMPARE(rfcfg::parseProfile(exported, &again), QString());
+        QCOMPARE(rfcfg::profileJson(again.values, again.lora), exported);
+
+        run({"-p", target.devicePath(), "config", "set", "--from",
+             write("exported.json", exported)});
+        QVERIFY2(last.status == 0, qPrintable(last.err));
+        QCOMPARE(recordBytes(target.behaviour().record), record);
+        run(QStringList{"-p", target.devicePath()} + get);
+        QCOMPARE(lastJson().value("config").toObject(), read);
+    }
+
+    // Refused whole, with the key named; nothing is sent.
+    void badProfiles_data()
+    {
+        QTest::addColumn<QByteArray>("profile");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unknown key")
+            << QByteArray(R"({"format":1,"config":{"chanel":"3"}})") << "unknown key 'chanel'";
+        QTest::newRow("value not allowed")
+            << QByteArray(R"({"format":1,"config":{"channel":"3","power":"3dBm"}})")
+            << "power: '3dBm' is not allowed";
+        QTest::newRow("wrong type")
+            << QByteArray(R"({"config":{"address":[1]}})") << "address: an array is not an address";
+        QTest::newRow("not JSON") << QByteArray("channel=3\n") << "not JSON";
+        QTest::newRow("newer format")
+            << QByteArray(R"({"format":2,"config":{"channel":"3"}})") << "format: not 1";
+        QTest::newRow("unknown key beside config")
+            << QByteArray(R"({"config":{"channel":"3"},"colour":"red"})") << "unknown key 'colour'";
+        QTest::newRow("LoRa key in a plain profile")
+            << QByteArray(R"({"lora":false,"config":{"bandwidth":"8"}})") << "add --lora";
+        QTest::newRow("unknown value too large for its bits")
+            << QByteArray(R"j({"config":{"uart_parity":"unknown(4)"}})j")
+            << "uart_parity: 'unknown(4)' is not allowed";
+    }
+    void badProfiles()
+    {
+        QFETCH(QByteArray, profile);
+        QFETCH(QString, expected);
+        rfcfg::Profile parsed;
+        const QString error = rfcfg::parseProfile(profile, &parsed);
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        QVERIFY(parsed.values.isEmpty());
+        VirtualModule module;
+        QVERIFY(module.start());
+        run({"provision", "--from", write("bad.json", profile), "-p", module.devicePath()});
+        QCOMPARE(last.status, 2);
+        QVERIFY2(last.err.contains(expected), qPrintable(last.err));
+        QCOMPARE(module.requestsHandled(), quint64(0));
+    }
+
+    // Three modules at once; the middle one may be in trouble, the others are provisioned.
+    void provision_data()
+    {
+        QTest::addColumn<QString>("addressing");
+        QTest::addColumn<Trouble>("trouble");
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<int>("status");
+        const QStringList allOk{"ok", "ok", "ok"};
+        QTest::newRow("--address") << "--address 0x0101" << Trouble::None << allOk
+                                   << QStringList{"0101", "0102", "0103"} << 0;
+        QTest::newRow("--map") << "--map MAP" << Trouble::None << allOk
+                               << QStringList{"00a3", "00a1", "00a2"} << 0;
+        QTest::newRow("no address given")
+            << "" << Trouble::None << allOk << QStringList{"0001", "0001", "0001"} << 0;
+        QTest::newRow("a module that never answers")
+            << "--address 0101" << Trouble::NoReplies << QStringList{"ok", "no_reply", "ok"}
+            << QStringList{"0101", "0102", "0103"} << 4;
+        QTest::newRow("a pulled cable")
+            << "--address 0101" << Trouble::PulledCable << QStringList{"ok", "port_error", "ok"}
+            << QStringList{"0101", "0102", "0103"} << 3;
+        QTest::newRow("a value no list offers")
+            << "--address 0101" << Trouble::UnknownValue << QStringList{"ok", "failed", "ok"}
+            << QStringList{"0101", "0102", "0103"} << 2;
+        QTest::newRow("a channel lost after the write")
+            << "--address 0101" << Trouble::LosesChannel << QStringList{"ok", "failed", "ok"}
+            << QStringList{"0101", "0102", "0103"} << 1;
+    }
+    void provision()
+    {
+        QFETCH(QString, addressing);
+        QFETCH(Trouble, trouble);
+        QFETCH(QStringList, results);
+        QFETCH(QStringList, addresses);
+        QFETCH(int, status);
+        std::vector<std::unique_ptr<VirtualModule>> modules;
+        QStringList ports;
+        for (int i = 0; i < 3; ++i) {
+            modules.push_back(std::make_unique<VirtualModule>());
+            QVERIFY(modules.back()->start());
+            ports << modules.back()->devicePath();
+        }
+        VirtualModule &troubled = *modules[1];
+        connect(&troubled, &VirtualModule::requestReceived, this, [&](const QByteArray &request) {
+            if (trouble == Trouble::NoReplies)
+                troubled.dropNextReply();
+            if (trouble == Trouble::PulledCable) {
+                troubled.dropNextReply();
+                QTimer::singleShot(0, &troubled, [&] { troubled.hangUp(); });
+            }
+            if (trouble == Trouble::LosesChannel && quint8(request[2]) == 0x01)
+                QTimer::singleShot(0, &troubled, [&] { troubled.behaviour().record[2] = 9; });
+        });
+        if (trouble == Trouble::UnknownValue)
+            troubled.behaviour().record[12] = 9; // rf_data_rate unknown(9)
+        const QString profile =
+            write("line-a.json", R"({"format":1,"config":{"channel":"7","power":"11dBm"}})");
+        const QString map =
+            write("map.csv", QStringLiteral("port,address\n%1,00a1\n# spare\n%2,00a2\n%3,00a3\n")
+                                 .arg(ports[1], ports[2], ports[0])
+                                 .toUtf8());
+        const QString log = dir.filePath("batch.log");
+        QFile::remove(log);
+        QStringList args{"provision", "--from",    profile, "--json",    "--log",
+                         log,         "--timeout", "500",   "--retries", "1"};
+        for (const QString &port : ports)
+            args << "-p" << port;
+        for (const QString &word : addressing.split(' ', Qt::SkipEmptyParts))
+            args << (word == "MAP" ? map : word);
+        run(args);
+        QVERIFY2(last.status == status, qPrintable(QString::number(last.status) + last.err));
+
+        const QJsonArray reported = lastJson().value("modules").toArray();
+        QCOMPARE(reported.size(), 3);
+        QCOMPARE(lastJson().value("ok").toInt(), int(results.count("ok")));
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = logFile.readAll().split('\n');
+        QCOMPARE(lines.size(), 4); // one per module and the last line break
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject m = reported[i].toObject();
+            QCOMPARE(m.value("port").toString(), ports[i]);
+            QCOMPARE(m.value("result").toString(), results[i]);
+            QCOMPARE(m.value("address").toString(), addresses[i]);
+            if (results[i] == "ok") {
+                const protocol::ConfigRecord &r = modules[size_t(i)]->behaviour().record;
+                QCOMPARE(int(r[2]), 7);
+                QCOMPARE(int(r[3]), 4);
+                QCOMPARE(protocol::formatHexWord({r[9], r[8]}), addresses[i]);
+                QCOMPARE(m.value("firmware").toString(), "10.02");
+            }
+            if (trouble == Trouble::LosesChannel && i == 1)
+                QCOMPARE(m.value("differences").toArray().first().toObject(),
+                         QJsonObject({{"key", "channel"}, {"written", "7"}, {"read_back", "9"}}));
+            // The log: every module once, with the profile's name and checksum.
+            bool logged = false;
+            for (const QByteArray &line : lines) {
+                const QJsonObject entry = QJsonDocument::fromJson(line).object();
+                if (entry.value("port") != ports[i])
+                    continue;
+                logged = true;
+                QCOMPARE(entry.value("result"), m.value("result"));
+                QCOMPARE(entry.value("profile").toString(), "line-a");
+                QCOMPARE(entry.value("profile_sha256").toString().size(), 64);
+                QVERIFY(entry.contains("usb_serial_number") && entry.contains("time"));
+            }
+            QVERIFY(logged);
+        }
+        if (trouble == Trouble::UnknownValue)
+            QCOMPARE(int(troubled.behaviour().record[2]), 0); // nothing written
+    }
+
+    // The options and addresses are those of the window and of each other command; what the
+    // line held before the port was opened is no reply.
+    void oneLanguage_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("route, 0x address") << "route 0x1234 --max-hops 3"
+                                           << "route to 1234: 2 relays";
+        QTest::newRow("send, --max-hops") << "send 0X1234 01 --max-hops 3"
+                                          << "data to 1234: success";
+        QTest::newRow("send, --hops") << "send 1234 01 --hops 3"
+                                      << "data to 1234: success";
+        QTest::newRow("send, hop limit too low") << "send 1234 01 --max-hops 2"
+                                                 << "status 0x03";
+        QTest::newRow("config set, 0x address") << "config set address=0x00A1"
+                                                << "address 0001 -> 00a1";
+        QTest::newRow("whitelist, 0x address") << "whitelist set 0x00ab"
+                                               << "1  00ab\n";
+        QTest::newRow("bytes from before the open") << "--json version"
+                                                    << "\"version\":\"10.02\"}";
+    }
+    void oneLanguage()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, expected);
+        VirtualModule module;
+        QVERIFY(module.start());
+        module.sendUnsolicited(withChecksum("05 00 81 03 ab 00 00"));
+        run(QStringList{"-p", module.devicePath()} + args.split(' '));
+        QVERIFY2((last.out + last.err).contains(expected), qPrintable(last.out + last.err));
+        QVERIFY2(!(last.out + last.err).contains("unsolicited"), qPrintable(last.out + last.err));
+    }
+
+    // Ctrl+C while one module keeps silent: the others are reported and logged, it is not.
+    void interrupted()
+    {
+        VirtualModule good, silent;
+        QVERIFY(good.start() && silent.start());
+        connect(&silent, &VirtualModule::requestReceived, &silent, [&] { silent.dropNextReply(); });
+        const QString log = dir.filePath("interrupted.log");
+        QFile::remove(log);
+        run({"provision", "--from", write("p.json", R"({"config":{"channel":"3"}})"), "-p",
+             good.devicePath(), "-p", silent.devicePath(), "--timeout", "60000", "--log", log},
+            [&](QProcess &process) {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    good.requestsHandled() >= 4 && silent.requestsHandled() >= 1, 30000);
+                QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 0, 10000);
+                ::kill(pid_t(process.processId()), SIGINT);
+            });
+        QCOMPARE(last.status, 4);
+        QVERIFY2(last.out.contains("1 ok, 1 failed (interrupted)"), qPrintable(last.out));
+        QVERIFY(last.out.contains(QRegularExpression("interrupted +interrupted")));
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        QCOMPARE(logFile.readAll().count('\n'), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(ProfileTest)
+#include "tst_profile.moc"

@@ -1,0 +1,171 @@
+#include "profile.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rfcfg {
+
+namespace {
+
+// Keys of a config get --json document that are no configuration.
+bool isDocumentNote(const QString &key)
+{
+    return key == QLatin1String("command") || key == QLatin1String("unsolicited") ||
+           key == QLatin1String("unsolicited_total");
+}
+
+} // namespace
+
+QString readProfileFile(const QString &path, QByteArray *contents)
+{
+    const QString notRegular = QStringLiteral("%1 is not a regular file").arg(path);
+    const QString tooLarge = QStringLiteral("%1 is larger than 1 MiB").arg(path);
+    auto cannotRead = [&](const QString &reason) {
+        return QStringLiteral("cannot read %1: %2").arg(path, reason);
+    };
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (::stat(name.constData(), &info) != 0)
+        return cannotRead(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode))
+        return notRegular;
+    if (info.st_size > maxProfileBytes)
+        return tooLarge;
+    // Not blocking on open, and the opened file checked again: the name may have been replaced
+    // by a pipe since.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return cannotRead(QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return notRegular;
+    // The file may grow after the check; read no more than the limit allows.
+    *contents = file.read(maxProfileBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return cannotRead(file.errorString());
+    if (contents->size() > maxProfileBytes)
+        return tooLarge;
+    return {};
+}
+
+QString parseProfile(const QByteArray &json, Profile *profile, bool loraModel)
+{
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (doc.isNull())
+        return QStringLiteral("not JSON (%1 at byte %2)")
+            .arg(parseError.errorString())
+            .arg(parseError.offset);
+    if (!doc.isObject())
+        return QStringLiteral("holds no configuration: not a JSON object");
+    const QJsonObject top = doc.object();
+    if (top.contains(QStringLiteral("error")))
+        return QStringLiteral("holds no configuration: it reports an error");
+
+    const QJsonValue format = top.value(QStringLiteral("format"));
+    if (!format.isUndefined() && format.toDouble(-1) != profileFormat)
+        return QStringLiteral("format: not %1, the profile format this program reads")
+            .arg(profileFormat);
+    const QJsonValue loraFlag = top.value(QStringLiteral("lora"));
+    if (!loraFlag.isUndefined() && !loraFlag.isBool())
+        return QStringLiteral("lora is not true or false");
+    const bool lora = loraFlag.toBool() || loraModel;
+
+    QJsonObject config;
+    const QJsonValue nested = top.value(QStringLiteral("config"));
+    if (!nested.isUndefined()) {
+        if (!nested.isObject())
+            return QStringLiteral("config is not an object of KEY: VALUE");
+        config = nested.toObject();
+        for (auto it = top.begin(); it != top.end(); ++it) {
+            const QString key = it.key();
+            if (key != QLatin1String("config") && key != QLatin1String("format") &&
+                key != QLatin1String("lora") && !isDocumentNote(key))
+                return QStringLiteral("unknown key '%1' beside config").arg(key);
+        }
+    } else {
+        for (auto it = top.begin(); it != top.end(); ++it) {
+            if (it.key() != QLatin1String("format") && it.key() != QLatin1String("lora") &&
+                !isDocumentNote(it.key()))
+                config.insert(it.key(), it.value());
+        }
+    }
+
+    protocol::ModuleConfig scratch;
+    QStringList given;
+    for (auto it = config.begin(); it != config.end(); ++it) {
+        if (it.key() == QLatin1String("lora_bit_rate"))
+            continue; // derived, not written
+        QString text;
+        QString error = configTextFromJson(it.key(), it.value(), lora, &text);
+        if (error.isEmpty())
+            error = setConfigValue(scratch, it.key(), text, lora);
+        if (!error.isEmpty())
+            return error;
+        given << it.key();
+    }
+    if (given.isEmpty())
+        return QStringLiteral("holds no configuration keys");
+
+    Profile result;
+    result.lora = lora;
+    // Spelled as config get spells them, in its order.
+    for (const auto &[key, value] : configValues(scratch, lora)) {
+        if (given.contains(key))
+            result.values.append({key, value});
+    }
+    *profile = result;
+    return {};
+}
+
+QString loadProfile(const QString &path, Profile *profile, bool loraModel)
+{
+    QByteArray contents;
+    QString error = readProfileFile(path, &contents);
+    if (!error.isEmpty())
+        return error;
+    Profile loaded;
+    error = parseProfile(contents, &loaded, loraModel);
+    if (!error.isEmpty())
+        return QStringLiteral("%1: %2").arg(path, error);
+    loaded.name = QFileInfo(path).completeBaseName();
+    loaded.sha256 =
+        QString::fromLatin1(QCryptographicHash::hash(contents, QCryptographicHash::Sha256).toHex());
+    *profile = loaded;
+    return {};
+}
+
+QByteArray profileJson(const ConfigValues &values, bool lora)
+{
+    QJsonObject config;
+    for (const auto &[key, value] : values)
+        config.insert(key, value);
+    const QJsonObject doc{{"format", profileFormat}, {"lora", lora}, {"config", config}};
+    return QJsonDocument(doc).toJson(QJsonDocument::Indented);
+}
+
+QList<FieldChange> configChanges(const protocol::ModuleConfig &before,
+                                 const protocol::ModuleConfig &after, bool lora)
+{
+    QList<FieldChange> changes;
+    const ConfigValues a = configValues(before, lora);
+    const ConfigValues b = configValues(after, lora);
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a[i].second != b[i].second)
+            changes.append({a[i].first, a[i].second, b[i].second});
+    }
+    return changes;
+}
+
+} // namespace rfcfg
