@@ -1,9 +1,11 @@
-#include "linkstats.h"
+#include "protocol/linkstats.h"
+
+#include "protocol/replyframe.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace rfcfg {
+namespace protocol {
 
 namespace {
 
@@ -26,11 +28,6 @@ double bucketValue(int b)
     return b == 0 ? firstMs : firstMs * std::pow(growth, b - 0.5);
 }
 
-QString ms(double value)
-{
-    return QString::number(value, 'f', value < 10 ? 2 : 1);
-}
-
 } // namespace
 
 LinkStats::LinkStats() : buckets(bucketCount, 0) {}
@@ -49,6 +46,24 @@ void LinkStats::addAnswer(int status, double latencyMs)
     ++buckets[bucketOf(latencyMs)];
 }
 
+std::optional<int> dataSentStatus(QByteArrayView frame)
+{
+    const ReplyFrame reply = decodeReplyFrame(frame);
+    if (!reply.isReadable() || reply.kind != ReplyKind::DataSent || !reply.status)
+        return std::nullopt;
+    return *reply.status;
+}
+
+std::optional<int> LinkStats::addReply(QByteArrayView frame, double latencyMs)
+{
+    const std::optional<int> status = dataSentStatus(frame);
+    if (status)
+        addAnswer(*status, latencyMs);
+    else
+        addNoReply();
+    return status;
+}
+
 double LinkStats::percentileMs(double fraction) const
 {
     if (!answered_)
@@ -63,47 +78,4 @@ double LinkStats::percentileMs(double fraction) const
     return max_;
 }
 
-QString progressLine(const LinkStats &s)
-{
-    QString line = QStringLiteral("sent %1  acknowledged %2  failed %3  no reply %4")
-                       .arg(s.sent())
-                       .arg(s.acknowledged())
-                       .arg(s.failed())
-                       .arg(s.noReply());
-    if (s.late() > 0)
-        line += QStringLiteral("  late %1").arg(s.late());
-    if (s.skipped() > 0)
-        line += QStringLiteral("  skipped %1").arg(s.skipped());
-    if (s.hasLatency())
-        line += QStringLiteral("  last %1 ms").arg(ms(s.lastLatencyMs()));
-    return line;
-}
-
-QString summaryText(const LinkStats &s, bool interrupted)
-{
-    QString text =
-        interrupted ? QStringLiteral("interrupted after %1 frames\n").arg(s.sent()) : QString();
-    text += QStringLiteral("sent %1, acknowledged %2, failed %3, no reply %4; delivery %5 %\n")
-                .arg(s.sent())
-                .arg(s.acknowledged())
-                .arg(s.failed())
-                .arg(s.noReply())
-                .arg(QString::number(100.0 * s.deliveryRatio(), 'f', 1));
-    for (auto it = s.failuresByStatus().begin(); it != s.failuresByStatus().end(); ++it)
-        text += QString::asprintf("failed with status 0x%02x: %d\n", it.key(), it.value());
-    if (s.late() > 0)
-        text +=
-            QStringLiteral("late reports: %1 (each after its send had timed out)\n").arg(s.late());
-    if (s.skipped() > 0)
-        text += QStringLiteral("skipped sends: %1 (the port still held the previous frame)\n")
-                    .arg(s.skipped());
-    if (s.hasLatency())
-        text += QStringLiteral("latency ms: min %1, median %2, p95 %3, max %4\n")
-                    .arg(ms(s.minimumMs()), ms(s.percentileMs(0.5)), ms(s.percentileMs(0.95)),
-                         ms(s.maximumMs()));
-    else
-        text += QStringLiteral("latency: no answer\n");
-    return text;
-}
-
-} // namespace rfcfg
+} // namespace protocol
