@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QSerialPortInfo>
 #include <QTimer>
 
@@ -768,6 +769,17 @@ void Dialog::startLinkTest()
     }
     linkTestSends.clear();
     linkTestPanel->start();
+    // The window grows by what the panel needs, as far as the screen allows, so that nothing
+    // else is squeezed for it.
+    layout()->activate();
+    const int wanted = layout()->sizeHint().height();
+    if (height() < wanted && !isMaximized() && !isFullScreen()) {
+        const QScreen *shown = screen();
+        const int room = shown ? shown->availableGeometry().height() - frameGeometry().height() +
+                                     height()
+                               : wanted;
+        resize(width(), std::min(wanted, std::max(height(), room)));
+    }
 }
 
 // ---- Version, reset and whitelist -----------------------------------------------------------

@@ -96,6 +96,7 @@ qint64 LinkTestRecord::bytesHeld() const
 namespace {
 
 constexpr qint64 hourMs = 3600 * 1000;
+constexpr qint64 minuteMs = 60 * 1000;
 const QColor deliveredColour(0x1f, 0x77, 0xb4);
 const QColor failedColour(0xd3, 0x2f, 0x2f);
 const QColor noReplyColour(0xef, 0x8a, 0x00);
@@ -126,11 +127,14 @@ class LatencyChart : public QWidget
 public:
     LatencyChart(const LinkTestRecord &record, QWidget *parent) : QWidget(parent), sends(record)
     {
-        setMinimumHeight(72);
+        setMinimumSize(160, 80);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     }
 
-    qint64 viewEndMs = hourMs;
+    // The view: spanMs up to viewEndMs. A run shorter than an hour fills the chart (a minute at
+    // least); a longer one shows its last hour, or the hour scrolled to.
+    qint64 viewEndMs = minuteMs;
+    qint64 spanMs = minuteMs;
     QDateTime wallStart;
 
 protected:
@@ -146,7 +150,7 @@ protected:
         if (area.width() < 2 || area.height() < 2)
             return;
 
-        const qint64 from = viewEndMs - hourMs;
+        const qint64 from = viewEndMs - spanMs;
         const qsizetype first = sends.firstAtOrAfter(from);
         const qsizetype last = sends.firstAtOrAfter(viewEndMs + 1);
         double top = 0;
@@ -176,7 +180,7 @@ protected:
         const int plotTop = area.top() + 6, plotBottom = area.bottom() - 1;
         const double yScale = (plotBottom - plotTop) / top;
         const auto xOf = [&](qint64 atMs) {
-            return area.left() + 1 + int((atMs - from) * width / hourMs);
+            return area.left() + 1 + int((atMs - from) * width / spanMs);
         };
         int column = -1;
         double low = 0, high = 0;
@@ -185,7 +189,7 @@ protected:
             if (column < 0)
                 return;
             if (delivered) {
-                painter.setPen(deliveredColour);
+                painter.setPen(QPen(deliveredColour, 2));
                 painter.drawLine(column, plotBottom - int(low * yScale), column,
                                  plotBottom - int(high * yScale));
             }
@@ -229,16 +233,20 @@ LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 2, 0, 0);
 
+    // A column of figures, the latencies under their caption; the chart takes the rest.
     auto *figures = new QGridLayout;
-    figures->setHorizontalSpacing(8);
-    figures->setVerticalSpacing(0);
-    const auto addFigure = [&](const QString &caption, const char *name) {
+    figures->setHorizontalSpacing(4);
+    figures->setVerticalSpacing(1);
+    const auto addFigure = [&](const QString &caption, const char *name, bool below = false) {
         const int row = figures->rowCount();
-        figures->addWidget(new QLabel(caption, this), row, 0);
+        figures->addWidget(new QLabel(caption, this), row, 0, 1, below ? 2 : 1);
         auto *value = new QLabel(this);
         value->setObjectName(QLatin1String(name));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        figures->addWidget(value, row, 1);
+        if (below)
+            figures->addWidget(value, row + 1, 0, 1, 2);
+        else
+            figures->addWidget(value, row, 1);
         return value;
     };
     sentLabel = addFigure(tr("已发送："), "linkTestSent");
@@ -246,9 +254,9 @@ LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
     failedLabel = addFigure(tr("失败："), "linkTestFailed");
     noReplyLabel = addFigure(tr("无应答："), "linkTestNoReply");
     ratioLabel = addFigure(tr("送达率："), "linkTestRatio");
-    latencyLabel = addFigure(tr("时延（最小/中位/95%/最大）："), "linkTestLatency");
-    figures->setColumnStretch(1, 1);
-    layout->addLayout(figures, 2);
+    latencyLabel = addFigure(tr("时延（最小/中位/95%/最大）："), "linkTestLatency", true);
+    figures->setRowStretch(figures->rowCount(), 1);
+    layout->addLayout(figures);
 
     auto *chartColumn = new QVBoxLayout;
     chartColumn->setSpacing(0);
@@ -259,9 +267,9 @@ LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
     scroll->setObjectName(QStringLiteral("linkTestScroll"));
     scroll->setRange(0, 0);
     chartColumn->addWidget(scroll);
-    layout->addLayout(chartColumn, 3);
+    layout->addLayout(chartColumn, 1);
     connect(scroll, &QScrollBar::valueChanged, this, [this](int seconds) {
-        chart->viewEndMs = std::max<qint64>(qint64(seconds) * 1000 + hourMs, hourMs);
+        chart->viewEndMs = qint64(seconds) * 1000 + chart->spanMs;
         chart->update();
     });
 
@@ -297,7 +305,7 @@ void LinkTestPanel::start()
     clock.start();
     chart->wallStart = wallStart;
     scroll->setRange(0, 0);
-    chart->viewEndMs = hourMs;
+    chart->viewEndMs = chart->spanMs = minuteMs;
     refresh();
     show();
 }
@@ -312,7 +320,12 @@ void LinkTestPanel::clearRun()
 
 qsizetype LinkTestPanel::recordSend(quint16 target)
 {
-    const qsizetype index = sends.add(clock.isValid() ? clock.elapsed() : 0, target);
+    return recordSendAt(clock.isValid() ? clock.elapsed() : 0, target);
+}
+
+qsizetype LinkTestPanel::recordSendAt(qint64 atMs, quint16 target)
+{
+    const qsizetype index = sends.add(atMs, target);
     changed();
     return index;
 }
@@ -376,14 +389,18 @@ void LinkTestPanel::refresh()
 
     // The scroll bar spans the run in seconds; at its end it follows the newest send.
     const qint64 lastMs = sends.size() ? sends.at(sends.size() - 1).atMs : 0;
-    const int maximum = int(std::max<qint64>(0, (lastMs - hourMs + 999) / 1000));
+    chart->spanMs = std::clamp(lastMs, minuteMs, hourMs);
+    const int maximum = int(std::max<qint64>(0, (lastMs - chart->spanMs + 999) / 1000));
     const bool following = scroll->value() >= scroll->maximum();
-    scroll->setRange(0, maximum);
-    scroll->setPageStep(3600);
-    scroll->setSingleStep(60);
-    if (following)
-        scroll->setValue(maximum);
-    chart->viewEndMs = std::max<qint64>(qint64(scroll->value()) * 1000 + hourMs, hourMs);
+    {
+        const QSignalBlocker quiet(scroll);
+        scroll->setRange(0, maximum);
+        scroll->setPageStep(int(chart->spanMs / 1000));
+        scroll->setSingleStep(60);
+        if (following)
+            scroll->setValue(maximum);
+    }
+    chart->viewEndMs = qint64(scroll->value()) * 1000 + chart->spanMs;
     chart->update();
 }
 

@@ -85,6 +85,8 @@ public:
     // The run's sends: the index of a new one, then how it ended (a status from the module's
     // report, or none when no readable report came).
     qsizetype recordSend(quint16 target);
+    // The same at a given time from the start of the run (a replay, a benchmark).
+    qsizetype recordSendAt(qint64 atMs, quint16 target);
     void recordReply(qsizetype index, std::optional<int> status, double latencyMs);
     void recordNoReply(qsizetype index);
     // A send left out because the port still held the previous frame.
