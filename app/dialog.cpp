@@ -733,8 +733,10 @@ void Dialog::on_pushButton_sendData_clicked()
 void Dialog::continueSendData()
 {
     // A tick whose previous frame has not left the port yet is skipped: at a slow rate the
-    // queue would otherwise grow without bound.
-    if (!link->canSendNow()) {
+    // queue would otherwise grow without bound. So is one whose previous send still waits for
+    // its report: the reports carry no sequence number, and a second identical request would
+    // take the first one's report after a lost one, shifting every latency by an interval.
+    if (!link->canSendNow() || !linkTestSends.isEmpty()) {
         if (linkTestPanel && portInUse())
             linkTestPanel->recordSkipped();
         return;
@@ -775,9 +777,9 @@ void Dialog::startLinkTest()
     const int wanted = layout()->sizeHint().height();
     if (height() < wanted && !isMaximized() && !isFullScreen()) {
         const QScreen *shown = screen();
-        const int room = shown ? shown->availableGeometry().height() - frameGeometry().height() +
-                                     height()
-                               : wanted;
+        const int room =
+            shown ? shown->availableGeometry().height() - frameGeometry().height() + height()
+                  : wanted;
         resize(width(), std::min(wanted, std::max(height(), room)));
     }
 }

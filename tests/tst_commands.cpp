@@ -222,18 +222,20 @@ private slots:
     void repeatedSendingAtTheChosenInterval()
     {
         ui->setText("lineEdit_dataDstAddr", "00ab");
-        ui->select("comboBox_msTime", 1); // 1000 ms
+        // 1500 ms: a silent line lets each send's deadline (about a second) pass before the
+        // next tick, which would otherwise wait for it.
+        ui->select("comboBox_msTime", 2);
         QElapsedTimer clock;
         ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
         clock.start();
         const QByteArray frame = withChecksum("05000106ab00000701 00");
         QCOMPARE(pty->read(int(frame.size()), 3000), frame);
         const qint64 first = clock.elapsed();
-        QVERIFY2(first >= 900, qPrintable(QString::number(first))); // one interval, not at once
+        QVERIFY2(first >= 1400, qPrintable(QString::number(first))); // one interval, not at once
         QCOMPARE(pty->read(int(frame.size()) * 2, 3000), frame + frame);
         ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
         QCOMPARE(ui->sendText().count(QStringLiteral("send->")), 3);
-        QCOMPARE(pty->readFor(1200), QByteArray());
+        QCOMPARE(pty->readFor(1700), QByteArray());
     }
 
     void closedPortWritesAndEchoesNothing()
