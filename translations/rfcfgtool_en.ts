@@ -551,6 +551,10 @@ The port does not exist or is in use.</translation>
         <translation>%1 (%2 skipped)</translation>
     </message>
     <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
         <source>，</source>
         <translation>, </translation>
     </message>

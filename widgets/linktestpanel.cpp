@@ -374,9 +374,9 @@ void LinkTestPanel::refresh()
     QStringList codes;
     for (auto it = s.failuresByStatus().begin(); it != s.failuresByStatus().end(); ++it)
         codes << statusCode(it.key()) + QStringLiteral("×") + QString::number(it.value());
-    failedLabel->setText(
-        codes.isEmpty() ? QString::number(s.failed())
-                        : QStringLiteral("%1（%2）").arg(s.failed()).arg(codes.join(tr("，"))));
+    failedLabel->setText(codes.isEmpty()
+                             ? QString::number(s.failed())
+                             : tr("%1（%2）").arg(s.failed()).arg(codes.join(tr("，"))));
     noReplyLabel->setText(QString::number(s.noReply()));
     ratioLabel->setText(s.sent() ? QString::number(100.0 * s.deliveryRatio(), 'f', 1) +
                                        QStringLiteral(" %")
