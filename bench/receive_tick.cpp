@@ -83,7 +83,8 @@ int main(int argc, char *argv[])
     };
 
     // A day of repeated sending at 500 ms in the panel: its figures, chart and record full.
-    if (auto *repeat = bench.dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))) {
+    if (auto *repeat =
+            bench.dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))) {
         repeat->setChecked(true);
         repeat->setChecked(false); // no send ticks during the measurement; the panel stays
         if (auto *panel = bench.dialog.findChild<QWidget *>(QStringLiteral("linkTestPanel")))
