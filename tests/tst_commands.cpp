@@ -229,10 +229,10 @@ private slots:
         ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
         clock.start();
         const QByteArray frame = withChecksum("05000106ab00000701 00");
-        QCOMPARE(pty->read(int(frame.size()), 3000), frame);
+        QCOMPARE(pty->read(int(frame.size()), 10000), frame);
         const qint64 first = clock.elapsed();
         QVERIFY2(first >= 1400, qPrintable(QString::number(first))); // one interval, not at once
-        QCOMPARE(pty->read(int(frame.size()) * 2, 3000), frame + frame);
+        QCOMPARE(pty->read(int(frame.size()) * 2, 10000), frame + frame);
         ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
         QCOMPARE(ui->sendText().count(QStringLiteral("send->")), 3);
         QCOMPARE(pty->readFor(1700), QByteArray());
