@@ -2,6 +2,7 @@
 
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
+#include "protocol/linkstats.h"
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
 #include "serial/linesettings.h"
@@ -11,6 +12,7 @@
 #include "serial/portnames.h"
 #include "ui_dialog.h"
 #include "widgets/lastfolder.h"
+#include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
 
 #include "profile.h"
@@ -22,6 +24,7 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSerialPortInfo>
 #include <QTimer>
 
@@ -161,14 +164,25 @@ Dialog::Dialog(QWidget *parent)
     connect(link, &serial::ModuleLink::bytesArrived, this,
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
     connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame,
+                   qint64 latencyNs) {
                 requestSenders.remove(request.id);
                 framesSinceTick << frame;
+                if (const auto send = linkTestSends.constFind(request.id);
+                    send != linkTestSends.cend()) {
+                    linkTestPanel->recordReply(*send, dataSentStatus(frame), latencyNs / 1e6);
+                    linkTestSends.erase(send);
+                }
             });
     connect(link, &serial::ModuleLink::unsolicited, this,
             [this](const QByteArray &frame) { framesSinceTick << frame; });
     connect(link, &serial::ModuleLink::noReply, this,
             [this](const serial::ModuleLink::Request &request) {
+                if (const auto send = linkTestSends.constFind(request.id);
+                    send != linkTestSends.cend()) {
+                    linkTestPanel->recordNoReply(*send);
+                    linkTestSends.erase(send);
+                }
                 const auto sender = requestSenders.constFind(request.id);
                 if (sender == requestSenders.cend())
                     return;
@@ -370,6 +384,7 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
         framesSinceTick.clear();
         unansweredSinceTick.clear();
         requestSenders.clear();
+        linkTestSends.clear();
         shownAhead.clear();
     }
     updateControls();
@@ -382,22 +397,26 @@ quint8 Dialog::buildCommandFrame(quint8 group, quint8 code, const quint8 *payloa
     return protocol::buildCommandFrame(txFrame.data(), group, code, payload, length);
 }
 
-void Dialog::sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length)
+std::optional<serial::ModuleLink::RequestId> Dialog::sendFrame(const QPushButton *sender,
+                                                               const quint8 *frame, quint8 length)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(frame), length);
     // The send box records only what the port took: nothing for a closed or closing port.
     const auto id = link->sendRequest(bytes);
     if (!id)
-        return;
+        return id;
     requestSenders.insert(*id, sender->text());
     ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(bytes));
+    return id;
 }
 
-void Dialog::sendCommand(const QPushButton *sender, quint8 group, quint8 code,
-                         const quint8 *payload, quint8 length)
+std::optional<serial::ModuleLink::RequestId> Dialog::sendCommand(const QPushButton *sender,
+                                                                 quint8 group, quint8 code,
+                                                                 const quint8 *payload,
+                                                                 quint8 length)
 {
     const quint8 frameLength = buildCommandFrame(group, code, payload, length);
-    sendFrame(sender, txFrame.data(), frameLength);
+    return sendFrame(sender, txFrame.data(), frameLength);
 }
 
 void Dialog::readMyCom()
@@ -738,13 +757,30 @@ void Dialog::on_pushButton_routeDiscovery_clicked()
 
 void Dialog::textEditInputChanged()
 {
+    // Typing is never interrupted: a malformed text is marked in place, and the box waits for
+    // a send.
     const QString text = ui->textEdit_sendData->toPlainText();
-    if (dataTextState(text) == DataTextState::Invalid) {
-        showDataTextWarning();
-        return;
+    const qsizetype errorAt = dataTextErrorAt(text);
+    if (errorAt < 0)
+        declaredDataLength = dataTextByteCount(text);
+    const bool malformed = errorAt >= 0;
+    if (malformed != ui->textEdit_sendData->property("malformed").toBool()) {
+        ui->textEdit_sendData->setProperty("malformed", malformed);
+        ui->textEdit_sendData->setStyleSheet(
+            malformed ? QStringLiteral("#textEdit_sendData { border: 2px solid #d32f2f; }")
+                      : QString());
+        ui->label_BytesCount->setStyleSheet(malformed ? QStringLiteral("color: #d32f2f;")
+                                                      : QString());
+        ui->label_18->setVisible(!malformed);
     }
-    declaredDataLength = dataTextByteCount(text);
-    ui->label_BytesCount->setText(byteCountText(declaredDataLength));
+    const QString problem =
+        malformed
+            ? tr("第%1个字符不符合格式：每个字节两位十六进制数，字节之间可空一格").arg(errorAt + 1)
+            : QString();
+    ui->textEdit_sendData->setToolTip(problem);
+    ui->label_BytesCount->setToolTip(problem);
+    ui->label_BytesCount->setText(malformed ? tr("格式有误（第%1个字符）").arg(errorAt + 1)
+                                            : byteCountText(declaredDataLength));
 }
 
 void Dialog::showDataTextWarning()
@@ -813,8 +849,12 @@ void Dialog::sendApplicationData(bool repeating)
         showDataTooLong();
         return;
     }
-    sendCommand(ui->pushButton_sendData, group::network, code::sendData,
-                reinterpret_cast<const quint8 *>(payload->data()), quint8(payload->size()));
+    const auto id =
+        sendCommand(ui->pushButton_sendData, group::network, code::sendData,
+                    reinterpret_cast<const quint8 *>(payload->data()), quint8(payload->size()));
+    if (repeating && id && linkTestPanel)
+        linkTestSends.insert(
+            *id, linkTestPanel->recordSend(quint16(request.target.high << 8 | request.target.low)));
 }
 
 void Dialog::showDataTooLong()
@@ -833,9 +873,14 @@ void Dialog::on_pushButton_sendData_clicked()
 void Dialog::continueSendData()
 {
     // A tick whose previous frame has not left the port yet is skipped: at a slow rate the
-    // queue would otherwise grow without bound.
-    if (!link->canSendNow())
+    // queue would otherwise grow without bound. So is one whose previous send still waits for
+    // its report: the reports carry no sequence number, and a second identical request would
+    // take the first one's report after a lost one, shifting every latency by an interval.
+    if (!link->canSendNow() || !linkTestSends.isEmpty()) {
+        if (linkTestPanel && portInUse())
+            linkTestPanel->recordSkipped();
         return;
+    }
     sendApplicationData(true);
 }
 
@@ -846,11 +891,37 @@ int Dialog::repeatIntervalMs() const
 
 void Dialog::checkBox_continueSend_changed()
 {
-    if (ui->checkBox_continueSend->isChecked())
+    if (ui->checkBox_continueSend->isChecked()) {
         sendTimer->start(repeatIntervalMs());
-    else
+        startLinkTest();
+    } else {
         sendTimer->stop();
+    }
     updateControls();
+}
+
+void Dialog::startLinkTest()
+{
+    // Made on the first run, so that a window that never repeats a send never builds it. It
+    // stays after the run ends, until the next run or its own clear button.
+    if (!linkTestPanel) {
+        linkTestPanel = new LinkTestPanel(ui->groupBox_4);
+        linkTestPanel->setObjectName(QStringLiteral("linkTestPanel"));
+        ui->dataLayout->addWidget(linkTestPanel, ui->dataLayout->rowCount(), 0, 1, 2);
+    }
+    linkTestSends.clear();
+    linkTestPanel->start();
+    // The window grows by what the panel needs, as far as the screen allows, so that nothing
+    // else is squeezed for it.
+    layout()->activate();
+    const int wanted = layout()->sizeHint().height();
+    if (height() < wanted && !isMaximized() && !isFullScreen()) {
+        const QScreen *shown = screen();
+        const int room =
+            shown ? shown->availableGeometry().height() - frameGeometry().height() + height()
+                  : wanted;
+        resize(width(), std::min(wanted, std::max(height(), room)));
+    }
 }
 
 // ---- Version, reset and whitelist -----------------------------------------------------------

@@ -20,6 +20,7 @@
 #include <future>
 #include <optional>
 
+class LinkTestPanel;
 class QLineEdit;
 class QPushButton;
 class QRegularExpressionValidator;
@@ -97,15 +98,20 @@ private:
     quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
     // Hands a request to the link and echoes it after "send->" in the send box when the link
     // took it; a request without a reply by its deadline is reported under the sender's text.
-    void sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length);
-    void sendCommand(const QPushButton *sender, quint8 group, quint8 code,
-                     const quint8 *payload = nullptr, quint8 length = 0);
+    std::optional<serial::ModuleLink::RequestId> sendFrame(const QPushButton *sender,
+                                                           const quint8 *frame, quint8 length);
+    std::optional<serial::ModuleLink::RequestId> sendCommand(const QPushButton *sender,
+                                                             quint8 group, quint8 code,
+                                                             const quint8 *payload = nullptr,
+                                                             quint8 length = 0);
     // Fills the widgets a configuration or whitelist read carries; the reply's text.
     QString showReply(const protocol::Reply &reply);
     // Builds and sends one application-data frame, or refuses with a box. A repeating send
     // switches repetition off before its box, so that the box shows once.
     void sendApplicationData(bool repeating);
     void showDataTooLong();
+    // Starts the link-test panel's new run, making the panel the first time.
+    void startLinkTest();
     void showDataTextWarning();
 
     // Fields named in a refusal, under one heading such as "these need four hex digits".
@@ -162,4 +168,9 @@ private:
     QHash<const QWidget *, QString> fieldLabels;
     QRegularExpressionValidator *hexWordValidator = nullptr;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
+
+    // The link test of repeated sending, made when it first runs; the run's sends still waiting
+    // for their report, by request.
+    LinkTestPanel *linkTestPanel = nullptr;
+    QHash<serial::ModuleLink::RequestId, qsizetype> linkTestSends;
 };

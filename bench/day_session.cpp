@@ -1,10 +1,12 @@
 // A day of repeated sending at 500 ms: 172,800 send lines and 172,800 reply lines pushed through
-// the real slots (the send-timer slot and the receive tick) as fast as they go.
+// the real slots (the send-timer slot and the receive tick) as fast as they go, with the
+// link-test panel recording every send where the window has one.
 //   bench_day_session [EXCHANGES]
 #include "benchsupport.h"
 #include "serial/modulelink.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QTextEdit>
 
@@ -22,6 +24,10 @@ int main(int argc, char *argv[])
     bench.dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_dataDstAddr"))->setText("00ab");
     bench.dialog.findChild<QTextEdit *>(QStringLiteral("textEdit_sendData"))
         ->setPlainText("01 02 03 ");
+    // Repeated sending switched on, so that every exchange also goes through the link-test
+    // panel (shown under the data text); the benchmark runs the send ticks itself.
+    bench.dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(true);
+    bench.dialog.findChild<QTimer *>(QStringLiteral("sendTimer"))->stop();
     QByteArray reply;
     QObject::connect(&bench.module, &vmodule::VirtualModule::replySent,
                      [&](const QByteArray &b) { reply = b; });
@@ -81,5 +87,11 @@ int main(int argc, char *argv[])
     std::printf("last / first                   %.2f\n", last / first);
     std::printf("resident memory at the end     %.1f MiB\n", residentMiB());
     std::printf("full repaint (grab), median    %.1f ms\n", medianOf(grabMs));
+    if (const auto *panel = bench.dialog.findChild<QWidget *>(QStringLiteral("linkTestPanel")))
+        std::printf("link-test panel                %s, %s sends\n",
+                    panel->isVisible() ? "shown" : "hidden",
+                    qPrintable(panel->findChild<QWidget *>(QStringLiteral("linkTestSent"))
+                                   ->property("text")
+                                   .toString()));
     return 0;
 }

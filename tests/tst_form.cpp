@@ -249,28 +249,41 @@ private slots:
             QVERIFY(!ui->widget<QWidget>(name)->isEnabled());
     }
 
-    void dataTextIsCheckedOnEveryChange()
+    // Typed key by key: nothing interrupts, every key lands, and a malformed text is marked
+    // on the box and the count label instead of a box.
+    void dataTextIsCheckedWhileTyping_data()
     {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<bool>("malformed");
+        QTest::newRow("spaced") << "12 34 "
+                                << "02" << false;
+        QTest::newRow("unspaced") << "0102ff"
+                                  << "03" << false;
+        QTest::newRow("lone last digit") << "0102f"
+                                         << "03" << false;
+        QTest::newRow("text") << "hello"
+                              << "格式有误（第1个字符）" << true;
+        QTest::newRow("blank inside a byte") << "010 2"
+                                             << "格式有误（第4个字符）" << true;
+    }
+    void dataTextIsCheckedWhileTyping()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, count);
+        QFETCH(bool, malformed);
         auto *edit = ui->widget<QTextEdit>("textEdit_sendData");
-        auto *count = ui->widget<QLabel>("label_BytesCount");
+        auto *label = ui->widget<QLabel>("label_BytesCount");
         MessageBoxCatcher boxes;
-        edit->setPlainText("12 34");
-        QCOMPARE(count->text(), QStringLiteral("02"));
-        edit->setPlainText("12 34 ");
-        QCOMPARE(count->text(), QStringLiteral("02"));
-        edit->setPlainText("12");
-        QCOMPARE(count->text(), QStringLiteral("01"));
+        QTest::keyClicks(edit->viewport(), typed);
         QCOMPARE(boxes.count(), 0);
-        edit->setPlainText("123"); // malformed: the box shows, the label keeps its count
-        QCOMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.title, QStringLiteral("Warning"));
-        QCOMPARE(boxes.text, QStringLiteral("请输入正确格式"));
-        QCOMPARE(count->text(), QStringLiteral("01"));
-        QCOMPARE(edit->toPlainText(), QStringLiteral("123"));
-        edit->setPlainText("123,"); // each further malformed change shows it again
-        QCOMPARE(boxes.count(), 2);
+        QCOMPARE(edit->toPlainText(), typed);
+        QCOMPARE(label->text(), count);
+        QCOMPARE(edit->styleSheet().isEmpty(), !malformed);
+        QCOMPARE(ui->widget<QLabel>("label_18")->isHidden(), malformed);
         edit->clear();
-        QCOMPARE(count->text(), QStringLiteral("00"));
+        QCOMPARE(label->text(), QStringLiteral("00"));
+        QVERIFY(edit->styleSheet().isEmpty());
     }
 
     void repeatedSendingSwitch()

@@ -195,8 +195,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("repeating");
         QTest::addColumn<QString>("box");
-        QTest::newRow("three digits in a group") << "AA BB CC1" << false << "请输入正确格式";
-        QTest::newRow("three digits, repeating") << "AA BB CC1" << true << "请输入正确格式";
+        QTest::newRow("blank inside a byte") << "AA BB C C" << false << "请输入正确格式";
+        QTest::newRow("blank inside a byte, repeating") << "AA BB C C" << true << "请输入正确格式";
         QTest::newRow("valid text over 65,535 characters is too long, not malformed")
             << QStringLiteral("ab ").repeated(23334) << false << "数据过长：最多可发送114字节";
     }
@@ -209,6 +209,7 @@ private slots:
         MessageBoxCatcher boxes;
         ui->widget<QTextEdit>("textEdit_sendData")->setPlainText(text);
         const int before = boxes.count();
+        QCOMPARE(before, 0); // typing draws no box, the send does
         auto *repeat = ui->widget<QCheckBox>("checkBox_continueSend");
         if (repeating) {
             repeat->setChecked(true);

@@ -407,11 +407,14 @@ private slots:
                   bad = int(DataTextState::Invalid);
         QTest::newRow("empty") << "" << part;
         QTest::newRow("one digit") << "1" << part;
-        QTest::newRow("group without blank") << "12" << part;
-        QTest::newRow("group") << "12 " << ok;
-        QTest::newRow("two groups, last open") << "12 3" << part;
+        QTest::newRow("byte without blank") << "12" << ok;
+        QTest::newRow("byte") << "12 " << ok;
+        QTest::newRow("two bytes, last open") << "12 3" << part;
         QTest::newRow("both cases") << "aB Cd " << ok;
-        QTest::newRow("three digits") << "123" << bad;
+        QTest::newRow("unspaced") << "0102ff" << ok;
+        QTest::newRow("unspaced, last open") << "0102f" << part;
+        QTest::newRow("mixed") << "0102 ff03 " << ok;
+        QTest::newRow("blank inside a byte") << "010 2" << bad;
         QTest::newRow("leading blank") << " 12" << bad;
         QTest::newRow("two blanks") << "12  " << bad;
         QTest::newRow("comma") << "12,34" << bad;
@@ -431,16 +434,33 @@ private slots:
         QCOMPARE(int(dataTextState(text)), state);
     }
 
+    void dataTextConversionAndCount_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("errorAt");
+        QTest::newRow("empty") << "" << QByteArray() << -1;
+        QTest::newRow("spaced") << "12 34" << hex("1234") << -1;
+        QTest::newRow("spaced, last blank") << "12 34 " << hex("1234") << -1;
+        QTest::newRow("lone last digit") << "12 3" << hex("1203") << -1;
+        QTest::newRow("unspaced") << "0102ff" << hex("0102ff") << -1;
+        QTest::newRow("unspaced, lone last digit") << "0102f" << hex("01020f") << -1;
+        QTest::newRow("mixed") << "0102 ff" << hex("0102ff") << -1;
+        QTest::newRow("blank inside a byte") << "010 2" << hex("010002") << 3;
+        QTest::newRow("not hex") << "hello" << hex("0e0000") << 0;
+    }
     void dataTextConversionAndCount()
     {
-        QCOMPARE(dataTextBytes("12 34"), hex("1234"));
-        QCOMPARE(dataTextBytes("12 34 "), hex("1234"));
-        QCOMPARE(dataTextByteCount("12 34 "), 2);
-        QCOMPARE(dataTextBytes("12 3"), hex("1203"));
-        QCOMPARE(dataTextByteCount(""), 0);
-        // Malformed text still converts: parts that are no number give 0x00.
-        QCOMPARE(dataTextBytes("zz  123,4 fff"), hex("002304ff"));
-        QCOMPARE(dataTextByteCount("zz  123,4 fff"), 4);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, errorAt);
+        QCOMPARE(dataTextBytes(text), bytes);
+        QCOMPARE(dataTextByteCount(text), bytes.size());
+        QCOMPARE(dataTextErrorAt(text), errorAt);
+    }
+
+    void byteCounts()
+    {
         QCOMPARE(byteCountText(0), QStringLiteral("00"));
         QCOMPARE(byteCountText(7), QStringLiteral("07"));
         QCOMPARE(byteCountText(114), QStringLiteral("114"));

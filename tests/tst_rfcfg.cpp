@@ -1,9 +1,9 @@
 // The command line, run as a real process against the virtual module on a pseudo-terminal.
 #include "commands.h"
 #include "configfields.h"
-#include "linkstats.h"
 #include "network.h"
 #include "protocol/frame.h"
+#include "protocol/linkstats.h"
 #include "protocol/replyframe.h"
 #include "ptypair.h"
 #include "testbytes.h"
@@ -153,7 +153,7 @@ private slots:
     {
         QFETCH(QList<double>, latencies);
         QFETCH(QList<double>, minMedianP95Max);
-        rfcfg::LinkStats stats;
+        protocol::LinkStats stats;
         for (double ms : latencies)
             stats.addAnswer(0, ms);
         const QList<double> got{stats.minimumMs(), stats.percentileMs(0.5),

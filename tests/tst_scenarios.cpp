@@ -3,11 +3,13 @@
 #include "protocol/frame.h"
 #include "ptypair.h"
 #include "virtualmodule.h"
+#include "widgets/linktestpanel.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
@@ -284,6 +286,64 @@ private slots:
                                  2000);
         ui->click("pushButton_openCom");
         QVERIFY(!ui->portShownOpen());
+    }
+
+    // Repeated sending is a link test: one send fails by status and one gets no reply (fault
+    // switches); the panel counts them, keeps its figures after the run and exports it.
+    void linkTestPanelCountsARun()
+    {
+        ui->setText("lineEdit_dataDstAddr", "00ab");
+        ui->widget<QTextEdit>("textEdit_sendData")->setPlainText("0102ff");
+        auto *repeat = ui->widget<QCheckBox>("checkBox_continueSend");
+        repeat->setChecked(true);
+        ui->widget<QTimer>("sendTimer")->stop(); // the sends are made by hand
+        auto *panel = dialog->findChild<LinkTestPanel *>(QStringLiteral("linkTestPanel"));
+        QVERIFY(panel && panel->isVisibleTo(dialog));
+        for (int i = 0; i < 5; ++i) {
+            if (i == 1)
+                module->failNextDataSend(0x02);
+            if (i == 3)
+                module->dropNextReply();
+            ui->invoke("continueSendData");
+            QTRY_COMPARE_WITH_TIMEOUT(panel->stats().sent(), i + 1, 10000);
+        }
+        repeat->setChecked(false);
+        QVERIFY(panel->isVisibleTo(dialog)); // the run stays in view until a clear
+
+        const protocol::LinkStats &stats = panel->stats();
+        QCOMPARE(stats.acknowledged(), 3);
+        QCOMPARE(stats.failed(), 1);
+        QCOMPARE(stats.failuresByStatus(), (QMap<int, int>{{2, 1}}));
+        QCOMPARE(stats.noReply(), 1);
+        QVERIFY(stats.minimumMs() <= stats.percentileMs(0.5));
+        QVERIFY(stats.percentileMs(0.95) <= stats.maximumMs());
+        QTRY_COMPARE_WITH_TIMEOUT(panel->figure("linkTestSent"), QStringLiteral("5"), 10000);
+        QCOMPARE(panel->figure("linkTestFailed"), QStringLiteral("1（0x02×1）"));
+        QCOMPARE(panel->figure("linkTestRatio"), QStringLiteral("60.0 %"));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("run.csv"));
+        QVERIFY(panel->exportCsv(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 7); // the header, five sends, the final line break
+        QCOMPARE(lines[0], QByteArray("time,sequence,target,status,latency_ms"));
+        const QByteArray statuses[] = {"0x00", "0x02", "0x00", "no reply", "0x00"};
+        for (int i = 0; i < 5; ++i) {
+            const QList<QByteArray> fields = lines[i + 1].split(',');
+            QCOMPARE(fields.size(), 5);
+            QVERIFY(
+                QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs).isValid());
+            QCOMPARE(fields[1].toInt(), i + 1);
+            QCOMPARE(fields[2], QByteArray("00ab"));
+            QCOMPARE(fields[3], statuses[i]);
+            QCOMPARE(fields[4].isEmpty(), i == 3);
+        }
+
+        ui->click("pushButton_clearLinkTest");
+        QVERIFY(!panel->isVisibleTo(dialog));
+        QCOMPARE(panel->stats().sent(), 0);
     }
 
 private:

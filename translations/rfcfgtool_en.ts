@@ -160,6 +160,14 @@ Continue?</translation>
         <translation>  no field changed
 </translation>
     </message>
+    <message>
+        <source>第%1个字符不符合格式：每个字节两位十六进制数，字节之间可空一格</source>
+        <translation>Character %1 does not fit: two hex digits a byte, at most one blank between bytes</translation>
+    </message>
+    <message>
+        <source>格式有误（第%1个字符）</source>
+        <translation>malformed (character %1)</translation>
+    </message>
 </context>
 <context>
     <name>DialogForm</name>
@@ -578,6 +586,69 @@ Continue?</translation>
     <message>
         <source>导入配置…</source>
         <translation>Import configuration…</translation>
+    </message>
+</context>
+<context>
+    <name>LinkTestPanel</name>
+    <message>
+        <source>已发送：</source>
+        <translation>Sent:</translation>
+    </message>
+    <message>
+        <source>送达（状态0）：</source>
+        <translation>Delivered (status 0):</translation>
+    </message>
+    <message>
+        <source>失败：</source>
+        <translation>Failed:</translation>
+    </message>
+    <message>
+        <source>无应答：</source>
+        <translation>No reply:</translation>
+    </message>
+    <message>
+        <source>送达率：</source>
+        <translation>Delivery ratio:</translation>
+    </message>
+    <message>
+        <source>时延（最小/中位/95%/最大）：</source>
+        <translation>Latency (min/median/95%/max):</translation>
+    </message>
+    <message>
+        <source>导出…</source>
+        <translation>Export…</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>%1（跳过%2）</source>
+        <translation>%1 (%2 skipped)</translation>
+    </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>导出链路测试</source>
+        <translation>Export link test</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv);;所有文件 (*)</source>
+        <translation>CSV files (*.csv);;All files (*)</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无法保存文件：%1</source>
+        <translation>Cannot save the file: %1</translation>
     </message>
 </context>
 <context>

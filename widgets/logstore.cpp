@@ -468,11 +468,41 @@ qint64 LogStore::lastTextRowEnd(const Line &l, const RowMark &last) const
     return l.hasWide ? std::max<qint64>(end, l.textColumns) : end;
 }
 
-qint64 LogStore::rowsFrom(const Line &l, const RowMark &last) const
+LogStore::RowMark LogStore::lastTextRow(const Line &l, const RowMark &walked) const
 {
-    // The rows of the text part as walked; the rest is narrow and wraps by arithmetic.
-    const qint64 rest = l.columns() - lastTextRowEnd(l, last);
-    return qint64(last.row) + 1 + (rest > 0 ? (rest + wrap - 1) / wrap : 0);
+    // Narrow text starts a row every wrap columns: no walk needed.
+    if (l.hasWide)
+        return walked;
+    const qint64 column = l.textColumns > 0 ? (l.textColumns - 1) / wrap * wrap : 0;
+    return {column, quint32(column), quint32(column / wrap)};
+}
+
+qint64 LogStore::hexGroupsPerRow() const
+{
+    // A byte's trailing blank may hang past the edge; its two digits may not.
+    return std::max(1, (wrap + 1) / 3);
+}
+
+qint64 LogStore::hexGroupsInTextRow(const Line &l, const RowMark &last) const
+{
+    if (l.textColumns == last.column)
+        return hexGroupsPerRow(); // the hex run starts the row
+    return (lastTextRowEnd(l, last) - l.textColumns + 1) / 3;
+}
+
+qint64 LogStore::rowsFrom(const Line &l, const RowMark &walked) const
+{
+    // The rows of the text part as walked; the hex run wraps between whole bytes.
+    const RowMark last = lastTextRow(l, walked);
+    const qint64 rest = qint64(l.hexBytes) - hexGroupsInTextRow(l, last);
+    const qint64 per = hexGroupsPerRow();
+    return qint64(last.row) + 1 + (rest > 0 ? (rest + per - 1) / per : 0);
+}
+
+qint64 LogStore::hexRowStart(const Line &l, const RowMark &last, qint64 k) const
+{
+    const qint64 groups = hexGroupsInTextRow(l, last) + (k - last.row - 1) * hexGroupsPerRow();
+    return l.textColumns + 3 * groups;
 }
 
 qint64 LogStore::rowsIn(qsizetype line) const
@@ -544,13 +574,13 @@ LogStore::Position LogStore::rowStart(qint64 row) const
         qsizetype(std::upper_bound(rowEnds.begin(), rowEnds.end(), row) - rowEnds.begin());
     const Line &l = record(line);
     const qint64 k = row - rowsBefore(line);
+    const RowMark last = l.hasWide ? lastRowStart(line) : lastTextRow(l, {});
+    if (k > last.row)
+        return {line, hexRowStart(l, last, k)};
     if (!l.hasWide)
         return {line, k * wrap};
-    const RowMark last = lastRowStart(line);
     if (k == last.row)
         return {line, last.column};
-    if (k > last.row)
-        return {line, lastTextRowEnd(l, last) + (k - last.row - 1) * wrap};
     // Walk from the mark of the row or the last one before it.
     const RowIndex *index = indexOf(line);
     RowMark start = index ? index->marks[std::min(size_t(k / rowsPerMark), index->marks.size() - 1)]
@@ -577,26 +607,24 @@ qint64 LogStore::rowOf(Position p) const
 {
     p.line = std::clamp<qsizetype>(p.line, 0, lineCount() - 1);
     const Line &l = record(p.line);
+    const RowMark last = l.hasWide ? lastRowStart(p.line) : lastTextRow(l, {});
+    const qint64 shared = hexGroupsInTextRow(l, last);
     qint64 k;
-    if (!l.hasWide) {
+    if (p.column >= l.textColumns + 3 * shared) {
+        k = last.row + 1 + ((p.column - l.textColumns) / 3 - shared) / hexGroupsPerRow();
+    } else if (p.column >= l.textColumns || p.column >= last.column) {
+        k = last.row;
+    } else if (!l.hasWide) {
         k = p.column / wrap;
     } else {
-        const RowMark last = lastRowStart(p.line);
-        const qint64 end = lastTextRowEnd(l, last);
-        if (p.column >= end) {
-            k = last.row + 1 + (p.column - end) / wrap;
-        } else if (p.column >= last.column) {
-            k = last.row;
-        } else {
-            const RowMark mark = markAtColumn(p.line, p.column);
-            k = mark.row;
-            walk(l, mark, [&](const RowMark &r, qint64, quint32, int) {
-                if (r.column > p.column)
-                    return false;
-                k = r.row;
-                return true;
-            });
-        }
+        const RowMark mark = markAtColumn(p.line, p.column);
+        k = mark.row;
+        walk(l, mark, [&](const RowMark &r, qint64, quint32, int) {
+            if (r.column > p.column)
+                return false;
+            k = r.row;
+            return true;
+        });
     }
     return rowsBefore(p.line) + std::clamp<qint64>(k, 0, rowsIn(p.line) - 1);
 }

@@ -11,7 +11,8 @@ class QIODevice;
 // The text of a log box, kept compact: each line's text as UTF-8, and the trailing run of
 // "hh " groups of a hex line as the raw bytes it shows (a third of the size). Lines are
 // wrapped by arithmetic on display columns, as on a terminal with a fixed-pitch font: narrow
-// characters take one column, East Asian wide ones wideColumns(). The last line is always
+// characters take one column, East Asian wide ones wideColumns(). Text wraps by character, the
+// hex run only between bytes (a byte's blank may hang past the row's end). The last line is always
 // open (it holds the text after the final line break, often none).
 class LogStore
 {
@@ -109,6 +110,14 @@ private:
     qint64 rowsIn(qsizetype line) const;
     qint64 rowsFrom(const Line &l, const RowMark &last) const;
     qint64 lastTextRowEnd(const Line &l, const RowMark &last) const;
+    // The last row start of the text part: as walked for a line with wide characters, by
+    // arithmetic otherwise.
+    RowMark lastTextRow(const Line &l, const RowMark &walked) const;
+    // Hex bytes wrap as whole "hh " groups: how many fill a row, how many fit after the text.
+    qint64 hexGroupsPerRow() const;
+    qint64 hexGroupsInTextRow(const Line &l, const RowMark &last) const;
+    // The first column of row k of a line, for a row below its text part.
+    qint64 hexRowStart(const Line &l, const RowMark &last, qint64 k) const;
     bool needsIndex(const Line &l) const { return !l.isAscii() && l.textBytes >= indexBytes; }
     const RowIndex *indexOf(qsizetype line) const;
     RowMark markAtColumn(qsizetype line, qint64 column) const;

@@ -53,8 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             check(parseHexField(t) == *word);
         const QByteArray bytes = dataTextBytes(t);
         check(bytes.size() == dataTextByteCount(t));
+        // An acceptable text is its bytes' digits and the blanks between them.
         if (dataTextState(t) == DataTextState::Acceptable)
-            check(bytes.size() * 3 == t.size());
+            check(bytes.size() * 2 + t.count(QLatin1Char(' ')) == t.size());
+        check((dataTextState(t) == DataTextState::Invalid) == (dataTextErrorAt(t) >= 0));
         break;
     }
     case 2: { // data send with any indexes, counts and relay lists

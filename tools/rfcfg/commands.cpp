@@ -1,11 +1,11 @@
 #include "commands.h"
 
-#include "linkstats.h"
 #include "profile.h"
 #include "replywords.h"
 
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
+#include "protocol/linkstats.h"
 #include "protocol/payloads.h"
 #include "protocol/replyframe.h"
 
@@ -25,6 +25,7 @@ namespace rfcfg {
 
 using serial::ModuleLink;
 using Outcome = ModuleLink::Outcome;
+using protocol::LinkStats;
 
 namespace {
 
@@ -530,6 +531,59 @@ int sendOnce(Link &link, Run &run, const SendPlan &plan)
         QStringLiteral("check the route (rfcfg route %1) and the hop limit").arg(plan.target));
 }
 
+namespace {
+
+// The figures in rfcfg's words: a progress line while the test runs, a summary at its end.
+QString ms(double value)
+{
+    return QString::number(value, 'f', value < 10 ? 2 : 1);
+}
+
+QString progressLine(const LinkStats &s)
+{
+    QString line = QStringLiteral("sent %1  acknowledged %2  failed %3  no reply %4")
+                       .arg(s.sent())
+                       .arg(s.acknowledged())
+                       .arg(s.failed())
+                       .arg(s.noReply());
+    if (s.late() > 0)
+        line += QStringLiteral("  late %1").arg(s.late());
+    if (s.skipped() > 0)
+        line += QStringLiteral("  skipped %1").arg(s.skipped());
+    if (s.hasLatency())
+        line += QStringLiteral("  last %1 ms").arg(ms(s.lastLatencyMs()));
+    return line;
+}
+
+QString summaryText(const LinkStats &s, bool interrupted)
+{
+    QString text =
+        interrupted ? QStringLiteral("interrupted after %1 frames\n").arg(s.sent()) : QString();
+    text += QStringLiteral("sent %1, acknowledged %2, failed %3, no reply %4; delivery %5 %\n")
+                .arg(s.sent())
+                .arg(s.acknowledged())
+                .arg(s.failed())
+                .arg(s.noReply())
+                .arg(QString::number(100.0 * s.deliveryRatio(), 'f', 1));
+    for (auto it = s.failuresByStatus().begin(); it != s.failuresByStatus().end(); ++it)
+        text += QString::asprintf("failed with status 0x%02x: %d\n", it.key(), it.value());
+    if (s.late() > 0)
+        text +=
+            QStringLiteral("late reports: %1 (each after its send had timed out)\n").arg(s.late());
+    if (s.skipped() > 0)
+        text += QStringLiteral("skipped sends: %1 (the port still held the previous frame)\n")
+                    .arg(s.skipped());
+    if (s.hasLatency())
+        text += QStringLiteral("latency ms: min %1, median %2, p95 %3, max %4\n")
+                    .arg(ms(s.minimumMs()), ms(s.percentileMs(0.5)), ms(s.percentileMs(0.95)),
+                         ms(s.maximumMs()));
+    else
+        text += QStringLiteral("latency: no answer\n");
+    return text;
+}
+
+} // namespace
+
 int linkTest(Link &link, Run &run, const SendPlan &plan)
 {
     catchStopSignals();
@@ -566,10 +620,8 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
             }
             if (ex.outcome == Outcome::Interrupted)
                 break;
-            const protocol::ReplyFrame reply = protocol::decodeReplyFrame(ex.reply);
-            if (ex.outcome == Outcome::Answered && reply.isReadable() &&
-                reply.kind == protocol::ReplyKind::DataSent)
-                stats.addAnswer(replyStatus(reply), ex.latencyNs / 1e6);
+            if (ex.outcome == Outcome::Answered)
+                stats.addReply(ex.reply, ex.latencyNs / 1e6);
             else
                 stats.addNoReply();
         }

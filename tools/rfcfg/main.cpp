@@ -8,6 +8,7 @@
 #include "provision.h"
 
 #include "protocol/configrecord.h"
+#include "protocol/datatext.h"
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "serial/linesettings.h"
@@ -18,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -131,14 +131,12 @@ QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *l
 
 QString parseHexData(const QString &text, QByteArray *data)
 {
-    QString digits = text;
-    digits.remove(QRegularExpression(QStringLiteral("[\\s:]")));
-    static const QRegularExpression hexDigits(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
-    if (!hexDigits.match(digits).hasMatch())
+    // Read as the window reads its data text, so that both take the same bytes from it.
+    if (!text.isEmpty() && protocol::dataTextState(text) != protocol::DataTextState::Acceptable)
         return QStringLiteral("'%1' is not hex data; write bytes as pairs of hex digits, such "
                               "as 0102ff or \"01 02 ff\"")
             .arg(text);
-    *data = QByteArray::fromHex(digits.toLatin1());
+    *data = protocol::dataTextBytes(text);
     return {};
 }
 

@@ -2,6 +2,8 @@
 
 #include "protocol/frame.h"
 
+#include <utility>
+
 namespace vmodule {
 
 using namespace protocol;
@@ -161,7 +163,7 @@ QByteArray ModuleBehaviour::routeSearch(const QByteArray &payload) const
     return replyFrame(group::network, code::routeSearch, reply);
 }
 
-QByteArray ModuleBehaviour::dataSend(const QByteArray &payload) const
+QByteArray ModuleBehaviour::dataSend(const QByteArray &payload)
 {
     if (payload.size() < 6)
         return {};
@@ -199,6 +201,8 @@ QByteArray ModuleBehaviour::dataSend(const QByteArray &payload) const
         QList<quint16> path;
         result = findRoute(target, maxHops, &path);
     }
+    if (failNextSend) // a fault switch: this one send fails whatever the network says
+        result = *std::exchange(failNextSend, std::nullopt);
     QByteArray reply;
     appendWord(reply, target);
     reply.append(char(result));

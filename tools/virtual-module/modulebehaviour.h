@@ -9,6 +9,7 @@
 #include <QDate>
 
 #include <array>
+#include <optional>
 
 namespace vmodule {
 
@@ -54,13 +55,15 @@ public:
     std::array<quint8, protocol::whitelistPayloadSize> whitelist;
     Network network;
     bool inConfigMode = false;
+    // A fault switch: the next data send reports this status instead of its own.
+    std::optional<quint8> failNextSend;
 
     // What the module answers to the configuration-mode bytes: a plain-text acknowledgement.
     static QByteArray configModeAnswer() { return QByteArrayLiteral("OK\r\n"); }
 
 private:
     QByteArray routeSearch(const QByteArray &payload) const;
-    QByteArray dataSend(const QByteArray &payload) const;
+    QByteArray dataSend(const QByteArray &payload);
     // Status of a path to `target` within `maxHops`, and the path when there is one.
     quint8 findRoute(quint16 target, int maxHops, QList<quint16> *path) const;
 

@@ -45,6 +45,7 @@ public:
     void splitNextReply(int gapMs = 600) { splitGapMs = gapMs; }
     void corruptNextChecksum() { corruptNext = true; }
     void dropNextReply() { dropNext = true; }
+    void failNextDataSend(quint8 status) { module.failNextSend = status; }
     void setReplyDelay(int ms) { replyDelayMs = ms; }
     void sendUnsolicited(const QByteArray &bytes) { writeNow(bytes); }
     void sendNoise(int count);

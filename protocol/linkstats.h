@@ -1,11 +1,16 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QMap>
-#include <QString>
 
+#include <optional>
 #include <vector>
 
-namespace rfcfg {
+namespace protocol {
+
+// The status of a readable data-send report (0: delivered); nothing for any other frame, which
+// a link test counts as no reply.
+std::optional<int> dataSentStatus(QByteArrayView frame);
 
 // Counts and latencies of a link test. Latencies go into fixed logarithmic buckets, so the
 // memory stays the same however long the test runs; median and 95th percentile are exact to
@@ -16,6 +21,9 @@ public:
     LinkStats();
 
     void addAnswer(int status, double latencyMs); // status 0: acknowledged
+    // The frame that answered a data send: a readable data-send report counts with its
+    // status (which it returns), anything else as no reply.
+    std::optional<int> addReply(QByteArrayView frame, double latencyMs);
     void addNoReply() { ++sent_, ++noReply_; }
     // A report that came after its send had timed out; that send stays counted as no reply.
     void addLate() { ++late_; }
@@ -47,11 +55,4 @@ private:
     double min_ = 0, max_ = 0, last_ = 0;
 };
 
-// The progress line of a running link test.
-QString progressLine(const LinkStats &stats);
-
-// The closing summary: counts and delivery ratio, late reports and skipped sends when there
-// were any, then the latencies.
-QString summaryText(const LinkStats &stats, bool interrupted);
-
-} // namespace rfcfg
+} // namespace protocol

@@ -1,0 +1,73 @@
+// The README's picture of the link-test panel: the demo's window and virtual module, repeated
+// sending at 500 ms for SECONDS, a reply delay that wanders like a radio link's, one send failed
+// and one reply dropped by the fault switches; then the window is grabbed into OUT.PNG.
+//   panelshot OUT.PNG [SECONDS]        (any Qt platform; offscreen needs no display)
+#include "app/buildvariant.h"
+#include "app/dialog.h"
+#include "app/language.h"
+#include "virtualmodule.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: panelshot OUT.PNG [SECONDS]\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 90;
+    const QLocale locale = QLocale::system();
+    const Translations translations(uiLanguageFor(locale), locale);
+    vmodule::VirtualModule module;
+    if (!module.start())
+        return 1;
+    Dialog dialog;
+    const BuildVariant variant = plainBuild();
+    dialog.setWindowTitle(variant.windowTitle +
+                          QCoreApplication::translate("Demo", "（虚拟模块演示）"));
+    dialog.setModuleModelLabel(variant.moduleModelLabel);
+    dialog.show();
+    auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
+    ports->insertItem(0, module.terminalPath());
+    ports->setCurrentIndex(0);
+    dialog.findChild<QPushButton *>(QStringLiteral("pushButton_openCom"))->click();
+    dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_dataDstAddr"))->setText("00ab");
+    dialog.findChild<QTextEdit *>(QStringLiteral("textEdit_sendData"))->setPlainText("0102ff");
+
+    int sends = 0;
+    QObject::connect(&module, &vmodule::VirtualModule::requestReceived, [&](const QByteArray &) {
+        ++sends;
+        // 30-60 ms with a slow swell, a burst of slow replies in the middle.
+        const double swell = 15 * std::sin(sends / 12.0);
+        int delay = 40 + int(swell) + int(QRandomGenerator::global()->bounded(12));
+        if (sends > seconds && sends < seconds + 8)
+            delay += 120;
+        module.setReplyDelay(delay);
+        if (sends == seconds / 2)
+            module.failNextDataSend(0x02);
+        if (sends == (3 * seconds) / 2)
+            module.dropNextReply();
+    });
+    dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(true);
+    QTimer::singleShot(seconds * 1000, [&] {
+        dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(false);
+        // The last report and the refresh of the figures come in before the picture.
+        QTimer::singleShot(1500, [&] {
+            dialog.grab().save(out);
+            app.quit();
+        });
+    });
+    return app.exec();
+}
