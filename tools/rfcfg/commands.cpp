@@ -186,21 +186,25 @@ serial::LineSettings serialSettingsAfterWrite(const Link &link,
 
 // Reads the record back at the old settings and, when the write changed the module's serial
 // settings and the old ones no longer answer, at the new ones; the link is left at the
-// settings that answered.
+// settings that answered, and `answeredAt` tells them.
 Failure readBackAfterWrite(Link &link, const serial::LineSettings &after,
-                           protocol::ConfigRecord *record)
+                           protocol::ConfigRecord *record, serial::LineSettings *answeredAt)
 {
     const serial::LineSettings before = link.module.lineSettings();
+    *answeredAt = before;
     if (serial::sameSettings(before, after))
         return readConfig(link, record);
     // A module that changed its settings will not answer at the old ones: one try there.
     const int retries = std::exchange(link.retries, 0);
     Failure f = readConfig(link, record);
     link.retries = retries;
-    if (f.status != noReply || !link.module.setLineSettings(after))
+    if (f.status != noReply)
         return f;
+    // A pseudo-terminal refuses a parity while it takes the rest, so a refusal is not the end.
+    link.module.setLineSettings(after);
     const Failure atNew = readConfig(link, record);
     if (atNew.status == success) {
+        *answeredAt = after;
         print(stderr, QStringLiteral("rfcfg: note: the module answers at %1 now; use --baud %2 "
                                      "--parity %3 --stop-bits %4 from here on\n")
                           .arg(serial::settingsText(after))
@@ -450,8 +454,10 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
 
     protocol::ConfigRecord readBack;
     const serial::LineSettings settingsAfter = serialSettingsAfterWrite(link, record);
-    f = readBackAfterWrite(link, settingsAfter, &readBack);
-    run.doc.insert(QStringLiteral("serial_after"), serialObject(link.module.lineSettings()));
+    serial::LineSettings answeredAt;
+    f = readBackAfterWrite(link, settingsAfter, &readBack, &answeredAt);
+    run.doc.insert(QStringLiteral("serial_after"),
+                   f.status == success ? QJsonValue(serialObject(answeredAt)) : QJsonValue());
     if (f.status != success)
         return run.fail(f.status, f.message);
     // The whole record counts: a bit no key shows may still have been lost.

@@ -358,6 +358,13 @@ int main(int argc, char *argv[])
         QObject::connect(&module, &vmodule::VirtualModule::replySent, [&](const QByteArray &b) {
             out << stamp() << " -> " << hexText(b) << Qt::endl;
         });
+        QObject::connect(&module, &vmodule::VirtualModule::bytesIgnored,
+                         [&](const QByteArray &b, unsigned baud, bool twoStop) {
+                             const auto s = module.behaviour().serialSettings();
+                             out << stamp() << " ignored at " << baud << (twoStop ? "/2" : "/1")
+                                 << " (the module runs " << s.baudRate
+                                 << (s.twoStopBits ? "/2" : "/1") << ") " << hexText(b) << Qt::endl;
+                         });
         QObject::connect(&module, &vmodule::VirtualModule::replyDropped, [&](const QByteArray &b) {
             out << stamp() << " dropped (" << module.repliesDropped()
                 << " so far, the client does not read) " << hexText(b) << Qt::endl;

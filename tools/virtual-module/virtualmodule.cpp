@@ -101,6 +101,8 @@ void VirtualModule::onReadable()
     // A record written just now applies from the next bytes on: its reply went out already.
     if (lineCheck && !lineMatchesRecord()) {
         ignored += quint64(bytes.size());
+        const PtyLine line = readPtyLine(masterFd).value_or(PtyLine{});
+        emit bytesIgnored(bytes, line.baudRate, line.twoStopBits);
         return;
     }
     bytesRead += quint64(bytes.size());

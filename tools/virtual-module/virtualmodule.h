@@ -46,7 +46,7 @@ public:
     // otherwise is garbage to it and dropped. Parity cannot be checked on a pseudo-terminal.
     void setLineCheck(bool on) { lineCheck = on; }
     bool lineMatchesRecord() const;
-    quint64 bytesIgnored() const { return ignored; }
+    quint64 ignoredByteCount() const { return ignored; }
 
     // Faults, for tests and demonstrations; each "next" fault applies to one reply.
     void splitNextReply(int gapMs = 600) { splitGapMs = gapMs; }
@@ -62,6 +62,8 @@ signals:
     void requestReceived(const QByteArray &bytes);
     void replySent(const QByteArray &bytes);
     void replyDropped(const QByteArray &bytes);
+    // Bytes that came while the line's rate or stop bits were not the record's.
+    void bytesIgnored(const QByteArray &bytes, unsigned lineBaudRate, bool lineTwoStopBits);
 
 private:
     void onReadable();
