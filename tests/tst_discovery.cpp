@@ -5,11 +5,16 @@
 #include "ptypair.h"
 #include "virtualmodule.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -167,6 +172,128 @@ private slots:
         QCOMPARE(status, 0);
         rfcfg({"-p", port, "version"});
         QCOMPARE(status, 4); // the old settings are gone
+    }
+    // The window's button searches the chosen port with a progress dialog that names the
+    // setting tried, then selects what it found and opens the port; or stops when cancelled.
+    void findButton_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("finds and opens") << false;
+        QTest::newRow("cancelled") << true;
+    }
+
+    void findButton()
+    {
+        QFETCH(bool, cancel);
+        Bench bench({"57600 odd 2"});
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        ui.widget<QComboBox>("comboBox_comList")->setEditText(bench.ports[0]);
+        QStringList labels;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            auto *progress = dialog.findChild<QProgressDialog *>("findModuleProgress");
+            if (!progress || !progress->isVisible())
+                return;
+            labels << progress->labelText();
+            if (cancel && labels.size() == 3)
+                progress->findChild<QPushButton *>()->click();
+        });
+        watcher.start(20);
+        ui.click("pushButton_findModule"); // returns when the search has ended
+        watcher.stop();
+        QVERIFY(!labels.isEmpty());
+        QVERIFY2(labels.constLast().startsWith(QStringLiteral("正在查找模块：") + bench.ports[0]),
+                 qPrintable(labels.constLast()));
+        if (cancel) {
+            QVERIFY(!ui.portShownOpen());
+            QVERIFY(ui.receiveText().contains(QStringLiteral("查找模块已取消。")));
+            QVERIFY(ui.widget<QPushButton>("pushButton_findModule")->isEnabled());
+            return;
+        }
+        QVERIFY(ui.portShownOpen());
+        QVERIFY(!ui.widget<QPushButton>("pushButton_findModule")->isEnabled());
+        QCOMPARE(ui.widget<QComboBox>("comboBox_baudList")->currentText(), QStringLiteral("57600"));
+        QCOMPARE(ui.widget<QComboBox>("comboBox_StopBitsList")->currentText(), QStringLiteral("2"));
+        QVERIFY2(
+            ui.receiveText().contains(QStringLiteral("找到模块：%1，57600 NONE 2，程序版本：10.02，"
+                                                     "发布日期：2014-03-25")
+                                          .arg(bench.ports[0])),
+            qPrintable(ui.receiveText()));
+        ui.click("pushButton_readVersion");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);
+    }
+
+    // A write that moves the module to another rate says so, offers to follow, and once
+    // followed the module answers at the new rate.
+    void configWriteFollowedThroughTheQuestionBox()
+    {
+        Bench bench({"9600 even 1"});
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        ui.openPort(bench.ports[0]);
+        QVERIFY(ui.portShownOpen());
+        ui.setText("lineEdit_PanID", "1234");
+        ui.setText("lineEdit_moduleAddr", "0001");
+        ui.select("comboBox_UartParaBaud", 11); // 230400
+        ui.select("comboBox_UartParity", 0);
+        // The question is answered yes, as a user would.
+        int asked = 0;
+        QString question;
+        QTimer answerer;
+        connect(&answerer, &QTimer::timeout, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                ++asked;
+                question = box->text();
+                box->button(QMessageBox::Yes)->click();
+            }
+        });
+        answerer.start(10);
+        ui.click("pushButton_writeCfg");
+        QTRY_VERIFY_WITH_TIMEOUT(asked == 1, 10000);
+        QVERIFY2(question.contains("230400 NONE 1"), qPrintable(question));
+        QVERIFY(ui.receiveText().contains(
+            QStringLiteral("配置结果：SUCCESS!\n模块串口参数已改为 230400 NONE 1\n")));
+        QCOMPARE(ui.widget<QComboBox>("comboBox_baudList")->currentText(),
+                 QStringLiteral("230400"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);
+        QCOMPARE(bench.modules[0]->behaviour().serialSettings().baudRate, 230400);
+    }
+
+    // A pulled adapter leaves a line with the time and the reason; the same device path coming
+    // back is reopened with the same settings, and repeated sending stays off.
+    void replugReopened()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("adapter");
+        auto first = std::make_unique<VirtualModule>();
+        QVERIFY(first->start());
+        QVERIFY(QFile::link(first->terminalPath(), path));
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        ui.select("comboBox_baudList", 14); // 230400
+        ui.openPort(path);
+        QVERIFY(ui.portShownOpen());
+        ui.widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+        first->hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!ui.portShownOpen(), 10000);
+        const QRegularExpression lostLine(
+            QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d 串口已断开：.+\n"));
+        QVERIFY2(lostLine.match(ui.receiveText()).hasMatch(), qPrintable(ui.receiveText()));
+
+        VirtualModule second;
+        QVERIFY(second.start());
+        QFile::remove(path);
+        QVERIFY(QFile::link(second.terminalPath(), path));
+        QTRY_VERIFY_WITH_TIMEOUT(ui.portShownOpen(), 10000);
+        QVERIFY(ui.receiveText().contains(
+            QStringLiteral("串口已重新连接：%1（230400 NONE 1）").arg(path)));
+        QVERIFY(!ui.widget<QCheckBox>("checkBox_continueSend")->isChecked());
+        ui.click("pushButton_readVersion");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);
     }
 };
 
