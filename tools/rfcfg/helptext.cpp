@@ -206,7 +206,7 @@ QString generalHelp()
         "\n"
         "Options:\n"
         "  -p, --port PATH    the serial port: a device path or name (links and\n"
-        "                     pseudo-terminals work)\n"
+        "                     pseudo-terminals work); discover takes it repeated\n"
         "  --baud RATE        300 600 1200 2400 4800 9600 14400 19200 28800 38400 56000\n"
         "                     57600 76800 115200 230400 (default 9600)\n"
         "  --parity P         NONE ODD EVEN (default NONE)\n"
