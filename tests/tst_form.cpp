@@ -99,8 +99,7 @@ private slots:
         QCOMPARE(items(list("comboBox_channelNum")), numbers(0, 31));
         QCOMPARE(items(list("comboBox_baudList")),
                  QStringList({"300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
-                              "28800", "38400", "56000", "57600", "76800", "115200",
-                              "230400"}));
+                              "28800", "38400", "56000", "57600", "76800", "115200", "230400"}));
         QCOMPARE(items(list("comboBox_parityList")), QStringList({"NONE", "ODD", "EVEN"}));
         QCOMPARE(items(list("comboBox_StopBitsList")), QStringList({"1", "2"}));
         QCOMPARE(ui->widget<QCheckBox>("checkBox_rq520M")->text(), QStringLiteral("RQ-520M模块"));

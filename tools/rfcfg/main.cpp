@@ -295,9 +295,9 @@ int runCommandLine()
     Options o;
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addOptions({o.port, o.baud, o.parity, o.stopBits, o.timeout, o.retries, o.json, o.help,
-                       o.lora, o.noVerify, o.from, o.maxHops, o.route, o.via, o.hops, o.ack,
-                       o.count, o.interval, o.duration, o.quick});
+    parser.addOptions({o.port, o.baud, o.parity,   o.stopBits, o.timeout,  o.retries, o.json,
+                       o.help, o.lora, o.noVerify, o.from,     o.maxHops,  o.route,   o.via,
+                       o.hops, o.ack,  o.count,    o.interval, o.duration, o.quick});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
