@@ -17,6 +17,7 @@
 
 #include "profile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -90,6 +91,9 @@ Dialog::Dialog(QWidget *parent)
         keepRoomWhenHidden(field);
 
     link = new serial::ModuleLink(this);
+    replugWatch = new serial::ReplugWatch(
+        [this] { return portEnumerator(); },
+        [this](const QString &name) { return reopenReplugged(name); }, this);
     // Any device path can be typed in (links, pseudo-terminals); it is opened as typed.
     ui->comboBox_comList->setEditable(true);
     ui->comboBox_comList->setInsertPolicy(QComboBox::NoInsert);
@@ -161,6 +165,10 @@ Dialog::Dialog(QWidget *parent)
     });
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
     connect(link, &serial::ModuleLink::lost, this, &Dialog::onDeviceLost);
+    connect(link, &serial::ModuleLink::answered, this,
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
+                noteWrittenSerialSettings(request.frame, frame);
+            });
     connect(link, &serial::ModuleLink::bytesArrived, this,
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
     connect(link, &serial::ModuleLink::answered, this,
@@ -262,6 +270,7 @@ void Dialog::updateControls()
     // A closing link already shows the closed state; its button waits until the frame is out.
     ui->pushButton_openCom->setText(open ? tr("关闭串口") : tr("打开串口"));
     ui->pushButton_openCom->setEnabled(state != State::Closing);
+    ui->pushButton_findModule->setEnabled(state == State::Closed);
     for (QPushButton *button :
          {ui->pushButton_writeCfg, ui->pushButton_readCfg, ui->pushButton_enterCfgMode,
           ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule})
@@ -350,8 +359,11 @@ void Dialog::openPort()
     // A path too long for the port's lock file is opened through the device it leads to; the
     // box still names the path as given.
     const auto failure = link->open(portName, chosenLineSettings());
-    if (!failure)
+    if (!failure) {
+        openedPortName = portName;
+        replugWatch->stop();
         return;
+    }
     QMessageBox::critical(this, tr("错误"),
                           tr("无法打开串口： ") + portName + tr("\n指定的串口不存在或者被占用。") +
                               QLatin1Char('\n') + serial::openFailureReason(*failure),
@@ -365,10 +377,16 @@ void Dialog::closePort()
     link->close();
 }
 
-void Dialog::onDeviceLost()
+void Dialog::onDeviceLost(const QString &reason)
 {
     // The link closed the port once; the window shows it as the button would have.
     ui->checkBox_continueSend->setChecked(false);
+    // A run left overnight tells when and why it stopped.
+    ui->ReceiveOutBrowser->appendText(
+        tr("%1 串口已断开：%2\n")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                 reason.isEmpty() ? tr("设备已移除") : reason));
+    replugWatch->watch(serial::identifyPort(openedPortName, portEnumerator()));
 }
 
 void Dialog::onLinkStateChanged(serial::ModuleLink::State state)

@@ -6,6 +6,7 @@
 #include "protocol/replies.h"
 #include "serial/modulelink.h"
 #include "serial/portlist.h"
+#include "serial/replug.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -52,6 +53,7 @@ public:
 private slots:
     void readMyCom();
     void on_pushButton_openCom_clicked();
+    void on_pushButton_findModule_clicked();
     void comboBox_Parity_currentIndexChanged(const QString &text);
     void comboBox_BaudRate_currentIndexChanged(const QString &text);
     void comboBox_discoveryRoute_currentIndexChanged(const QString &text);
@@ -90,7 +92,14 @@ private:
     // the port list, the relay fields and the model's rate widgets.
     void updateControls();
     void onLinkStateChanged(serial::ModuleLink::State state);
-    void onDeviceLost();
+    void onDeviceLost(const QString &reason);
+    // The three lists show these settings (a rate no list item has is left as it is).
+    void selectLineSettings(const serial::LineSettings &settings);
+    // After a successful configuration write: the module's new serial settings, when the record
+    // holds other ones than the port's.
+    void noteWrittenSerialSettings(const QByteArray &request, const QByteArray &reply);
+    void offerSerialSwitch(const serial::LineSettings &settings);
+    bool reopenReplugged(const QString &name);
     // The link is open and not on its way to closing.
     bool portInUse() const;
     int repeatIntervalMs() const;
@@ -141,6 +150,8 @@ private:
     std::future<QList<serial::PortFacts>> startupPorts;
     PortEnumerator portEnumerator = &serial::availablePortFacts;
     serial::ModuleLink *link = nullptr;
+    serial::ReplugWatch *replugWatch = nullptr;
+    QString openedPortName; // as it was opened, for finding it again after a replug
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
     QTimer *sendTimer = nullptr;

@@ -14,6 +14,10 @@ constexpr int configRecordSize = 16;
 constexpr quint8 configMarker = 0xA5;
 using ConfigRecord = std::array<quint8, configRecordSize>;
 
+// The module's own serial rates in its list's order: record byte 13 carries the position + 1.
+constexpr std::array<qint32, 12> uartBaudRates{1200,  2400,  4800,  9600,  14400,  19200,
+                                               28800, 38400, 57600, 76800, 115200, 230400};
+
 // The module's radio and serial parameters as the front ends show them. Most fields
 // are list positions: the record carries the index of each fixed list, not its value.
 struct ModuleConfig

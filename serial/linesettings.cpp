@@ -4,10 +4,13 @@ namespace serial {
 
 QStringList baudRateItems()
 {
-    return {QStringLiteral("300"),   QStringLiteral("600"),   QStringLiteral("1200"),
-            QStringLiteral("2400"),  QStringLiteral("4800"),  QStringLiteral("9600"),
-            QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("56000"),
-            QStringLiteral("57600"), QStringLiteral("115200")};
+    // Every rate of the module's own list can be opened; the port's first eleven items keep
+    // their order and the module's other rates join among them by rate.
+    return {QStringLiteral("300"),   QStringLiteral("600"),    QStringLiteral("1200"),
+            QStringLiteral("2400"),  QStringLiteral("4800"),   QStringLiteral("9600"),
+            QStringLiteral("14400"), QStringLiteral("19200"),  QStringLiteral("28800"),
+            QStringLiteral("38400"), QStringLiteral("56000"),  QStringLiteral("57600"),
+            QStringLiteral("76800"), QStringLiteral("115200"), QStringLiteral("230400")};
 }
 
 QStringList parityItems()

@@ -100,8 +100,8 @@ private slots:
         QCOMPARE(items(list("comboBox_msTime")), intervals);
         QCOMPARE(items(list("comboBox_channelNum")), numbers(0, 31));
         QCOMPARE(items(list("comboBox_baudList")),
-                 QStringList({"300", "600", "1200", "2400", "4800", "9600", "19200", "38400",
-                              "56000", "57600", "115200"}));
+                 QStringList({"300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
+                              "28800", "38400", "56000", "57600", "76800", "115200", "230400"}));
         QCOMPARE(items(list("comboBox_parityList")), QStringList({"NONE", "ODD", "EVEN"}));
         QCOMPARE(items(list("comboBox_StopBitsList")), QStringList({"1", "2"}));
         QCOMPARE(ui->widget<QCheckBox>("checkBox_rq520M")->text(), QStringLiteral("RQ-520M模块"));
@@ -183,7 +183,7 @@ private slots:
     void lineSettingChangesReachThePort()
     {
         auto *port = ui->widget<QSerialPort>("myCom");
-        ui->select("comboBox_baudList", 9); // 57600
+        ui->select("comboBox_baudList", 11); // 57600
         QCOMPARE(port->baudRate(), 57600);
         ui->select("comboBox_parityList", 2);
         QCOMPARE(port->parity(), QSerialPort::EvenParity);

@@ -419,6 +419,94 @@ private slots:
         QVERIFY(m.handle({Request::Kind::Frame, withChecksum("0100550000")})
                     .isEmpty()); // unknown command
     }
+    // Each fault switch and the stored serial settings, from the simulator's command line: what
+    // a client sees within a quarter second of its requests and in all.
+    void simulatorSwitches_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("sends");
+        QTest::addColumn<QString>("early"); // hex received within 250 ms, a pattern
+        QTest::addColumn<QString>("all");   // hex received in all, a pattern
+        const QByteArray version = hex("0100060007"), read = hex("0100020003");
+        ModuleBehaviour m;
+        const QString reply =
+            QString::fromLatin1(m.handle({Request::Kind::Frame, version}).toHex());
+        QByteArray corrupt = m.handle({Request::Kind::Frame, version});
+        corrupt.back() = char(corrupt.back() ^ 0xff);
+        QTest::newRow("delay") << QStringList{"--delay", "500"} << version << 1 << "^$"
+                               << "^" + reply + "$";
+        QTest::newRow("drop every 2nd") << QStringList{"--drop-every", "2"} << version << 2 << ".*"
+                                        << "^" + reply + "$";
+        QTest::newRow("corrupt every reply")
+            << QStringList{"--corrupt-every", "1"} << version << 1 << ".*"
+            << "^" + QString::fromLatin1(corrupt.toHex()) + "$";
+        QTest::newRow("split every reply") << QStringList{"--split-every", "1"} << version << 1
+                                           << "^" + reply.left(reply.size() / 4 * 2) + "$"
+                                           << "^" + reply + "$";
+        QTest::newRow("noise before every reply")
+            << QStringList{"--noise-every", "1"} << version << 1 << ".*"
+            << "^[0-9a-f]{16}" + reply + "$";
+        QTest::newRow("unsolicited")
+            << QStringList{"--unsolicited-every", "100"} << QByteArray() << 0 << ".*"
+            << "^(" + reply + "){2,}$";
+        QTest::newRow("serial settings in the record")
+            << QStringList{"--serial", "57600,odd,2"} << read << 1 << ".*"
+            << "^01008210a5a5.{22}93"; // byte 13: (8 + 1) << 4 | odd << 1 | two stop bits
+        QTest::newRow("hang up") << QStringList{"--hang-up-after", "0"} << QByteArray() << 0 << ".*"
+                                 << "^$";
+    }
+
+    void simulatorSwitches()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, request);
+        QFETCH(int, sends);
+        QFETCH(QString, early);
+        QFETCH(QString, all);
+        QProcess sim;
+        sim.start(QStringLiteral(SIMULATOR), args);
+        QVERIFY(sim.waitForReadyRead(10000));
+        const QByteArray device = sim.readLine().trimmed();
+        const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (args.constFirst() == QLatin1String("--hang-up-after")) {
+            QVERIFY(sim.waitForFinished(10000));
+            QCOMPARE(sim.exitCode(), 0);
+            QVERIFY(!QFileInfo::exists(QString::fromLocal8Bit(device)) || fd < 0 ||
+                    ::write(fd, "x", 1) < 0);
+            if (fd >= 0)
+                ::close(fd);
+            return;
+        }
+        QVERIFY(fd >= 0);
+        QByteArray received;
+        const auto collect = [&](int ms) {
+            QElapsedTimer t;
+            t.start();
+            char buffer[256];
+            while (t.elapsed() < ms) {
+                const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n > 0)
+                    received.append(buffer, n);
+                else
+                    QTest::qWait(10);
+            }
+        };
+        for (int i = 0; i < sends; ++i) {
+            QCOMPARE(::write(fd, request.constData(), size_t(request.size())), request.size());
+            collect(i + 1 < sends ? 300 : 250);
+        }
+        if (sends < 2)
+            QVERIFY2(
+                QRegularExpression(early).match(QString::fromLatin1(received.toHex())).hasMatch(),
+                received.toHex().constData());
+        collect(1200);
+        ::close(fd);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        QVERIFY2(QRegularExpression(all).match(QString::fromLatin1(received.toHex())).hasMatch(),
+                 received.toHex().constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(VirtualModuleTest)

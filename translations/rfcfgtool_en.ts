@@ -168,6 +168,80 @@ Continue?</translation>
         <source>格式有误（第%1个字符）</source>
         <translation>malformed (character %1)</translation>
     </message>
+    <message>
+        <source>%1 串口已断开：%2
+</source>
+        <translation>%1 Port lost: %2
+</translation>
+    </message>
+    <message>
+        <source>设备已移除</source>
+        <translation>the device was removed</translation>
+    </message>
+    <message>
+        <source>正在查找模块…</source>
+        <translation>Finding the module…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>查找模块</source>
+        <translation>Find module</translation>
+    </message>
+    <message>
+        <source>正在查找模块：%1，%2</source>
+        <translation>Finding the module: %1, %2</translation>
+    </message>
+    <message>
+        <source>查找模块已取消。
+</source>
+        <translation>Finding the module was cancelled.
+</translation>
+    </message>
+    <message>
+        <source>未找到模块（%1）。
+</source>
+        <translation>No module found (%1).
+</translation>
+    </message>
+    <message>
+        <source>没有串口</source>
+        <translation>no serial ports</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>找到模块：%1，%2，程序版本：%3.%4，发布日期：20%5-%6-%7
+</source>
+        <translation>Module found: %1, %2, firmware version: %3.%4, release date: 20%5-%6-%7
+</translation>
+    </message>
+    <message>
+        <source>模块串口参数已改为 %1
+</source>
+        <translation>The module&apos;s serial settings are now %1
+</translation>
+    </message>
+    <message>
+        <source>模块串口参数已改变</source>
+        <translation>Module serial settings changed</translation>
+    </message>
+    <message>
+        <source>模块现在使用 %1，串口仍是 %2。
+现在把串口切换到 %1 吗？</source>
+        <translation>The module now uses %1; the port still runs %2.
+Switch the port to %1 now?</translation>
+    </message>
+    <message>
+        <source>%1 串口已重新连接：%2（%3）
+</source>
+        <translation>%1 Port reconnected: %2 (%3)
+</translation>
+    </message>
 </context>
 <context>
     <name>DialogForm</name>
@@ -649,6 +723,14 @@ Continue?</translation>
     <message>
         <source>无法保存文件：%1</source>
         <translation>Cannot save the file: %1</translation>
+    </message>
+    <message>
+        <source>在所选串口（串口号为空时在所有串口）上依次尝试模块的串口参数，找到后打开串口</source>
+        <translation>Tries the module&apos;s serial settings one after another on the chosen port (on every port when the field is empty) and opens the port where the module answers</translation>
+    </message>
+    <message>
+        <source>查找模块</source>
+        <translation>Find module</translation>
     </message>
 </context>
 <context>

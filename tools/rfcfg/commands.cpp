@@ -8,6 +8,7 @@
 #include "protocol/linkstats.h"
 #include "protocol/payloads.h"
 #include "protocol/replyframe.h"
+#include "serial/discovery.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -174,6 +175,55 @@ Failure readConfig(Link &link, protocol::ConfigRecord *record)
     if (f.status == success)
         *record = *reply.record;
     return f;
+}
+
+// The serial settings the written record gives the module, or the link's when it gives none
+// the port can run.
+serial::LineSettings serialSettingsAfterWrite(const Link &link,
+                                              const protocol::ConfigRecord &record)
+{
+    return serial::moduleSerialSettings(protocol::decodeConfigRecord(record.data()))
+        .value_or(link.module.lineSettings());
+}
+
+// Reads the record back at the old settings and, when the write changed the module's serial
+// settings and the old ones no longer answer, at the new ones; the link is left at the
+// settings that answered, and `answeredAt` tells them.
+Failure readBackAfterWrite(Link &link, const serial::LineSettings &after,
+                           protocol::ConfigRecord *record, serial::LineSettings *answeredAt)
+{
+    const serial::LineSettings before = link.module.lineSettings();
+    *answeredAt = before;
+    if (serial::sameSettings(before, after))
+        return readConfig(link, record);
+    // A module that changed its settings will not answer at the old ones: one try there.
+    const int retries = std::exchange(link.retries, 0);
+    Failure f = readConfig(link, record);
+    link.retries = retries;
+    if (f.status != noReply)
+        return f;
+    // A pseudo-terminal refuses a parity while it takes the rest, so a refusal is not the end.
+    link.module.setLineSettings(after);
+    const Failure atNew = readConfig(link, record);
+    if (atNew.status == success) {
+        *answeredAt = after;
+        print(stderr, QStringLiteral("rfcfg: note: the module answers at %1 now; use --baud %2 "
+                                     "--parity %3 --stop-bits %4 from here on\n")
+                          .arg(serial::settingsText(after))
+                          .arg(after.baudRate)
+                          .arg(serial::settingsText(after).section(QLatin1Char(' '), 1, 1))
+                          .arg(after.stopBits == QSerialPort::TwoStop ? 2 : 1));
+        return atNew;
+    }
+    link.module.setLineSettings(before);
+    return f;
+}
+
+QJsonObject serialObject(const serial::LineSettings &s)
+{
+    return {{"baud", s.baudRate},
+            {"parity", serial::settingsText(s).section(QLatin1Char(' '), 1, 1)},
+            {"stop_bits", s.stopBits == QSerialPort::TwoStop ? 2 : 1}};
 }
 
 void printWhitelist(Run &run, const QStringList &entries)
@@ -401,7 +451,11 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
     }
 
     protocol::ConfigRecord readBack;
-    f = readConfig(link, &readBack);
+    const serial::LineSettings settingsAfter = serialSettingsAfterWrite(link, record);
+    serial::LineSettings answeredAt;
+    f = readBackAfterWrite(link, settingsAfter, &readBack, &answeredAt);
+    run.doc.insert(QStringLiteral("serial_after"),
+                   f.status == success ? QJsonValue(serialObject(answeredAt)) : QJsonValue());
     if (f.status != success)
         return run.fail(f.status, f.message);
     // The whole record counts: a bit no key shows may still have been lost.

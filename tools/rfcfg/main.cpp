@@ -2,6 +2,7 @@
 // production lines and long link tests.
 #include "commands.h"
 #include "configfields.h"
+#include "discover.h"
 #include "helptext.h"
 #include "portaccess.h"
 #include "profile.h"
@@ -55,6 +56,7 @@ struct Options
     QCommandLineOption address{"address", "", "start"};
     QCommandLineOption map{"map", "", "file"};
     QCommandLineOption log{"log", "", "file"};
+    QCommandLineOption quick{"quick"};
 };
 
 // The options each command takes besides the global ones.
@@ -72,6 +74,8 @@ QList<const QCommandLineOption *> commandOptions(const Options &o, const QString
         return {&o.count, &o.duration};
     if (command == QLatin1String("provision"))
         return {&o.lora, &o.from, &o.address, &o.map, &o.log};
+    if (command == QLatin1String("discover"))
+        return {&o.quick};
     return {};
 }
 
@@ -279,7 +283,7 @@ int runCommandLine()
     parser.addOptions({o.port,     o.baud,    o.parity, o.stopBits, o.timeout, o.retries,
                        o.json,     o.help,    o.lora,   o.noVerify, o.from,    o.maxHops,
                        o.route,    o.via,     o.hops,   o.ack,      o.count,   o.interval,
-                       o.duration, o.address, o.map,    o.log});
+                       o.duration, o.address, o.map,    o.log,      o.quick});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
@@ -316,7 +320,7 @@ int runCommandLine()
     const QList<const QCommandLineOption *> own = commandOptions(o, command);
     for (const QCommandLineOption *option :
          {&o.lora, &o.noVerify, &o.from, &o.maxHops, &o.route, &o.via, &o.hops, &o.ack, &o.count,
-          &o.interval, &o.duration, &o.address, &o.map, &o.log}) {
+          &o.interval, &o.duration, &o.address, &o.map, &o.log, &o.quick}) {
         if (parser.isSet(*option) && !own.contains(option))
             return run.fail(badUsage, QStringLiteral("--%1 does not apply to %2; see rfcfg %2 "
                                                      "--help")
@@ -372,6 +376,12 @@ int runCommandLine()
         if (!expectWords(0, 0, "no arguments"))
             return run.fail(badUsage, error);
         return listPorts(run);
+    }
+    if (command == QLatin1String("discover")) {
+        if (!expectWords(0, 0, "no arguments"))
+            return run.fail(badUsage, error);
+        catchStopSignals();
+        return discover(run, parser.values(o.port), parser.isSet(o.quick), lockDevice);
     }
 
     // Per-command arguments.

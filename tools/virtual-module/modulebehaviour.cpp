@@ -2,6 +2,7 @@
 
 #include "protocol/frame.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vmodule {
@@ -66,6 +67,24 @@ bool ModuleBehaviour::setReleaseDate(const QDate &date)
     year = packedDecimal(date.year() % 100);
     month = packedDecimal(date.month());
     day = packedDecimal(date.day());
+    return true;
+}
+
+ModuleBehaviour::SerialSettings ModuleBehaviour::serialSettings() const
+{
+    const int position = (record[13] >> 4) - 1;
+    const qint32 rate =
+        position >= 0 && position < int(uartBaudRates.size()) ? uartBaudRates[position] : 0;
+    return {rate, (record[13] >> 1) & 3, (record[13] & 1) != 0};
+}
+
+bool ModuleBehaviour::setSerialSettings(const SerialSettings &settings)
+{
+    const auto it = std::find(uartBaudRates.begin(), uartBaudRates.end(), settings.baudRate);
+    if (it == uartBaudRates.end() || settings.parity < 0 || settings.parity > 2)
+        return false;
+    record[13] = quint8((int(it - uartBaudRates.begin()) + 1) << 4 | settings.parity << 1 |
+                        (settings.twoStopBits ? 1 : 0));
     return true;
 }
 

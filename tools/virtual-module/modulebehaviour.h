@@ -43,6 +43,17 @@ public:
     QByteArray handle(const Request &request);
 
     quint16 ownAddress() const { return quint16(record[8] | (record[9] << 8)); }
+    // The serial settings stored in the record (byte 13): rate, parity position (0 none, 1 odd,
+    // 2 even) and two stop bits.
+    struct SerialSettings
+    {
+        qint32 baudRate = 9600;
+        int parity = 0;
+        bool twoStopBits = false;
+    };
+    SerialSettings serialSettings() const;
+    // False, and the record kept, for a rate outside the module's list or a parity beyond 2.
+    bool setSerialSettings(const SerialSettings &settings);
     void setVersion(quint8 main, quint8 sub);
     // Sent as packed decimal, one digit per half-byte, and the year as its last two digits:
     // the tool reads them after "20".

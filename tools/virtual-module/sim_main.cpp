@@ -2,6 +2,8 @@
 // hardware.
 #include "virtualmodule.h"
 
+#include "protocol/frame.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -9,7 +11,10 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <optional>
 #include <sys/socket.h>
@@ -99,6 +104,42 @@ void removeOwnLink(const QString &device, const QString &path)
         QFile::remove(path);
 }
 
+// "RATE[,PARITY[,STOP]]": a rate of the module's list, none/odd/even (or n/o/e), 1 or 2.
+std::optional<vmodule::ModuleBehaviour::SerialSettings> parseSerial(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() > 3)
+        return std::nullopt;
+    vmodule::ModuleBehaviour::SerialSettings s;
+    bool ok = false;
+    s.baudRate = parts[0].toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    const QString parity = parts.value(1, QStringLiteral("none")).toLower();
+    const QStringList parities = {QStringLiteral("none"), QStringLiteral("odd"),
+                                  QStringLiteral("even")};
+    s.parity = int(parities.indexOf(parity));
+    if (s.parity < 0) {
+        for (int i = 0; i < parities.size(); ++i) {
+            if (parity == parities[i].left(1))
+                s.parity = i;
+        }
+    }
+    const QString stop = parts.value(2, QStringLiteral("1"));
+    if (s.parity < 0 || (stop != QLatin1String("1") && stop != QLatin1String("2")))
+        return std::nullopt;
+    s.twoStopBits = stop == QLatin1String("2");
+    return s;
+}
+
+// A whole number of at least `min`, or nothing.
+std::optional<int> parseCount(const QString &text, int min)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value >= min ? std::optional<int>(value) : std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -137,7 +178,46 @@ int main(int argc, char *argv[])
                                   QStringLiteral("Release date to report, YYYY-MM-DD with a year "
                                                  "from 2000 to 2099 (default 2014-03-25)."),
                                   QStringLiteral("date"));
-    parser.addOptions({link, networkFile, verbose, version, date});
+    const QCommandLineOption serialOption(
+        QStringLiteral("serial"),
+        QStringLiteral("Serial settings stored in the module's record, RATE[,PARITY[,STOP]]: a "
+                       "rate of the module's list (1200 to 230400), none, odd or even (default "
+                       "none), 1 or 2 stop bits (default 1). Default 9600,even,1."),
+        QStringLiteral("settings"));
+    const QCommandLineOption lineCheck(
+        QStringLiteral("line-check"),
+        QStringLiteral("Answer only while the client's rate and stop bits match the record's "
+                       "serial settings; bytes at other settings are ignored. A pseudo-terminal "
+                       "does not carry parity, so parity is not checked. Settings written with "
+                       "a configuration record apply after the reply to the write."));
+    const QCommandLineOption delay(QStringLiteral("delay"),
+                                   QStringLiteral("Delay every reply by <ms> milliseconds."),
+                                   QStringLiteral("ms"));
+    const QCommandLineOption dropEvery(QStringLiteral("drop-every"),
+                                       QStringLiteral("Drop every <n>th reply."),
+                                       QStringLiteral("n"));
+    const QCommandLineOption corruptEvery(
+        QStringLiteral("corrupt-every"),
+        QStringLiteral("Corrupt the checksum of every <n>th reply."), QStringLiteral("n"));
+    const QCommandLineOption splitEvery(
+        QStringLiteral("split-every"),
+        QStringLiteral("Split every <n>th reply over two writes 600 ms apart."),
+        QStringLiteral("n"));
+    const QCommandLineOption noiseEvery(
+        QStringLiteral("noise-every"),
+        QStringLiteral("Send 8 random bytes before every <n>th reply."), QStringLiteral("n"));
+    const QCommandLineOption unsolicitedEvery(
+        QStringLiteral("unsolicited-every"),
+        QStringLiteral("Send an unasked version reply every <ms> milliseconds."),
+        QStringLiteral("ms"));
+    const QCommandLineOption hangUpAfter(
+        QStringLiteral("hang-up-after"),
+        QStringLiteral("Hang up <s> seconds after start, as a pulled cable does (the device "
+                       "and the --link vanish), and exit."),
+        QStringLiteral("s"));
+    parser.addOptions({link, networkFile, verbose, version, date, serialOption, lineCheck, delay,
+                       dropEvery, corruptEvery, splitEvery, noiseEvery, unsolicitedEvery,
+                       hangUpAfter});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -184,6 +264,67 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
+    if (parser.isSet(serialOption)) {
+        const auto settings = parseSerial(parser.value(serialOption));
+        if (!settings || !module.behaviour().setSerialSettings(*settings)) {
+            err << "--serial expects RATE[,PARITY[,STOP]] with a rate of 1200 2400 4800 9600 "
+                   "14400 19200 28800 38400 57600 76800 115200 230400, none/odd/even, 1/2\n";
+            return 1;
+        }
+    }
+    module.setLineCheck(parser.isSet(lineCheck));
+    // Each fault: its option, the least value it takes, and the value read.
+    struct Fault
+    {
+        const QCommandLineOption &option;
+        int min;
+        int value = 0;
+    };
+    Fault faults[] = {{delay, 0},      {dropEvery, 1},        {corruptEvery, 1}, {splitEvery, 1},
+                      {noiseEvery, 1}, {unsolicitedEvery, 1}, {hangUpAfter, 0}};
+    for (Fault &fault : faults) {
+        if (!parser.isSet(fault.option))
+            continue;
+        const auto value = parseCount(parser.value(fault.option), fault.min);
+        if (!value) {
+            err << "--" << fault.option.names().constFirst()
+                << " expects a whole number of at least " << fault.min << "\n";
+            return 1;
+        }
+        fault.value = *value;
+    }
+    module.setReplyDelay(faults[0].value);
+    // The request counts decide which reply a fault falls on; each applies to this request's.
+    quint64 requests = 0;
+    QObject::connect(&module, &vmodule::VirtualModule::requestReceived, &module, [&] {
+        ++requests;
+        const auto due = [&](const Fault &f) { return f.value > 0 && requests % f.value == 0; };
+        if (due(faults[1]))
+            module.dropNextReply();
+        if (due(faults[2]))
+            module.corruptNextChecksum();
+        if (due(faults[3]))
+            module.splitNextReply();
+        if (due(faults[4]))
+            module.sendNoise(8);
+    });
+    QTimer unsolicited;
+    if (faults[5].value > 0) {
+        const QByteArray versionRequest =
+            protocol::commandFrame(protocol::group::module, protocol::code::readVersion);
+        QObject::connect(&unsolicited, &QTimer::timeout, &module, [&, versionRequest] {
+            module.sendUnsolicited(
+                module.behaviour().handle({vmodule::Request::Kind::Frame, versionRequest}));
+        });
+        unsolicited.start(faults[5].value);
+    }
+    if (parser.isSet(hangUpAfter)) {
+        QTimer::singleShot(int(std::min<qint64>(qint64(faults[6].value) * 1000, INT_MAX)), &app,
+                           [&] {
+                               module.hangUp();
+                               QCoreApplication::quit();
+                           });
+    }
     if (!module.start()) {
         err << "cannot open a pseudo-terminal\n";
         return 1;
@@ -217,6 +358,13 @@ int main(int argc, char *argv[])
         QObject::connect(&module, &vmodule::VirtualModule::replySent, [&](const QByteArray &b) {
             out << stamp() << " -> " << hexText(b) << Qt::endl;
         });
+        QObject::connect(&module, &vmodule::VirtualModule::bytesIgnored,
+                         [&](const QByteArray &b, unsigned baud, bool twoStop) {
+                             const auto s = module.behaviour().serialSettings();
+                             out << stamp() << " ignored at " << baud << (twoStop ? "/2" : "/1")
+                                 << " (the module runs " << s.baudRate
+                                 << (s.twoStopBits ? "/2" : "/1") << ") " << hexText(b) << Qt::endl;
+                         });
         QObject::connect(&module, &vmodule::VirtualModule::replyDropped, [&](const QByteArray &b) {
             out << stamp() << " dropped (" << module.repliesDropped()
                 << " so far, the client does not read) " << hexText(b) << Qt::endl;

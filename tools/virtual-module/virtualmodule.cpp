@@ -1,5 +1,7 @@
 #include "virtualmodule.h"
 
+#include "ptyline.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -96,9 +98,24 @@ void VirtualModule::onReadable()
     }
     if (bytes.isEmpty())
         return;
+    // A record written just now applies from the next bytes on: its reply went out already.
+    if (lineCheck && !lineMatchesRecord()) {
+        ignored += quint64(bytes.size());
+        const PtyLine line = readPtyLine(masterFd).value_or(PtyLine{});
+        emit bytesIgnored(bytes, line.baudRate, line.twoStopBits);
+        return;
+    }
     bytesRead += quint64(bytes.size());
     arrivals.push_back({bytesRead, clock.elapsed()});
     handle(scanner.feed(bytes));
+}
+
+bool VirtualModule::lineMatchesRecord() const
+{
+    const auto line = readPtyLine(masterFd);
+    const ModuleBehaviour::SerialSettings stored = module.serialSettings();
+    return line && qint64(line->baudRate) == stored.baudRate &&
+           line->twoStopBits == stored.twoStopBits;
 }
 
 void VirtualModule::handle(const QList<Request> &requests)

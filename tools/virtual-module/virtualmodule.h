@@ -41,6 +41,13 @@ public:
     qsizetype queuedReplies() const { return outgoing.size(); }
     quint64 repliesDropped() const { return dropped; }
 
+    // With the line check on, the module takes in only what arrives while the line's rate and
+    // stop bits are those of its record, as a real module's receiver does; what arrives
+    // otherwise is garbage to it and dropped. Parity cannot be checked on a pseudo-terminal.
+    void setLineCheck(bool on) { lineCheck = on; }
+    bool lineMatchesRecord() const;
+    quint64 ignoredByteCount() const { return ignored; }
+
     // Faults, for tests and demonstrations; each "next" fault applies to one reply.
     void splitNextReply(int gapMs = 600) { splitGapMs = gapMs; }
     void corruptNextChecksum() { corruptNext = true; }
@@ -56,6 +63,8 @@ signals:
     void requestReceived(const QByteArray &bytes);
     void replySent(const QByteArray &bytes);
     void replyDropped(const QByteArray &bytes);
+    // Bytes that came while the line's rate or stop bits were not the record's.
+    void bytesIgnored(const QByteArray &bytes, unsigned lineBaudRate, bool lineTwoStopBits);
 
 private:
     void onReadable();
@@ -97,6 +106,8 @@ private:
     bool corruptNext = false;
     bool dropNext = false;
     int replyDelayMs = 0;
+    bool lineCheck = false;
+    quint64 ignored = 0;
 };
 
 } // namespace vmodule

@@ -1,0 +1,301 @@
+// Finding a module at unknown serial settings and keeping it in reach, end to end against
+// virtual modules that answer only at their stored settings.
+#include "app/dialog.h"
+#include "dialogdriver.h"
+#include "ptypair.h"
+#include "virtualmodule.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QtTest>
+
+#include <fcntl.h>
+
+using vmodule::ModuleBehaviour;
+using vmodule::VirtualModule;
+
+namespace {
+
+// "230400 even 2"
+ModuleBehaviour::SerialSettings settingsFrom(const QString &text)
+{
+    const QStringList p = text.split(QLatin1Char(' '));
+    return {p[0].toInt(), int(QStringList{"none", "odd", "even"}.indexOf(p[1])), p[2] == "2"};
+}
+
+// A module at these settings that checks the line, or none for an empty text.
+struct Bench
+{
+    explicit Bench(const QStringList &settings)
+    {
+        for (const QString &s : settings) {
+            if (s.isEmpty()) {
+                silent << std::make_shared<PtyPair>();
+                ports << silent.back()->slavePath();
+                continue;
+            }
+            auto module = std::make_shared<VirtualModule>();
+            module->behaviour().setSerialSettings(settingsFrom(s));
+            module->setLineCheck(true);
+            module->start();
+            modules << module;
+            ports << module->devicePath();
+        }
+    }
+    QList<std::shared_ptr<VirtualModule>> modules;
+    QList<std::shared_ptr<PtyPair>> silent;
+    QStringList ports;
+};
+
+// The module's side of the line must not live on in rfcfg.
+void keepDescriptorsFromChildren()
+{
+    const QStringList fds =
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
+    for (const QString &name : fds) {
+        if (name.toInt() > 2)
+            ::fcntl(name.toInt(), F_SETFD, ::fcntl(name.toInt(), F_GETFD) | FD_CLOEXEC);
+    }
+}
+
+} // namespace
+
+class DiscoveryTest : public QObject
+{
+    Q_OBJECT
+
+    int status = -1;
+    QJsonObject doc;
+
+    // Runs rfcfg with --json to its end while the event loop serves the modules.
+    void rfcfg(const QStringList &args)
+    {
+        keepDescriptorsFromChildren();
+        QProcess process;
+        process.start(QStringLiteral(RFCFG_BINARY), QStringList{"--json"} + args);
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+        status = process.exitCode();
+        doc = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    }
+
+private slots:
+    // Each port's module found where it answers, all ports searched at once. A pseudo-terminal
+    // carries no parity, so a module at even parity answers where no parity comes first.
+    void discover_data()
+    {
+        QTest::addColumn<QStringList>("modules"); // "" for a port where nothing answers
+        QTest::addColumn<bool>("quick");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("found"); // per port, "not found" or "RATE PARITY STOP"
+        QTest::newRow("first: factory settings")
+            << QStringList{"9600 even 1"} << false << 0 << QStringList{"9600 EVEN 1"};
+        QTest::newRow("middle") << QStringList{"38400 odd 1"} << false << 0
+                                << QStringList{"38400 NONE 1"};
+        QTest::newRow("last") << QStringList{"230400 even 2"} << false << 0
+                              << QStringList{"230400 NONE 2"};
+        QTest::newRow("not found") << QStringList{""} << false << 4 << QStringList{"not found"};
+        QTest::newRow("quick misses a rare setting")
+            << QStringList{"4800 none 2"} << true << 4 << QStringList{"not found"};
+        QTest::newRow("several ports")
+            << QStringList{"115200 none 1", "1200 even 2", "", "9600 even 1"} << false << 4
+            << QStringList{"115200 NONE 1", "1200 NONE 2", "not found", "9600 EVEN 1"};
+    }
+
+    void discover()
+    {
+        QFETCH(QStringList, modules);
+        QFETCH(bool, quick);
+        QFETCH(int, status);
+        QFETCH(QStringList, found);
+        Bench bench(modules);
+        QStringList args;
+        for (const QString &port : bench.ports)
+            args << "-p" << port;
+        rfcfg(args << "discover" << (quick ? QStringList{"--quick"} : QStringList{}));
+        QCOMPARE(this->status, status);
+        QCOMPARE(doc.value("command").toString(), QStringLiteral("discover"));
+        QMap<QString, QString> seen;
+        for (const QJsonValue &v : doc.value("found").toArray()) {
+            const QJsonObject f = v.toObject();
+            QCOMPARE(f.value("firmware").toString(), QStringLiteral("10.02"));
+            QCOMPARE(f.value("date").toString(), QStringLiteral("2014-03-25"));
+            seen[f.value("port").toString()] = QStringLiteral("%1 %2 %3")
+                                                   .arg(f.value("baud").toInt())
+                                                   .arg(f.value("parity").toString())
+                                                   .arg(f.value("stop_bits").toInt());
+        }
+        for (const QJsonValue &v : doc.value("not_found").toArray())
+            seen[v.toString()] = QStringLiteral("not found");
+        for (int i = 0; i < bench.ports.size(); ++i)
+            QCOMPARE(seen.value(bench.ports[i]), found[i]);
+        QVERIFY(doc.value("tried").toInt() >= bench.ports.size());
+    }
+
+    // A write that gives the module new serial settings is verified at them, and from then on
+    // the module is reached at them, rates above 115200 included.
+    void configSetFollowsNewSerialSettings_data()
+    {
+        QTest::addColumn<QStringList>("set");
+        QTest::addColumn<QStringList>("after"); // --baud, --parity, --stop-bits
+        QTest::newRow("230400") << QStringList{"uart_baud=230400", "uart_parity=none"}
+                                << QStringList{"230400", "NONE", "1"};
+        QTest::newRow("57600 odd 2")
+            << QStringList{"uart_baud=57600", "uart_parity=odd", "uart_stop_bits=2"}
+            << QStringList{"57600", "ODD", "2"};
+    }
+
+    void configSetFollowsNewSerialSettings()
+    {
+        QFETCH(QStringList, set);
+        QFETCH(QStringList, after);
+        Bench bench({"9600 even 1"});
+        const QString port = bench.ports[0];
+        rfcfg(QStringList{"-p", port, "--parity", "EVEN", "config", "set"} + set);
+        QCOMPARE(status, 0);
+        QVERIFY(doc.value("verified").toBool());
+        const QJsonObject s = doc.value("serial_after").toObject();
+        QCOMPARE(
+            QStringList({QString::number(s.value("baud").toInt()), s.value("parity").toString(),
+                         QString::number(s.value("stop_bits").toInt())}),
+            after);
+        rfcfg({"-p", port, "--baud", after[0], "--parity", after[1], "--stop-bits", after[2],
+               "version"});
+        QCOMPARE(status, 0);
+        rfcfg({"-p", port, "version"});
+        QCOMPARE(status, 4); // the old settings are gone
+    }
+    // The window's button searches the chosen port with a progress dialog that names the
+    // setting tried, then selects what it found and opens the port; or stops when cancelled.
+    void findButton_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("finds and opens") << false;
+        QTest::newRow("cancelled") << true;
+    }
+
+    void findButton()
+    {
+        QFETCH(bool, cancel);
+        Bench bench({"57600 odd 2"});
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        ui.widget<QComboBox>("comboBox_comList")->setEditText(bench.ports[0]);
+        QStringList labels;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            auto *progress = dialog.findChild<QProgressDialog *>("findModuleProgress");
+            if (!progress || !progress->isVisible())
+                return;
+            labels << progress->labelText();
+            if (cancel && labels.size() == 3)
+                progress->findChild<QPushButton *>()->click();
+        });
+        watcher.start(20);
+        ui.click("pushButton_findModule"); // returns when the search has ended
+        watcher.stop();
+        QVERIFY(!labels.isEmpty());
+        QVERIFY2(labels.constLast().startsWith(QStringLiteral("正在查找模块：") + bench.ports[0]),
+                 qPrintable(labels.constLast()));
+        if (cancel) {
+            QVERIFY(!ui.portShownOpen());
+            QVERIFY(ui.receiveText().contains(QStringLiteral("查找模块已取消。")));
+            QVERIFY(ui.widget<QPushButton>("pushButton_findModule")->isEnabled());
+            return;
+        }
+        QVERIFY(ui.portShownOpen());
+        QVERIFY(!ui.widget<QPushButton>("pushButton_findModule")->isEnabled());
+        QCOMPARE(ui.widget<QComboBox>("comboBox_baudList")->currentText(), QStringLiteral("57600"));
+        QCOMPARE(ui.widget<QComboBox>("comboBox_StopBitsList")->currentText(), QStringLiteral("2"));
+        QVERIFY2(
+            ui.receiveText().contains(QStringLiteral("找到模块：%1，57600 NONE 2，程序版本：10.02，"
+                                                     "发布日期：2014-03-25")
+                                          .arg(bench.ports[0])),
+            qPrintable(ui.receiveText()));
+        ui.click("pushButton_readVersion");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);
+    }
+
+    // A write that moves the module to another rate says so, offers to follow, and once
+    // followed the module answers at the new rate.
+    void configWriteFollowedThroughTheQuestionBox()
+    {
+        Bench bench({"9600 even 1"});
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        ui.openPort(bench.ports[0]);
+        QVERIFY(ui.portShownOpen());
+        ui.setText("lineEdit_PanID", "1234");
+        ui.setText("lineEdit_moduleAddr", "0001");
+        ui.select("comboBox_UartParaBaud", 11); // 230400
+        ui.select("comboBox_UartParity", 0);
+        // The question is answered yes, as a user would.
+        int asked = 0;
+        QString question;
+        QTimer answerer;
+        connect(&answerer, &QTimer::timeout, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                ++asked;
+                question = box->text();
+                box->button(QMessageBox::Yes)->click();
+            }
+        });
+        answerer.start(10);
+        ui.click("pushButton_writeCfg");
+        QTRY_VERIFY_WITH_TIMEOUT(asked == 1, 10000);
+        QVERIFY2(question.contains("230400 NONE 1"), qPrintable(question));
+        QVERIFY(ui.receiveText().contains(
+            QStringLiteral("配置结果：SUCCESS!\n模块串口参数已改为 230400 NONE 1\n")));
+        QCOMPARE(ui.widget<QComboBox>("comboBox_baudList")->currentText(),
+                 QStringLiteral("230400"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);
+        QCOMPARE(bench.modules[0]->behaviour().serialSettings().baudRate, 230400);
+    }
+
+    // A pulled adapter leaves a line with the time and the reason; the same device path coming
+    // back is reopened with the same settings, and repeated sending stays off.
+    void replugReopened()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("adapter");
+        auto first = std::make_unique<VirtualModule>();
+        QVERIFY(first->start());
+        QVERIFY(QFile::link(first->terminalPath(), path));
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        ui.select("comboBox_baudList", 14); // 230400
+        ui.openPort(path);
+        QVERIFY(ui.portShownOpen());
+        ui.widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+        first->hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!ui.portShownOpen(), 10000);
+        const QRegularExpression lostLine(
+            QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d 串口已断开：.+\n"));
+        QVERIFY2(lostLine.match(ui.receiveText()).hasMatch(), qPrintable(ui.receiveText()));
+
+        VirtualModule second;
+        QVERIFY(second.start());
+        QFile::remove(path);
+        QVERIFY(QFile::link(second.terminalPath(), path));
+        QTRY_VERIFY_WITH_TIMEOUT(ui.portShownOpen(), 10000);
+        QVERIFY(ui.receiveText().contains(
+            QStringLiteral("串口已重新连接：%1（230400 NONE 1）").arg(path)));
+        QVERIFY(!ui.widget<QCheckBox>("checkBox_continueSend")->isChecked());
+        ui.click("pushButton_readVersion");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);
+    }
+};
+
+QTEST_MAIN(DiscoveryTest)
+#include "tst_discovery.moc"

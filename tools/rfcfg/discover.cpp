@@ -1,0 +1,97 @@
+#include "discover.h"
+
+#include "replywords.h"
+
+#include "serial/discovery.h"
+
+#include <QSerialPortInfo>
+
+#include <unistd.h>
+
+namespace rfcfg {
+
+namespace {
+
+QString parityWord(QSerialPort::Parity parity)
+{
+    return parity == QSerialPort::OddParity    ? QStringLiteral("ODD")
+           : parity == QSerialPort::EvenParity ? QStringLiteral("EVEN")
+                                               : QStringLiteral("NONE");
+}
+
+} // namespace
+
+int discover(Run &run, QStringList ports, bool quick,
+             const std::function<bool(const QString &)> &lock)
+{
+    if (ports.isEmpty()) {
+        for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts())
+            ports << p.systemLocation();
+    }
+    ports.removeDuplicates();
+    if (ports.isEmpty())
+        return run.fail(noReply, QStringLiteral("no serial ports to search; name one with -p "
+                                                "PATH (rfcfg ports lists the ports)"));
+
+    // A port another program holds is not searched: changing its settings would disturb it.
+    QStringList searched, busy;
+    for (const QString &port : std::as_const(ports))
+        (lock(port) ? searched : busy) << port;
+
+    serial::Discovery discovery(searched, serial::discoveryOrder(quick));
+    const bool live = ::isatty(STDERR_FILENO);
+    if (live) {
+        QObject::connect(&discovery, &serial::Discovery::trying, &discovery,
+                         [](const QString &port, const serial::LineSettings &s, int n, int of) {
+                             print(stderr, QStringLiteral("\r\033[Ktrying %1 at %2 (%3/%4)")
+                                               .arg(port, serial::settingsText(s))
+                                               .arg(n)
+                                               .arg(of));
+                         });
+    }
+    discovery.run(stopRequested);
+    if (live)
+        print(stderr, QStringLiteral("\r\033[K"));
+
+    QJsonArray found, notFound;
+    bool allFound = busy.isEmpty();
+    for (const QString &port : std::as_const(ports)) {
+        const auto finding =
+            std::find_if(discovery.findings().cbegin(), discovery.findings().cend(),
+                         [&](const serial::PortFinding &f) { return f.port == port; });
+        if (finding == discovery.findings().cend() || !finding->settings) {
+            allFound = false;
+            notFound.append(port);
+            QString why;
+            if (finding == discovery.findings().cend())
+                why = QStringLiteral(" (in use by another program)");
+            else if (!finding->failure.isEmpty())
+                why = QStringLiteral(" (%1)").arg(finding->failure);
+            run.text(QStringLiteral("%1  not found%2\n").arg(port, why));
+            continue;
+        }
+        const serial::LineSettings &s = *finding->settings;
+        const VersionInfo v = versionOf(finding->version);
+        const int stop = s.stopBits == QSerialPort::TwoStop ? 2 : 1;
+        found.append(QJsonObject{{"port", port},
+                                 {"baud", s.baudRate},
+                                 {"parity", parityWord(s.parity)},
+                                 {"stop_bits", stop},
+                                 {"firmware", v.version},
+                                 {"date", v.releaseDate}});
+        run.text(QStringLiteral("%1  %2 %3 %4  firmware %5, released %6\n")
+                     .arg(port)
+                     .arg(s.baudRate)
+                     .arg(parityWord(s.parity))
+                     .arg(stop)
+                     .arg(v.version, v.releaseDate));
+    }
+    run.doc.insert(QStringLiteral("found"), found);
+    run.doc.insert(QStringLiteral("not_found"), notFound);
+    run.doc.insert(QStringLiteral("tried"), discovery.triesMade());
+    if (discovery.wasCancelled())
+        return run.fail(noReply, QStringLiteral("the search was stopped"));
+    return run.finish(allFound ? success : noReply);
+}
+
+} // namespace rfcfg
