@@ -381,7 +381,10 @@ int runCommandLine()
         if (!expectWords(0, 0, "no arguments"))
             return run.fail(badUsage, error);
         catchStopSignals();
-        return discover(run, parser.values(o.port), parser.isSet(o.quick), lockDevice);
+        return discover(run, parser.values(o.port), parser.isSet(o.quick), [](const QString &port) {
+            QString reason;
+            return lockDevice(port, &reason);
+        });
     }
 
     // Per-command arguments.

@@ -14,6 +14,15 @@ namespace rfcfg {
 
 namespace {
 
+QString inUse(const QString &portName, const QString &reason)
+{
+    return QStringLiteral("cannot open %1: the port is in use by another program (%2); end it, "
+                          "or pick another port (rfcfg ports lists the ports)")
+        .arg(portName, reason);
+}
+
+} // namespace
+
 // Two names of one device (a link and its target) pass any check by name, so the lock is on
 // the device itself, taken before the port is opened and its line settings changed under the
 // holder. Its descriptor stays open, and the lock held, until rfcfg ends. False only when
@@ -30,15 +39,6 @@ bool lockDevice(const QString &portName, QString *reason)
     ::close(fd);
     return false;
 }
-
-QString inUse(const QString &portName, const QString &reason)
-{
-    return QStringLiteral("cannot open %1: the port is in use by another program (%2); end it, "
-                          "or pick another port (rfcfg ports lists the ports)")
-        .arg(portName, reason);
-}
-
-} // namespace
 
 QString openPort(serial::ModuleLink &link, const QString &portName,
                  const serial::LineSettings &settings)
