@@ -238,7 +238,8 @@ private slots:
         ui.setText("lineEdit_moduleAddr", "0001");
         ui.select("comboBox_UartParaBaud", 11); // 230400
         ui.select("comboBox_UartParity", 0);
-        // The question is answered yes, as a user would.
+        // Both questions (nothing was read yet; follow the new settings) are answered yes, as a
+        // user would.
         int asked = 0;
         QString question;
         QTimer answerer;
@@ -251,7 +252,7 @@ private slots:
         });
         answerer.start(10);
         ui.click("pushButton_writeCfg");
-        QTRY_VERIFY_WITH_TIMEOUT(asked == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(asked == 2, 10000);
         QVERIFY2(question.contains("230400 NONE 1"), qPrintable(question));
         QVERIFY(ui.receiveText().contains(
             QStringLiteral("配置结果：SUCCESS!\n模块串口参数已改为 230400 NONE 1\n")));

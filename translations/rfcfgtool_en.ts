@@ -661,6 +661,14 @@ Switch the port to %1 now?</translation>
         <source>导入配置…</source>
         <translation>Import configuration…</translation>
     </message>
+    <message>
+        <source>在所选串口（串口号为空时在所有串口）上依次尝试模块的串口参数，找到后打开串口</source>
+        <translation>Tries the module&apos;s serial settings one after another on the chosen port (on every port when the field is empty) and opens the port where the module answers</translation>
+    </message>
+    <message>
+        <source>查找模块</source>
+        <translation>Find module</translation>
+    </message>
 </context>
 <context>
     <name>LinkTestPanel</name>
@@ -723,14 +731,6 @@ Switch the port to %1 now?</translation>
     <message>
         <source>无法保存文件：%1</source>
         <translation>Cannot save the file: %1</translation>
-    </message>
-    <message>
-        <source>在所选串口（串口号为空时在所有串口）上依次尝试模块的串口参数，找到后打开串口</source>
-        <translation>Tries the module&apos;s serial settings one after another on the chosen port (on every port when the field is empty) and opens the port where the module answers</translation>
-    </message>
-    <message>
-        <source>查找模块</source>
-        <translation>Find module</translation>
     </message>
 </context>
 <context>
