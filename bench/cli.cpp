@@ -1,66 +1,13 @@
 // The command line's own cost: rfcfg version from exec to exit, and a long link test's CPU time
 // per frame and peak memory, each run against a virtual module.
 //   bench_cli RFCFG DEVICE [VERSION_RUNS] [FRAMES...]
+#include "childprocess.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <vector>
-
-extern char **environ;
-
-namespace {
-
-struct Outcome
-{
-    double wallMs = 0;
-    double cpuMs = 0; // user + system of the child
-    long peakKiB = 0;
-    int status = -1;
-};
-
-Outcome runOnce(std::vector<std::string> args, const char *outputFile)
-{
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-
-    Outcome o;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        std::perror("posix_spawn");
-        std::exit(1);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const auto end = std::chrono::steady_clock::now();
-    posix_spawn_file_actions_destroy(&actions);
-    o.wallMs = std::chrono::duration<double, std::milli>(end - start).count();
-    o.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    o.peakKiB = usage.ru_maxrss;
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -83,10 +30,10 @@ int main(int argc, char *argv[])
         {"rfcfg version", {rfcfg, "-p", device, "version"}},
     };
     for (const auto &[name, args] : programs) {
-        runOnce(args, "/dev/null"); // warm-up
+        runChild(args, "/dev/null"); // warm-up
         std::vector<double> wall, cpu;
         for (int i = 0; i < runs; ++i) {
-            const Outcome o = runOnce(args, "/dev/null");
+            const ChildOutcome o = runChild(args, "/dev/null");
             if (o.status != 0) {
                 std::fprintf(stderr, "%s failed with status %d\n", name, o.status);
                 return 1;
@@ -102,9 +49,9 @@ int main(int argc, char *argv[])
 
     for (int frames : frameCounts) {
         const std::string summary = "/tmp/bench_cli_summary.json";
-        const Outcome o = runOnce({rfcfg, "-p", device, "--json", "send", "1234", "0102", "--count",
-                                   std::to_string(frames), "--interval", "0"},
-                                  summary.c_str());
+        const ChildOutcome o = runChild({rfcfg, "-p", device, "--json", "send", "1234", "0102",
+                                         "--count", std::to_string(frames), "--interval", "0"},
+                                        summary.c_str());
         std::printf("link test, %d frames at --interval 0: %.2f s, %.0f frames/s; CPU %.1f µs "
                     "per frame; peak RSS %.1f MiB; exit status %d\n",
                     frames, o.wallMs / 1e3, frames / (o.wallMs / 1e3), o.cpuMs * 1e3 / frames,

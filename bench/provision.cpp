@@ -2,75 +2,18 @@
 // own rfmodule-sim process), taking turns round by round so all three see the same machine.
 // Prints the median time to provision the batch, rfcfg's CPU time per module and its peak memory.
 //   bench_provision RFCFG RFMODULE_SIM [ROUNDS]
+#include "childprocess.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
-
-namespace {
-
-struct Outcome
-{
-    double wallMs = 0;
-    double cpuMs = 0; // user + system of rfcfg
-    long peakKiB = 0;
-    int status = -1;
-};
-
-pid_t spawn(std::vector<std::string> args, const char *output)
-{
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        std::perror("posix_spawn");
-        std::exit(1);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-Outcome run(const std::vector<std::string> &args, const char *output)
-{
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = spawn(args, output);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    Outcome o;
-    o.wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    o.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    o.peakKiB = usage.ru_maxrss;
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -87,7 +30,7 @@ int main(int argc, char **argv)
     std::vector<std::string> ports;
     for (int i = 0; i < most; ++i) {
         ports.push_back(dir + "/module" + std::to_string(i + 1));
-        modules.push_back(spawn({sim, "--link", ports.back()}, "/dev/null"));
+        modules.push_back(spawnChild({sim, "--link", ports.back()}, "/dev/null"));
     }
     for (const std::string &port : ports) {
         struct stat info;
@@ -95,7 +38,7 @@ int main(int argc, char **argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     const std::string profile = dir + "/profile.json";
-    if (run({rfcfg, "-p", ports[0], "config", "get", "--json"}, profile.c_str()).status != 0) {
+    if (runChild({rfcfg, "-p", ports[0], "config", "get", "--json"}, profile.c_str()).status != 0) {
         std::fprintf(stderr, "config get failed\n");
         return 1;
     }
@@ -109,7 +52,7 @@ int main(int argc, char **argv)
                                              "--address", "0101",      "--json"};
             for (int i = 0; i < sizes[s]; ++i)
                 args.insert(args.end(), {"-p", ports[size_t(i)]});
-            const Outcome o = run(args, out.c_str());
+            const ChildOutcome o = runChild(args, out.c_str());
             if (o.status != 0) {
                 std::fprintf(stderr, "provision of %d failed with %d\n", sizes[s], o.status);
                 return 1;
