@@ -592,44 +592,40 @@ void Dialog::showConfig(const ModuleConfig &c)
 QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig &after,
                                   bool lora) const
 {
-    // The window's own words for each field: its label and the list's item.
+    // The window's own words for each field: its label, and for a list the item it shows.
+    struct Field
+    {
+        const QWidget *widget;
+        int ModuleConfig::*index; // the list position; none for a typed field
+    };
+    const QHash<QString, Field> fields = {
+        {"channel", {ui->comboBox_channelNum, &ModuleConfig::channel}},
+        {"power", {ui->comboBox_RfPower, &ModuleConfig::rfPower}},
+        {"device_type", {ui->comboBox_deviceType, &ModuleConfig::deviceType}},
+        {"network_id", {ui->lineEdit_PanID, nullptr}},
+        {"address", {ui->lineEdit_moduleAddr, nullptr}},
+        {"interface_mode", {ui->comboBox_UserMode, &ModuleConfig::userMode}},
+        {"uart_baud", {ui->comboBox_UartParaBaud, &ModuleConfig::uartBaud}},
+        {"uart_parity", {ui->comboBox_UartParity, &ModuleConfig::uartParity}},
+        {"uart_stop_bits", {ui->comboBox_UartStopBit, &ModuleConfig::uartStopBits}},
+        {"rf_data_rate", {ui->comboBox_RfDataRate, &ModuleConfig::rfDataRate}},
+        {"bandwidth", {ui->comboBox_bandwidth, &ModuleConfig::bandwidth}},
+        {"spreading_factor", {ui->comboBox_SpreadFactor, &ModuleConfig::spreadFactor}},
+        {"whitelist", {ui->checkBox_AclEnable, nullptr}}};
     auto shown = [&](const QString &key, const ModuleConfig &c, const QString &text) -> QString {
-        const QHash<QString, std::pair<const QComboBox *, int>> lists = {
-            {"channel", {ui->comboBox_channelNum, c.channel}},
-            {"power", {ui->comboBox_RfPower, c.rfPower}},
-            {"device_type", {ui->comboBox_deviceType, c.deviceType}},
-            {"interface_mode", {ui->comboBox_UserMode, c.userMode}},
-            {"uart_baud", {ui->comboBox_UartParaBaud, c.uartBaud}},
-            {"uart_parity", {ui->comboBox_UartParity, c.uartParity}},
-            {"uart_stop_bits", {ui->comboBox_UartStopBit, c.uartStopBits}},
-            {"rf_data_rate", {ui->comboBox_RfDataRate, c.rfDataRate}},
-            {"bandwidth", {ui->comboBox_bandwidth, c.bandwidth}},
-            {"spreading_factor", {ui->comboBox_SpreadFactor, c.spreadFactor}}};
         if (key == QLatin1String("whitelist"))
             return c.whitelistEnabled ? tr("开") : tr("关");
-        const auto list = lists.value(key);
-        if (list.first && list.second >= 0 && list.second < list.first->count())
-            return list.first->itemText(list.second);
+        const Field field = fields.value(key);
+        const auto *list = qobject_cast<const QComboBox *>(field.widget);
+        if (list && field.index && c.*field.index >= 0 && c.*field.index < list->count())
+            return list->itemText(c.*field.index);
         return text;
     };
-    const QHash<QString, const QWidget *> widgets = {
-        {"channel", ui->comboBox_channelNum},
-        {"power", ui->comboBox_RfPower},
-        {"device_type", ui->comboBox_deviceType},
-        {"network_id", ui->lineEdit_PanID},
-        {"address", ui->lineEdit_moduleAddr},
-        {"interface_mode", ui->comboBox_UserMode},
-        {"uart_baud", ui->comboBox_UartParaBaud},
-        {"uart_parity", ui->comboBox_UartParity},
-        {"uart_stop_bits", ui->comboBox_UartStopBit},
-        {"rf_data_rate", ui->comboBox_RfDataRate},
-        {"bandwidth", ui->comboBox_bandwidth},
-        {"spreading_factor", ui->comboBox_SpreadFactor}};
     QString lines;
     for (const rfcfg::FieldChange &change : rfcfg::configChanges(before, after, lora)) {
-        const QString label = change.key == QLatin1String("whitelist")
-                                  ? ui->checkBox_AclEnable->text()
-                                  : fieldLabels.value(widgets.value(change.key));
+        const QWidget *widget = fields.value(change.key).widget;
+        const QString label = widget == ui->checkBox_AclEnable ? ui->checkBox_AclEnable->text()
+                                                               : fieldLabels.value(widget);
         lines += QStringLiteral("  %1：%2 → %3\n")
                      .arg(label, shown(change.key, before, change.before),
                           shown(change.key, after, change.after));
