@@ -47,10 +47,7 @@ const QRegularExpression &hexWordPattern()
 
 } // namespace
 
-Dialog::Dialog(QWidget *parent)
-    : QDialog(parent),
-      // Enumerating ports asks udev and takes as long as building the form; do both at once.
-      startupPorts(serial::takePortFactsRead()), ui(new Ui::DialogForm)
+Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
 {
     ui->setupUi(this);
     // A dialog makes its push buttons default buttons, so Enter in any field would click one
@@ -98,7 +95,7 @@ Dialog::Dialog(QWidget *parent)
     ui->comboBox_comList->setEditable(true);
     ui->comboBox_comList->setInsertPolicy(QComboBox::NoInsert);
     ui->comboBox_comList->setCompleter(nullptr);
-    refreshPortList();
+    fillLineSettingLists();
 
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
@@ -233,9 +230,26 @@ void Dialog::setPortEnumerator(PortEnumerator enumerator)
     portEnumerator = std::move(enumerator);
 }
 
-void Dialog::refreshPortList()
+void Dialog::readPortListInBackground()
 {
-    showPorts(startupPorts.get());
+    if (backgroundPortRead.valid())
+        return;
+    backgroundPortRead = std::async(std::launch::async, [this, read = portEnumerator] {
+        const QList<serial::PortFacts> ports = read();
+        // Delivered on the window's thread; a window on its way out waits for this thread
+        // first (the future's destructor), and its pending call goes with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, ports] {
+                if (link->state() == serial::ModuleLink::State::Closed)
+                    showPorts(ports);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Dialog::fillLineSettingLists()
+{
     ui->comboBox_baudList->addItems(serial::baudRateItems());
     ui->comboBox_baudList->setCurrentIndex(serial::defaultBaudRateIndex);
     ui->comboBox_parityList->addItems(serial::parityItems());

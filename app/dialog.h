@@ -49,6 +49,10 @@ public:
     // devices coming and going).
     using PortEnumerator = std::function<QList<serial::PortFacts>()>;
     void setPortEnumerator(PortEnumerator enumerator);
+    // Reads the port list on a thread of its own and shows it when it is in, keeping a port the
+    // user picked or typed meanwhile. A program calls it once its window is shown: the read asks
+    // udev about every tty, and beside the window's start-up it holds the window back.
+    void readPortListInBackground();
 
 private slots:
     void readMyCom();
@@ -77,7 +81,7 @@ private slots:
     void on_pushButton_importCfg_clicked();
 
 private:
-    void refreshPortList();
+    void fillLineSettingLists();
     // Fills the port list with tooltips, keeping the selection on its port.
     void showPorts(const QList<serial::PortFacts> &ports);
     // The rate, parity and stop bits the three lists show; a text no table knows keeps the
@@ -146,8 +150,8 @@ private:
     std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
 
-    // The platform's port list, read once at start-up while the form is being built.
-    std::future<QList<serial::PortFacts>> startupPorts;
+    // The read started by readPortListInBackground; its end is waited for when the window goes.
+    std::future<void> backgroundPortRead;
     PortEnumerator portEnumerator = &serial::availablePortFacts;
     serial::ModuleLink *link = nullptr;
     serial::ReplugWatch *replugWatch = nullptr;

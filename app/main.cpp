@@ -2,15 +2,12 @@
 #include "app/dialog.h"
 #include "app/language.h"
 #include "app/windowsettings.h"
-#include "serial/portlist.h"
 
 #include <QApplication>
 #include <QSettings>
 
 int main(int argc, char *argv[])
 {
-    // Under way while Qt connects to the display and loads its fonts.
-    serial::startReadingPortFacts();
     QApplication app(argc, argv);
     useUnhintedText();
     const QLocale locale = QLocale::system();
@@ -30,6 +27,7 @@ int main(int argc, char *argv[])
         restoreWindowSettings(dialog, settings);
     }
     dialog.show();
+    dialog.readPortListInBackground();
     const int exitCode = app.exec();
     QSettings settings;
     saveWindowSettings(dialog, settings);

@@ -37,26 +37,6 @@ QList<PortFacts> availablePortFacts()
     return ports;
 }
 
-namespace {
-std::future<QList<PortFacts>> &startedRead()
-{
-    static std::future<QList<PortFacts>> read;
-    return read;
-}
-} // namespace
-
-void startReadingPortFacts()
-{
-    if (!startedRead().valid())
-        startedRead() = std::async(std::launch::async, &availablePortFacts);
-}
-
-std::future<QList<PortFacts>> takePortFactsRead()
-{
-    startReadingPortFacts();
-    return std::move(startedRead());
-}
-
 QString portToolTip(const PortFacts &facts)
 {
     QStringList lines;

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <future>
 #include <optional>
 
 namespace serial {
@@ -24,12 +23,6 @@ struct PortFacts
 
 PortFacts portFacts(const QSerialPortInfo &port);
 QList<PortFacts> availablePortFacts();
-
-// Reading the platform's list asks udev about every tty and takes as long as building the
-// window: a program starts it first thing, on a thread of its own, and the window takes it.
-void startReadingPortFacts();
-// The list started above, or a new read when none was started (or it was taken already).
-std::future<QList<PortFacts>> takePortFactsRead();
 
 // The port's tooltip: its device path and every fact the platform knows, one a line.
 QString portToolTip(const PortFacts &facts);

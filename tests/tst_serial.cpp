@@ -16,6 +16,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 
 Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
 
@@ -255,6 +258,57 @@ private slots:
         ui.click("pushButton_openCom");
         QVERIFY(ui.portShownOpen());
         QCOMPARE(reread(), QStringList{ptyName});
+    }
+
+    // The list read after the window is shown keeps what the field held meanwhile (a typed or
+    // remembered path) and otherwise selects its first port; a window closed while the read is
+    // under way waits for it and is not called back.
+    void portListReadInBackground_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("index");
+        QTest::newRow("nothing typed") << QString() << QStringLiteral("/dev/ttyUSB0") << 0;
+        QTest::newRow("a listed port")
+            << QStringLiteral("/dev/ttyUSB1") << QStringLiteral("/dev/ttyUSB1") << 1;
+        QTest::newRow("a port that is gone")
+            << QStringLiteral("/dev/ttyACM7") << QStringLiteral("/dev/ttyACM7") << -1;
+        QTest::newRow("window closed first") << QString() << QString() << -1;
+    }
+    void portListReadInBackground()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(int, index);
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        auto dialog = std::make_unique<Dialog>();
+        dialog->setPortEnumerator([released] {
+            released.wait();
+            QList<serial::PortFacts> ports;
+            for (const char *path : {"/dev/ttyUSB0", "/dev/ttyUSB1"})
+                ports << serial::PortFacts{QLatin1String(path), {}, {}, {}, {}, {}, {}};
+            return ports;
+        });
+        auto *list = dialog->findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
+        QCOMPARE(list->count(), 0);
+        list->setEditText(typed);
+        dialog->readPortListInBackground();
+        if (shown.isEmpty()) {
+            // Released once the window is (most likely) waiting for the read in its destructor.
+            std::thread releaser([&release] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                release.set_value();
+            });
+            dialog.reset();
+            releaser.join();
+            QCoreApplication::processEvents();
+            return;
+        }
+        release.set_value();
+        QTRY_COMPARE_WITH_TIMEOUT(list->count(), 2, 10000);
+        QCOMPARE(list->currentIndex(), index);
+        QCOMPARE(list->currentText(), shown);
     }
 
     void typedLinkPathOpens_data()

@@ -50,6 +50,7 @@ int main(int argc, char *argv[])
     ports->setItemData(0, serial::portToolTip(virtualPort), Qt::ToolTipRole);
     ports->setCurrentIndex(0);
     dialog.show();
+    dialog.readPortListInBackground();
     const int exitCode = app.exec();
     QSettings settings;
     saveWindowSettings(dialog, settings);
