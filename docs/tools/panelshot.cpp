@@ -1,7 +1,8 @@
 // The README's picture of the link-test panel: the demo's window and virtual module, repeated
 // sending at 500 ms for SECONDS, a reply delay that wanders like a radio link's, one send failed
 // and one reply dropped by the fault switches; then the window is grabbed into OUT.PNG.
-//   panelshot OUT.PNG [SECONDS]        (any Qt platform; offscreen needs no display)
+// With "config" instead of SECONDS: the README's demo window, right after "读配置".
+//   panelshot OUT.PNG [SECONDS | config]        (any Qt platform; offscreen needs no display)
 #include "app/buildvariant.h"
 #include "app/dialog.h"
 #include "app/language.h"
@@ -23,11 +24,12 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: panelshot OUT.PNG [SECONDS]\n");
+        std::fprintf(stderr, "usage: panelshot OUT.PNG [SECONDS | config]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
-    const int seconds = argc > 2 ? std::atoi(argv[2]) : 90;
+    const bool configRead = argc > 2 && qstrcmp(argv[2], "config") == 0;
+    const int seconds = argc > 2 && !configRead ? std::atoi(argv[2]) : 90;
     const QLocale locale = QLocale::system();
     const Translations translations(uiLanguageFor(locale), locale);
     vmodule::VirtualModule module;
@@ -43,6 +45,17 @@ int main(int argc, char *argv[])
     ports->insertItem(0, module.terminalPath());
     ports->setCurrentIndex(0);
     dialog.findChild<QPushButton *>(QStringLiteral("pushButton_openCom"))->click();
+    const auto grabLater = [&](int ms) {
+        QTimer::singleShot(ms, [&] {
+            dialog.grab().save(out);
+            app.quit();
+        });
+    };
+    if (configRead) {
+        dialog.findChild<QPushButton *>(QStringLiteral("pushButton_readCfg"))->click();
+        grabLater(1500);
+        return app.exec();
+    }
     dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_dataDstAddr"))->setText("00ab");
     dialog.findChild<QTextEdit *>(QStringLiteral("textEdit_sendData"))->setPlainText("0102ff");
 
@@ -64,10 +77,7 @@ int main(int argc, char *argv[])
     QTimer::singleShot(seconds * 1000, [&] {
         dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(false);
         // The last report and the refresh of the figures come in before the picture.
-        QTimer::singleShot(1500, [&] {
-            dialog.grab().save(out);
-            app.quit();
-        });
+        grabLater(1500);
     });
     return app.exec();
 }
