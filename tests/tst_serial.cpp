@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -282,12 +283,14 @@ private slots:
         QFETCH(int, index);
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
+        auto readDone = std::make_shared<std::atomic<bool>>(false);
         auto dialog = std::make_unique<Dialog>();
-        dialog->setPortEnumerator([released] {
+        dialog->setPortEnumerator([released, readDone] {
             released.wait();
             QList<serial::PortFacts> ports;
             for (const char *path : {"/dev/ttyUSB0", "/dev/ttyUSB1"})
                 ports << serial::PortFacts{QLatin1String(path), {}, {}, {}, {}, {}, {}};
+            *readDone = true;
             return ports;
         });
         auto *list = dialog->findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
@@ -301,6 +304,7 @@ private slots:
                 release.set_value();
             });
             dialog.reset();
+            QVERIFY(*readDone); // the window waited for its read before it went
             releaser.join();
             QCoreApplication::processEvents();
             return;
