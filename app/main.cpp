@@ -19,17 +19,21 @@ int main(int argc, char *argv[])
     useUserSettings(QStringLiteral("rfcfgtool"));
     const BuildVariant variant = plainBuild();
 #endif
+    // Before anything reads the settings.
+    const SettingsFileCheck settingsCheck = setAsideDamagedSettings();
     Dialog dialog;
     dialog.setWindowTitle(variant.windowTitle);
     dialog.setModuleModelLabel(variant.moduleModelLabel);
-    {
+    if (settingsCheck.usable) {
         QSettings settings;
         restoreWindowSettings(dialog, settings);
     }
     dialog.show();
     dialog.readPortListInBackground();
     const int exitCode = app.exec();
-    QSettings settings;
-    saveWindowSettings(dialog, settings);
+    if (settingsCheck.usable) {
+        QSettings settings;
+        saveWindowSettings(dialog, settings);
+    }
     return exitCode;
 }

@@ -35,6 +35,12 @@ QByteArray recordBytes(const protocol::ConfigRecord &r)
     return QByteArray(reinterpret_cast<const char *>(r.data()), int(r.size()));
 }
 
+// JSON with ' written for ", so that backslashes before quotes stay readable.
+QByteArray singleQuoted(const char *json)
+{
+    return QByteArray(json).replace('\'', '"');
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Trouble)
@@ -140,6 +146,18 @@ private slots:
         QTest::newRow("unknown value too large for its bits")
             << QByteArray(R"j({"config":{"uart_parity":"unknown(4)"}})j")
             << "uart_parity: 'unknown(4)' is not allowed";
+        QTest::newRow("config given twice")
+            << QByteArray(R"({"config":{"channel":"3"},"config":{"power":"11dBm"}})")
+            << "key 'config' is given twice";
+        QTest::newRow("a key given twice, the last one good")
+            << QByteArray(R"({"config":{"channel":"bogus","channel":"7"}})")
+            << "key 'config.channel' is given twice";
+        QTest::newRow("format given twice")
+            << QByteArray(R"({"format":2,"format":1,"config":{"channel":"3"}})")
+            << "key 'format' is given twice";
+        QTest::newRow("a key given twice, once escaped")
+            << QByteArray(R"({"config":{"channel":"3","\u0063hannel":"7"}})")
+            << "key 'config.channel' is given twice";
     }
     void badProfiles()
     {
@@ -155,6 +173,35 @@ private slots:
         QCOMPARE(last.status, 2);
         QVERIFY2(last.err.contains(expected), qPrintable(last.err));
         QCOMPARE(module.requestsHandled(), quint64(0));
+    }
+
+    // Keys are the same when JSON reads them the same, and only within one object.
+    void duplicateKeys_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("config get --json, frames listed")
+            << QByteArray(
+                   R"({"command":"config get","config":{"channel":"3"},)"
+                   R"("unsolicited":[{"hex":"01","decoded":"a"},{"hex":"02","decoded":"b"}]})")
+            << "";
+        QTest::newRow("the same key a level down") << QByteArray(R"({"a":{"a":{"a":1}}})") << "";
+        QTest::newRow("quotes, brackets and commas in strings")
+            << singleQuoted(R"({'a':'\',{\'a\':[','b\\':'}','b\\\'':1})") << "";
+        QTest::newRow("twice after an escaped quote") << singleQuoted(R"({'a':'\'','a':1})") << "a";
+        QTest::newRow("twice in the second item of a list")
+            << QByteArray(R"({"u":[{"h":1},{"h":1,"d":{},"h":2}]})") << "u[1].h";
+        QTest::newRow("twice after a nested object closed")
+            << QByteArray(R"({"c":{"x":{"y":1},"y":2,"x":3}})") << "c.x";
+        QTest::newRow("escaped and plain")
+            << QByteArray(R"({"\u0061\/\ud83d\ude00":1,"a/😀":2})") << "a/😀";
+    }
+    void duplicateKeys()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, path);
+        QVERIFY(!QJsonDocument::fromJson(json).isNull());
+        QCOMPARE(rfcfg::duplicateJsonKey(json), path);
     }
 
     // Three modules at once; the middle one may be in trouble, the others are provisioned.

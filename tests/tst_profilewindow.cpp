@@ -152,6 +152,9 @@ private slots:
         QTest::newRow("import of an unknown key")
             << "pushButton_importCfg" << QByteArray(R"({"config":{"chanel":"3"}})")
             << "unknown key 'chanel'";
+        QTest::newRow("import of a key given twice")
+            << "pushButton_importCfg" << QByteArray(R"({"config":{"channel":"3","channel":"7"}})")
+            << "key 'config.channel' is given twice";
     }
     void refusals()
     {

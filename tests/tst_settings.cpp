@@ -29,9 +29,10 @@ QStringList shownState(Dialog &dialog)
     return state;
 }
 
+// Not through QSettings, which must never see some of these files.
 void writeSettingsFile(const QByteArray &contents)
 {
-    QFile file(QSettings().fileName());
+    QFile file(settingsFilePath());
     QVERIFY(QDir().mkpath(QFileInfo(file).path()));
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(contents), contents.size());
@@ -44,14 +45,12 @@ class SettingsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { useUserSettings(QStringLiteral("tst_settings")); }
-
     // Every test gets a settings folder of its own.
     void init()
     {
         configDir = std::make_unique<QTemporaryDir>();
         QVERIFY(configDir->isValid());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configDir->path());
+        useUserSettings(QStringLiteral("tst_settings"), configDir->path());
     }
 
     void savedWindowComesBack_data()
@@ -65,6 +64,8 @@ private slots:
             << "/dev/ttyUSB7" << -1 << true << false << QRect(120, 80, 737, 662);
         QTest::newRow("first items")
             << "/tmp/a port, with = and ;" << 0 << false << true << QRect(300, 40, 800, 700);
+        QTest::newRow("a port spelled as a value type")
+            << "@Variant(1)" << 1 << true << true << QRect(200, 60, 760, 680);
     }
     void savedWindowComesBack()
     {
@@ -98,6 +99,8 @@ private slots:
         const QByteArray contents = file.readAll();
         init();
         writeSettingsFile(contents);
+        QCOMPARE(setAsideDamagedSettings().notice, QString());
+        QCOMPARE(settingsFilePath(), QSettings().fileName());
         Dialog restored;
         QSettings settings;
         restoreWindowSettings(restored, settings);
@@ -144,6 +147,61 @@ private slots:
         QCOMPARE(settings.status(), QSettings::NoError);
         QCOMPARE(settings.value(QStringLiteral("line/baudRate")).toString(),
                  shownState(fresh).at(1));
+    }
+
+    // A file QSettings could not read without running out of stack or memory is moved aside
+    // unread, and the window starts from its defaults.
+    void damagedFileIsSetAside_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("problem");
+        const QByteArray port("[port]\npath=");
+        // As QSettings writes a list in a list, 300,000 deep.
+        const QByteArray list("\\0\\0\\0\\t\\0\\0\\0\\x1");
+        QTest::newRow("@Variant nested 300,000 deep")
+            << port + "@Variant(" + list.repeated(300000) + "\\0\\0\\0\\t\\0\\0\\0\\0)\n"
+            << "it is larger than 64 KiB";
+        QTest::newRow("larger than 64 KiB, plain values")
+            << port + "/dev/ttyS9\n[padding]\n" + QByteArray("x=1\n").repeated(17000)
+            << "it is larger than 64 KiB";
+        // Quotes, an escaped @ and a line carried on: an int as QSettings reads it.
+        QTest::newRow("@Variant spelled with escapes")
+            << port + "\"\\x40Var\"\\\ni\"ant\"(\\0\\0\\0\\x2\\0\\0\\0\\x7)\n"
+            << "line 2 holds an @Variant value";
+        QTest::newRow("plain values") << port + "/dev/ttyS9\n"
+                                      << "";
+    }
+    void damagedFileIsSetAside()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, problem);
+        writeSettingsFile(file);
+        const QString path = settingsFilePath();
+        const SettingsFileCheck check = setAsideDamagedSettings();
+        QVERIFY(check.usable);
+        if (problem.isEmpty())
+            QCOMPARE(check.notice, QString());
+        else
+            QVERIFY2(check.notice.contains(path + ": " + problem), qPrintable(check.notice));
+        QFile aside(path + ".damaged");
+        QCOMPARE(aside.exists(), !problem.isEmpty());
+        QCOMPARE(QFile::exists(path), problem.isEmpty());
+        if (aside.exists()) {
+            QVERIFY(check.notice.contains("moved it to " + aside.fileName()));
+            QVERIFY(aside.open(QIODevice::ReadOnly));
+            QCOMPARE(aside.readAll(), file);
+        }
+
+        Dialog fresh;
+        Dialog restored;
+        {
+            QSettings settings;
+            restoreWindowSettings(restored, settings);
+        }
+        QStringList expected = shownState(fresh);
+        if (problem.isEmpty())
+            expected[0] = "/dev/ttyS9";
+        QCOMPARE(shownState(restored), expected);
     }
 
     void rememberedPortIsShownNotOpened_data()

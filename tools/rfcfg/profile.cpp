@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include <cerrno>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace rfcfg {
 
@@ -24,7 +26,105 @@ bool isDocumentNote(const QString &key)
            key == QLatin1String("unsolicited_total");
 }
 
+// The JSON string whose opening quote is at `i`, its escapes read; leaves `i` past its closing
+// quote.
+QString jsonString(const QByteArray &json, qsizetype &i)
+{
+    QString text;
+    qsizetype run = ++i;
+    auto takeRun = [&] { text += QString::fromUtf8(json.constData() + run, i - run); };
+    while (i < json.size() && json[i] != '"') {
+        if (json[i] != '\\') {
+            ++i;
+            continue;
+        }
+        takeRun();
+        const char escaped = i + 1 < json.size() ? json[i + 1] : '\0';
+        i += 2;
+        switch (escaped) {
+        case 'b':
+            text += QChar(u'\b');
+            break;
+        case 'f':
+            text += QChar(u'\f');
+            break;
+        case 'n':
+            text += QChar(u'\n');
+            break;
+        case 'r':
+            text += QChar(u'\r');
+            break;
+        case 't':
+            text += QChar(u'\t');
+            break;
+        case 'u':
+            // A surrogate pair comes as two of these, each one half.
+            text += QChar(char16_t(json.mid(i, 4).toUShort(nullptr, 16)));
+            i = qMin(i + 4, json.size());
+            break;
+        default: // \" \\ \/
+            text += QLatin1Char(escaped);
+        }
+        run = i;
+    }
+    takeRun();
+    ++i;
+    return text;
+}
+
 } // namespace
+
+QString duplicateJsonKey(const QByteArray &json)
+{
+    // One per object or array the scan is in; the text is valid JSON, so brackets and quotes
+    // outside strings are structure.
+    struct Level
+    {
+        bool object = false;
+        QString path;        // of this object or array
+        QSet<QString> keys;  // an object's keys so far
+        QString keyPath;     // of an object's last key
+        bool keyNext = true; // in an object, the next string is a key
+        qsizetype index = 0; // in an array, the item the scan is in
+    };
+    std::vector<Level> levels;
+    for (qsizetype i = 0; i < json.size();) {
+        const char c = json[i];
+        if (c == '"') {
+            const QString text = jsonString(json, i);
+            if (!levels.empty() && levels.back().object && levels.back().keyNext) {
+                Level &level = levels.back();
+                level.keyPath = level.path.isEmpty() ? text : level.path + u'.' + text;
+                if (level.keys.contains(text))
+                    return level.keyPath;
+                level.keys.insert(text);
+                level.keyNext = false;
+            }
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            Level inner;
+            inner.object = c == '{';
+            if (!levels.empty()) {
+                const Level &outer = levels.back();
+                inner.path = outer.object
+                                 ? outer.keyPath
+                                 : QStringLiteral("%1[%2]").arg(outer.path).arg(outer.index);
+            }
+            levels.push_back(inner);
+        } else if ((c == '}' || c == ']') && !levels.empty()) {
+            levels.pop_back();
+        } else if (c == ',' && !levels.empty()) {
+            Level &level = levels.back();
+            if (level.object)
+                level.keyNext = true;
+            else
+                ++level.index;
+        }
+        ++i;
+    }
+    return {};
+}
 
 QString readProfileFile(const QString &path, QByteArray *contents)
 {
@@ -67,6 +167,9 @@ QString parseProfile(const QByteArray &json, Profile *profile, bool loraModel)
         return QStringLiteral("not JSON (%1 at byte %2)")
             .arg(parseError.errorString())
             .arg(parseError.offset);
+    // Refused whole: which of the two the user meant is anyone's guess.
+    if (const QString twice = duplicateJsonKey(json); !twice.isEmpty())
+        return QStringLiteral("key '%1' is given twice").arg(twice);
     if (!doc.isObject())
         return QStringLiteral("holds no configuration: not a JSON object");
     const QJsonObject top = doc.object();

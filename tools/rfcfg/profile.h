@@ -33,9 +33,15 @@ struct Profile
 // before anything is read, as they may never end. The error names the file.
 QString readProfileFile(const QString &path, QByteArray *contents);
 
-// Checks the whole document: any unknown key, value not allowed or value of the wrong type
-// refuses it, naming the key; `profile` is only filled when everything is right. `loraModel`
-// takes the LoRa keys also when the document does not say "lora": true.
+// The first key that stands twice in one object of `json`, as its path from the top
+// (config.channel, unsolicited[1].hex), keys compared as JSON reads them (\u0061 is a); empty
+// when there is none. `json` must be JSON that QJsonDocument accepts, which keeps only the last
+// of two equal keys without a word.
+QString duplicateJsonKey(const QByteArray &json);
+
+// Checks the whole document: a key given twice, any unknown key, value not allowed or value of the
+// wrong type refuses it, naming the key; `profile` is only filled when everything is right.
+// `loraModel` takes the LoRa keys also when the document does not say "lora": true.
 QString parseProfile(const QByteArray &json, Profile *profile, bool loraModel = false);
 
 // Both of the above, and the name and checksum; errors start with the file's name.

@@ -18,6 +18,8 @@ int main(int argc, char *argv[])
     useUnhintedText();
     // A file of its own: the demo's port is a pseudo-terminal that is gone after the run.
     useUserSettings(QStringLiteral("rfcfgtool-demo"));
+    // Before anything reads the settings.
+    const SettingsFileCheck settingsCheck = setAsideDamagedSettings();
     const QLocale locale = QLocale::system();
     const Translations translations(uiLanguageFor(locale), locale);
     vmodule::VirtualModule module;
@@ -40,7 +42,7 @@ int main(int argc, char *argv[])
         ports.prepend(virtualPort);
         return ports;
     });
-    {
+    if (settingsCheck.usable) {
         QSettings settings;
         restoreWindowSettings(dialog, settings);
     }
@@ -52,7 +54,9 @@ int main(int argc, char *argv[])
     dialog.show();
     dialog.readPortListInBackground();
     const int exitCode = app.exec();
-    QSettings settings;
-    saveWindowSettings(dialog, settings);
+    if (settingsCheck.usable) {
+        QSettings settings;
+        saveWindowSettings(dialog, settings);
+    }
     return exitCode;
 }
