@@ -55,9 +55,6 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
 
-    sendTimer = new QTimer(this);
-    sendTimer->setObjectName(QStringLiteral("sendTimer"));
-
     hexWordValidator = new QRegularExpressionValidator(hexWordPattern(), this);
     for (QLineEdit *field : {ui->lineEdit_PanID, ui->lineEdit_moduleAddr, ui->lineEdit_routeDstAddr,
                              ui->lineEdit_dataDstAddr})
@@ -88,6 +85,9 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
         keepRoomWhenHidden(field);
 
     link = new serial::ModuleLink(this);
+    // A reply after its request's wait is told as late, for whichever request it answers.
+    link->setTracksLateReplies(true);
+    linkTest = new serial::LinkTest(link, this);
     replugWatch = new serial::ReplugWatch(
         [this] { return portEnumerator(); },
         [this](const QString &name) { return reopenReplugged(name); }, this);
@@ -154,11 +154,25 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             &Dialog::checkBox_AclEn_changed);
     connect(ui->checkBox_continueSend, &QCheckBox::stateChanged, this,
             &Dialog::checkBox_continueSend_changed);
-    connect(sendTimer, &QTimer::timeout, this, &Dialog::continueSendData);
     // A new interval takes effect at once, so the list never shows one that is not in use.
-    connect(ui->comboBox_msTime, &QComboBox::currentIndexChanged, this, [this] {
-        if (sendTimer->isActive())
-            sendTimer->start(repeatIntervalMs());
+    connect(ui->comboBox_msTime, &QComboBox::currentIndexChanged, this,
+            [this] { linkTest->setIntervalMs(repeatIntervalMs()); });
+    connect(linkTest, &serial::LinkTest::sent, this,
+            [this](qsizetype, serial::ModuleLink::RequestId id, const QByteArray &frame) {
+                noteSent(ui->pushButton_sendData, id, frame);
+                linkTestPanel->recordSend(linkTestTarget);
+            });
+    connect(linkTest, &serial::LinkTest::answered, this,
+            [this](qsizetype sequence, std::optional<int> status, double latencyMs) {
+                linkTestPanel->recordReply(sequence, status, latencyMs);
+            });
+    connect(linkTest, &serial::LinkTest::noReply, this,
+            [this](qsizetype sequence) { linkTestPanel->recordNoReply(sequence); });
+    connect(linkTest, &serial::LinkTest::late, this, [this] { linkTestPanel->recordLate(); });
+    connect(linkTest, &serial::LinkTest::skipped, this, [this] { linkTestPanel->recordSkipped(); });
+    connect(linkTest, &serial::LinkTest::finished, this, [this](serial::LinkTest::End end) {
+        if (end != serial::LinkTest::End::Stopped)
+            ui->checkBox_continueSend->setChecked(false);
     });
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
     connect(link, &serial::ModuleLink::lost, this, &Dialog::onDeviceLost);
@@ -169,29 +183,29 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     connect(link, &serial::ModuleLink::bytesArrived, this,
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
     connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame,
-                   qint64 latencyNs) {
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
                 requestSenders.remove(request.id);
-                framesSinceTick << frame;
-                if (const auto send = linkTestSends.constFind(request.id);
-                    send != linkTestSends.cend()) {
-                    linkTestPanel->recordReply(*send, dataSentStatus(frame), latencyNs / 1e6);
-                    linkTestSends.erase(send);
-                }
+                framesSinceTick.append({frame, {}});
             });
-    connect(link, &serial::ModuleLink::unsolicited, this,
-            [this](const QByteArray &frame) { framesSinceTick << frame; });
+    connect(link, &serial::ModuleLink::unsolicited, this, [this](const QByteArray &frame) {
+        framesSinceTick.append({frame, {}});
+    });
+    connect(link, &serial::ModuleLink::lateReply, this,
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
+                const double latencyMs = (link->nowNs() - request.sentNs) / 1e6;
+                const QString sender =
+                    overdueSender.first == request.id ? overdueSender.second : QString();
+                framesSinceTick.append({frame, tr("迟到的应答：%1（%2 ms）\n")
+                                                   .arg(sender)
+                                                   .arg(QString::number(latencyMs, 'f', 1))});
+            });
     connect(link, &serial::ModuleLink::noReply, this,
             [this](const serial::ModuleLink::Request &request) {
-                if (const auto send = linkTestSends.constFind(request.id);
-                    send != linkTestSends.cend()) {
-                    linkTestPanel->recordNoReply(*send);
-                    linkTestSends.erase(send);
-                }
                 const auto sender = requestSenders.constFind(request.id);
                 if (sender == requestSenders.cend())
                     return;
                 unansweredSinceTick << *sender;
+                overdueSender = {request.id, *sender};
                 requestSenders.erase(sender);
             });
     // Devices come and go: the closed port's list is read again whenever the user opens it.
@@ -416,7 +430,7 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
         framesSinceTick.clear();
         unansweredSinceTick.clear();
         requestSenders.clear();
-        linkTestSends.clear();
+        overdueSender = {};
         shownAhead.clear();
     }
     updateControls();
@@ -435,11 +449,16 @@ std::optional<serial::ModuleLink::RequestId> Dialog::sendFrame(const QPushButton
     const QByteArray bytes(reinterpret_cast<const char *>(frame), length);
     // The send box records only what the port took: nothing for a closed or closing port.
     const auto id = link->sendRequest(bytes);
-    if (!id)
-        return id;
-    requestSenders.insert(*id, sender->text());
-    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(bytes));
+    if (id)
+        noteSent(sender, *id, bytes);
     return id;
+}
+
+void Dialog::noteSent(const QPushButton *sender, serial::ModuleLink::RequestId id,
+                      const QByteArray &frame)
+{
+    requestSenders.insert(id, sender->text());
+    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
 }
 
 std::optional<serial::ModuleLink::RequestId> Dialog::sendCommand(const QPushButton *sender,
@@ -458,21 +477,23 @@ void Dialog::readMyCom()
     if (arrivedSinceTick.isEmpty() && framesSinceTick.isEmpty() && unansweredSinceTick.isEmpty())
         return;
     const QByteArray chunk = std::exchange(arrivedSinceTick, {});
-    const QList<QByteArray> frames = std::exchange(framesSinceTick, {});
+    const QList<ArrivedFrame> frames = std::exchange(framesSinceTick, {});
     const QStringList unanswered = std::exchange(unansweredSinceTick, {});
 
     QString text = chunk.isEmpty() ? QString() : receiveLogText(chunk, Reply{});
-    for (const QByteArray &frame : frames) {
-        if (shownAhead.removeOne(frame))
+    for (const ArrivedFrame &arrived : frames) {
+        if (shownAhead.removeOne(arrived.frame))
             continue;
-        text += showReply(decodeReply(frame));
+        text += arrived.lateNote + showReply(decodeReply(arrived.frame));
     }
     if (!link->holdsUnfinishedFrame())
         shownAhead.clear(); // no frame the link finds later can hold those bytes
 
     // A chunk that reads as one reply is shown as one, even where the link found no frame in
     // it (its length byte disagrees, or the link still waits on bytes before it).
-    const auto foundIn = [&chunk](const QByteArray &frame) { return chunk.contains(frame); };
+    const auto foundIn = [&chunk](const ArrivedFrame &arrived) {
+        return chunk.contains(arrived.frame);
+    };
     if (!chunk.isEmpty() && std::none_of(frames.cbegin(), frames.cend(), foundIn)) {
         const Reply reply = decodeReply(chunk);
         if (reply.kind != Reply::Kind::Unrecognised) {
@@ -828,6 +849,13 @@ void Dialog::comboBox_relayCount_currentIndexChanged(const QString &)
 
 void Dialog::sendApplicationData(bool repeating)
 {
+    if (const auto frame = applicationDataFrame(repeating))
+        sendFrame(ui->pushButton_sendData, reinterpret_cast<const quint8 *>(frame->constData()),
+                  quint8(frame->size()));
+}
+
+std::optional<QByteArray> Dialog::applicationDataFrame(bool repeating)
+{
     auto stopRepeating = [&] {
         if (repeating)
             ui->checkBox_continueSend->setChecked(false);
@@ -850,14 +878,14 @@ void Dialog::sendApplicationData(bool repeating)
     if (!incomplete.fields.isEmpty()) {
         stopRepeating();
         refuseSend({incomplete});
-        return;
+        return std::nullopt;
     }
 
     const QString text = ui->textEdit_sendData->toPlainText();
     if (dataTextState(text) == DataTextState::Invalid) {
         stopRepeating();
         showDataTextWarning();
-        return;
+        return std::nullopt;
     }
 
     DataSendRequest request;
@@ -875,14 +903,13 @@ void Dialog::sendApplicationData(bool repeating)
     if (!payload) {
         stopRepeating();
         showDataTooLong();
-        return;
+        return std::nullopt;
     }
-    const auto id =
-        sendCommand(ui->pushButton_sendData, group::network, code::sendData,
-                    reinterpret_cast<const quint8 *>(payload->data()), quint8(payload->size()));
-    if (repeating && id && linkTestPanel)
-        linkTestSends.insert(
-            *id, linkTestPanel->recordSend(quint16(request.target.high << 8 | request.target.low)));
+    linkTestTarget = quint16(request.target.high << 8 | request.target.low);
+    const quint8 length = buildCommandFrame(group::network, code::sendData,
+                                            reinterpret_cast<const quint8 *>(payload->data()),
+                                            quint8(payload->size()));
+    return QByteArray(reinterpret_cast<const char *>(txFrame.data()), length);
 }
 
 void Dialog::showDataTooLong()
@@ -900,16 +927,7 @@ void Dialog::on_pushButton_sendData_clicked()
 
 void Dialog::continueSendData()
 {
-    // A tick whose previous frame has not left the port yet is skipped: at a slow rate the
-    // queue would otherwise grow without bound. So is one whose previous send still waits for
-    // its report: the reports carry no sequence number, and a second identical request would
-    // take the first one's report after a lost one, shifting every latency by an interval.
-    if (!link->canSendNow() || !linkTestSends.isEmpty()) {
-        if (linkTestPanel && portInUse())
-            linkTestPanel->recordSkipped();
-        return;
-    }
-    sendApplicationData(true);
+    linkTest->tick();
 }
 
 int Dialog::repeatIntervalMs() const
@@ -919,12 +937,10 @@ int Dialog::repeatIntervalMs() const
 
 void Dialog::checkBox_continueSend_changed()
 {
-    if (ui->checkBox_continueSend->isChecked()) {
-        sendTimer->start(repeatIntervalMs());
+    if (ui->checkBox_continueSend->isChecked())
         startLinkTest();
-    } else {
-        sendTimer->stop();
-    }
+    else
+        linkTest->stop();
     updateControls();
 }
 
@@ -937,8 +953,12 @@ void Dialog::startLinkTest()
         linkTestPanel->setObjectName(QStringLiteral("linkTestPanel"));
         ui->dataLayout->addWidget(linkTestPanel, ui->dataLayout->rowCount(), 0, 1, 2);
     }
-    linkTestSends.clear();
     linkTestPanel->start();
+    serial::LinkTest::Plan plan;
+    plan.intervalMs = repeatIntervalMs();
+    plan.replyWaitMs = ui->spinBox_replyWait->value();
+    plan.firstAtOnce = false; // the first send comes one interval after the switch
+    linkTest->start(plan, [this] { return applicationDataFrame(true); });
     // The window grows by what the panel needs, as far as the screen allows, so that nothing
     // else is squeezed for it.
     layout()->activate();

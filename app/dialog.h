@@ -4,6 +4,7 @@
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
+#include "serial/linktest.h"
 #include "serial/modulelink.h"
 #include "serial/portlist.h"
 #include "serial/replug.h"
@@ -113,6 +114,9 @@ private:
     // took it; a request without a reply by its deadline is reported under the sender's text.
     std::optional<serial::ModuleLink::RequestId> sendFrame(const QPushButton *sender,
                                                            const quint8 *frame, quint8 length);
+    // The echo and the no-reply bookkeeping of a request the link took.
+    void noteSent(const QPushButton *sender, serial::ModuleLink::RequestId id,
+                  const QByteArray &frame);
     std::optional<serial::ModuleLink::RequestId> sendCommand(const QPushButton *sender,
                                                              quint8 group, quint8 code,
                                                              const quint8 *payload = nullptr,
@@ -122,6 +126,8 @@ private:
     // Builds and sends one application-data frame, or refuses with a box. A repeating send
     // switches repetition off before its box, so that the box shows once.
     void sendApplicationData(bool repeating);
+    // The frame sendApplicationData would send, or nothing after its box.
+    std::optional<QByteArray> applicationDataFrame(bool repeating);
     void showDataTooLong();
     // Starts the link-test panel's new run, making the panel the first time.
     void startLinkTest();
@@ -158,15 +164,23 @@ private:
     QString openedPortName; // as it was opened, for finding it again after a replug
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
-    QTimer *sendTimer = nullptr;
+    // Repeated sending: its ticks, its waits and what each report answers.
+    serial::LinkTest *linkTest = nullptr;
 
     // What the next receive tick shows: the bytes since the last one, the frames that became
     // complete meanwhile (in stream order) and the senders of requests left unanswered.
     QByteArray arrivedSinceTick;
-    QList<QByteArray> framesSinceTick;
+    struct ArrivedFrame
+    {
+        QByteArray frame;
+        QString lateNote; // for a late reply: whose it is and how late
+    };
+    QList<ArrivedFrame> framesSinceTick;
     QStringList unansweredSinceTick;
-    // The sender's text of each request still waiting for its reply.
+    // The sender's text of each request still waiting for its reply, and of the last one left
+    // unanswered (its late reply may still come).
     QHash<serial::ModuleLink::RequestId, QString> requestSenders;
+    std::pair<serial::ModuleLink::RequestId, QString> overdueSender;
     // Chunks shown as a reply before the link found their frame (it was still busy with bytes
     // before them): when it finds one of them, it is not shown again.
     QList<QByteArray> shownAhead;
@@ -184,8 +198,7 @@ private:
     QRegularExpressionValidator *hexWordValidator = nullptr;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
 
-    // The link test of repeated sending, made when it first runs; the run's sends still waiting
-    // for their report, by request.
+    // The link test's panel, made when it first runs, and the target of the send being built.
     LinkTestPanel *linkTestPanel = nullptr;
-    QHash<serial::ModuleLink::RequestId, qsizetype> linkTestSends;
+    quint16 linkTestTarget = 0;
 };

@@ -119,6 +119,7 @@ public:
     // answers nothing pending but answers it is its late reply (lateReply, once; unsolicited
     // otherwise). Off by default.
     void setTracksLateReplies(bool on);
+    bool isTrackingLateReplies() const { return tracksLateReplies; }
     bool lateReplyOwed() const { return overdue.has_value(); }
 
     qint64 nowNs() const { return clock.nsecsElapsed(); }

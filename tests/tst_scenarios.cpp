@@ -2,13 +2,18 @@
 #include "dialogdriver.h"
 #include "protocol/frame.h"
 #include "ptypair.h"
+#include "serial/linktest.h"
 #include "virtualmodule.h"
 #include "widgets/linktestpanel.h"
 
 #include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
@@ -292,6 +297,51 @@ private slots:
                                  2000);
         ui->click("pushButton_openCom");
         QVERIFY(!ui->portShownOpen());
+    }
+
+    // Reports that come after the reply wait are late for the send they answer, in the window's
+    // panel as in rfcfg send --count, and never taken for the next send's.
+    void lateReportsCountAlikeInWindowAndRfcfg()
+    {
+        constexpr int sends = 6;
+        vmodule::VirtualModule other;
+        QVERIFY(other.start());
+        other.setReplyDelay(1500);
+        QProcess rfcfg;
+        rfcfg.start(QStringLiteral(RFCFG_BINARY),
+                    {"-p", other.devicePath(), "--json", "send", "1234", "01", "--count",
+                     QString::number(sends), "--interval", "500"});
+
+        module->setReplyDelay(1500);
+        ui->setText("lineEdit_dataDstAddr", "1234");
+        ui->widget<QTextEdit>("textEdit_sendData")->setPlainText("01");
+        ui->select("comboBox_msTime", 0);
+        QCOMPARE(ui->widget<QSpinBox>("spinBox_replyWait")->value(), 1000); // as rfcfg's
+        auto *repeat = ui->widget<QCheckBox>("checkBox_continueSend");
+        auto *engine = dialog->findChild<serial::LinkTest *>();
+        QVERIFY(engine);
+        connect(engine, &serial::LinkTest::noReply, this, [&](qsizetype sequence) {
+            if (sequence == sends - 1)
+                repeat->setChecked(false); // the run ends once this send's late report is in
+        });
+        repeat->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!repeat->isChecked() && !engine->isRunning(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(rfcfg.state() == QProcess::NotRunning, 60000);
+        const QJsonObject cli = QJsonDocument::fromJson(rfcfg.readAllStandardOutput()).object();
+        QCOMPARE(cli.value("late").toInt(), sends);
+
+        auto *panel = dialog->findChild<LinkTestPanel *>(QStringLiteral("linkTestPanel"));
+        const std::pair<const char *, const char *> figures[] = {
+            {"linkTestSent", "sent"},
+            {"linkTestDelivered", "acknowledged"},
+            {"linkTestNoReply", "no_reply"},
+            {"linkTestLate", "late"}};
+        for (const auto &[figure, key] : figures)
+            QTRY_COMPARE_WITH_TIMEOUT(panel->figure(figure),
+                                      QString::number(cli.value(key).toInt()), 5000);
+        QCOMPARE(panel->figure("linkTestLatency"), QStringLiteral("–"));
+        ui->receiveTick();
+        QCOMPARE(ui->receiveText().count(QStringLiteral("迟到的应答：发送数据")), sends);
     }
 
     // Repeated sending is a link test: one send fails by status and one gets no reply (fault

@@ -242,6 +242,12 @@ Switch the port to %1 now?</translation>
         <translation>%1 Port reconnected: %2 (%3)
 </translation>
     </message>
+    <message>
+        <source>迟到的应答：%1（%2 ms）
+</source>
+        <translation>Late reply: %1 (%2 ms)
+</translation>
+    </message>
 </context>
 <context>
     <name>DialogForm</name>
@@ -669,6 +675,14 @@ Switch the port to %1 now?</translation>
         <source>查找模块</source>
         <translation>Find module</translation>
     </message>
+    <message>
+        <source>连续发送时每次发送等待应答的时间；超时后再等待同样长的时间接收迟到的应答</source>
+        <translation>How long each repeated send waits for its reply; after that, as long again for a late reply</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> ms</translation>
+    </message>
 </context>
 <context>
     <name>LinkTestPanel</name>
@@ -731,6 +745,10 @@ Switch the port to %1 now?</translation>
     <message>
         <source>无法保存文件：%1</source>
         <translation>Cannot save the file: %1</translation>
+    </message>
+    <message>
+        <source>迟到的应答：</source>
+        <translation>Late replies:</translation>
     </message>
 </context>
 <context>

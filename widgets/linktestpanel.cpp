@@ -253,6 +253,7 @@ LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
     deliveredLabel = addFigure(tr("送达（状态0）："), "linkTestDelivered");
     failedLabel = addFigure(tr("失败："), "linkTestFailed");
     noReplyLabel = addFigure(tr("无应答："), "linkTestNoReply");
+    lateLabel = addFigure(tr("迟到的应答："), "linkTestLate");
     ratioLabel = addFigure(tr("送达率："), "linkTestRatio");
     latencyLabel = addFigure(tr("时延（最小/中位/95%/最大）："), "linkTestLatency", true);
     figures->setRowStretch(figures->rowCount(), 1);
@@ -347,6 +348,12 @@ void LinkTestPanel::recordNoReply(qsizetype index)
     changed();
 }
 
+void LinkTestPanel::recordLate()
+{
+    linkStats.addLate();
+    changed();
+}
+
 void LinkTestPanel::recordSkipped()
 {
     linkStats.addSkipped();
@@ -378,6 +385,7 @@ void LinkTestPanel::refresh()
                              ? QString::number(s.failed())
                              : tr("%1（%2）").arg(s.failed()).arg(codes.join(tr("，"))));
     noReplyLabel->setText(QString::number(s.noReply()));
+    lateLabel->setText(QString::number(s.late()));
     ratioLabel->setText(s.sent() ? QString::number(100.0 * s.deliveryRatio(), 'f', 1) +
                                        QStringLiteral(" %")
                                  : QStringLiteral("–"));

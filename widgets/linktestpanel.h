@@ -89,6 +89,8 @@ public:
     qsizetype recordSendAt(qint64 atMs, quint16 target);
     void recordReply(qsizetype index, std::optional<int> status, double latencyMs);
     void recordNoReply(qsizetype index);
+    // A report that came after its send was counted as no reply; the send stays counted so.
+    void recordLate();
     // A send left out because the port still held the previous frame.
     void recordSkipped();
 
@@ -118,5 +120,6 @@ private:
     QTimer *refreshTimer = nullptr;
     LatencyChart *chart = nullptr;
     QScrollBar *scroll = nullptr;
-    QLabel *sentLabel, *deliveredLabel, *failedLabel, *noReplyLabel, *ratioLabel, *latencyLabel;
+    QLabel *sentLabel, *deliveredLabel, *failedLabel, *noReplyLabel, *lateLabel, *ratioLabel,
+        *latencyLabel;
 };

@@ -9,11 +9,14 @@
 #include "protocol/payloads.h"
 #include "protocol/replyframe.h"
 #include "serial/discovery.h"
+#include "serial/linktest.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSerialPortInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -236,28 +239,6 @@ void printWhitelist(Run &run, const QStringList &entries)
                 .arg(entries[i] == QLatin1String("ffff") ? QStringLiteral("(empty)") : entries[i]));
 }
 
-// How long a link test lets the port pass on earlier bytes before it skips a send.
-int flushChanceMs(const Link &link)
-{
-    return std::min(link.timeoutMs, 50);
-}
-
-// The pause after a link test's send: the rest of the interval; and after a send that timed
-// out, at least one more timeout (the late window) unless its late report comes sooner, so
-// that a report that is merely late is counted late and not taken for the next send's answer.
-// After the last send only the late window is waited for.
-Outcome pauseAfterSend(Link &link, const QElapsedTimer &clock, qint64 nextAt, bool last)
-{
-    if (link.module.lateReplyOwed()) {
-        const auto outcome = link.module.awaitLateReply(link.timeoutMs);
-        if (outcome != Outcome::Answered && outcome != Outcome::NoReply)
-            return outcome;
-    }
-    if (last)
-        return Outcome::NoReply;
-    return link.module.listen(int(std::max<qint64>(0, nextAt - clock.elapsed())));
-}
-
 bool isLoss(Outcome outcome)
 {
     return outcome == Outcome::Lost || outcome == Outcome::Closed;
@@ -338,10 +319,6 @@ Link::Link()
     QObject::connect(&module, &ModuleLink::unsolicited, &module, [this](const QByteArray &frame) {
         if (onUnsolicited)
             onUnsolicited(frame);
-    });
-    QObject::connect(&module, &ModuleLink::lateReply, &module, [this] {
-        if (onLate)
-            onLate();
     });
     QObject::connect(&module, &ModuleLink::lost, &module,
                      [this](const QString &reason) { lossReason = reason; });
@@ -642,7 +619,8 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
 {
     catchStopSignals();
     const bool live = !run.json && ::isatty(STDOUT_FILENO);
-    LinkStats stats;
+    serial::LinkTest test(&link.module);
+    const protocol::LinkStats &stats = test.stats();
     QElapsedTimer sinceRedraw;
     sinceRedraw.start();
     auto redraw = [&](bool force) {
@@ -652,42 +630,30 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
             sinceRedraw.restart();
         }
     };
-    link.module.setTracksLateReplies(true);
-    link.onLate = [&] { stats.addLate(); };
-    QElapsedTimer clock;
-    clock.start();
     bool lost = false;
-    for (int i = 0; i < plan.count && !stopRequested(); ++i) {
-        const qint64 nextAt = clock.elapsed() + plan.intervalMs;
-        const bool canSend = link.module.awaitCanSend(flushChanceMs(link));
-        if (link.module.state() != ModuleLink::State::Open) {
-            lost = true;
-            break;
-        }
-        if (!canSend) {
-            stats.addSkipped();
-        } else {
-            const Exchange ex = exchange(link, plan.frame, plan.retries);
-            if (isLoss(ex.outcome)) {
-                lost = true;
-                break;
-            }
-            if (ex.outcome == Outcome::Interrupted)
-                break;
-            if (ex.outcome == Outcome::Answered)
-                stats.addReply(ex.reply, ex.latencyNs / 1e6);
-            else
-                stats.addNoReply();
-        }
-        redraw(false);
-        if (isLoss(pauseAfterSend(link, clock, nextAt, i + 1 == plan.count))) {
-            lost = true;
-            break;
-        }
-    }
-    // Late reports count into this function's statistics only.
-    link.onLate = {};
-    link.module.setTracksLateReplies(false);
+    QObject::connect(&test, &serial::LinkTest::finished, [&](serial::LinkTest::End end) {
+        lost = end == serial::LinkTest::End::Lost;
+        QCoreApplication::exit();
+    });
+    QObject::connect(&test, &serial::LinkTest::answered, [&] { redraw(false); });
+    QObject::connect(&test, &serial::LinkTest::noReply, [&] { redraw(false); });
+    QObject::connect(&test, &serial::LinkTest::late, [&] { redraw(false); });
+    QObject::connect(&test, &serial::LinkTest::skipped, [&] { redraw(false); });
+    // Ctrl+C, SIGTERM and a closed standard output end the run at once.
+    QTimer stopPoll;
+    QObject::connect(&stopPoll, &QTimer::timeout, [&] {
+        if (stopRequested())
+            test.abort();
+    });
+    stopPoll.start(50);
+    serial::LinkTest::Plan testPlan;
+    testPlan.intervalMs = plan.intervalMs;
+    testPlan.replyWaitMs = link.timeoutMs;
+    testPlan.count = plan.count;
+    testPlan.retries = plan.retries;
+    test.start(testPlan, [&] { return std::optional<QByteArray>(plan.frame); });
+    if (test.isRunning())
+        QCoreApplication::exec();
     redraw(true);
     if (live)
         print(stdout, QStringLiteral("\n"));

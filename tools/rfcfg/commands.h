@@ -124,9 +124,8 @@ struct Link
     int timeoutMs = 1000; // for every request, whatever its length
     int retries = 2;
     QString name;
-    // What the module sends that answers nothing, and late reports (with late replies tracked).
+    // What the module sends that answers nothing.
     std::function<void(const QByteArray &)> onUnsolicited;
-    std::function<void()> onLate;
     QString lossReason; // why the port was lost, once it was
 };
 
