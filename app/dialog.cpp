@@ -220,6 +220,16 @@ Dialog::~Dialog()
     delete ui;
 }
 
+void Dialog::reject()
+{
+    if (linkTest->isRunning() &&
+        QMessageBox::question(this, tr("连续发送"), tr("连续发送正在进行，确定要结束并退出吗？"),
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
+        return;
+    QDialog::reject();
+}
+
 void Dialog::setModuleModelLabel(const QString &label)
 {
     ui->checkBox_rq520M->setText(label);
@@ -496,6 +506,7 @@ void Dialog::readMyCom()
     };
     if (!chunk.isEmpty() && std::none_of(frames.cbegin(), frames.cend(), foundIn)) {
         const Reply reply = decodeReply(chunk);
+        text += checksumErrorText(chunk);
         if (reply.kind != Reply::Kind::Unrecognised) {
             text += showReply(reply);
             if (link->holdsUnfinishedFrame())

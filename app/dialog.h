@@ -55,6 +55,9 @@ public:
     // udev about every tty, and beside the window's start-up it holds the window back.
     void readPortListInBackground();
 
+    // Esc and the window's close button: a running link test is not ended without asking.
+    void reject() override;
+
 private slots:
     void readMyCom();
     void on_pushButton_openCom_clicked();

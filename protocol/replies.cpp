@@ -22,12 +22,17 @@ QString address(HexWord word)
     return QString::asprintf("0x%02x%02x", word.high, word.low);
 }
 
+// A failed network request names its status code: the module's reason is all there is to go on.
+QString failureWithCode(quint8 status)
+{
+    return ReplyText::tr("FAILUER! 错误码为：") + QString::asprintf("0x%02x\n", status);
+}
+
 QString routeText(const ReplyFrame &r)
 {
     QString text = ReplyText::tr("找节点") + address(*r.target) + ReplyText::tr("的路由");
     if (*r.status != 0)
-        return text + ReplyText::tr("FAILUER! 错误码为：") +
-               QString::asprintf("0x%02x\n", *r.status);
+        return text + failureWithCode(*r.status);
     // The count as the module sent it; only the relays that arrived are listed.
     text += ReplyText::tr("SUCCESS! 中继数：") + QString::asprintf("%02x\n", *r.relayCount);
     if (*r.relayCount != 0) {
@@ -76,7 +81,7 @@ Reply formatReply(const ReplyFrame &r)
         break;
     case K::DataSent:
         reply.text = ReplyText::tr("向节点") + address(*r.target) + ReplyText::tr("发送数据") +
-                     resultWord(*r.status);
+                     (*r.status == 0 ? resultWord(0) : failureWithCode(*r.status));
         break;
     case K::RouteFound:
         reply.text = routeText(r);
@@ -91,6 +96,17 @@ Reply formatReply(const ReplyFrame &r)
 Reply decodeReply(QByteArrayView chunk)
 {
     return formatReply(decodeReplyFrame(chunk));
+}
+
+QString checksumErrorText(QByteArrayView chunk)
+{
+    const ReplyFrame frame = decodeReplyFrame(chunk);
+    const ReplyFaults notWhole = ReplyFault::NoHeader | ReplyFault::TooLong |
+                                 ReplyFault::UnknownReply | ReplyFault::LengthMismatch |
+                                 ReplyFault::ShortForKind;
+    if (!frame.faults.testFlag(ReplyFault::BadChecksum) || (frame.faults & notWhole))
+        return {};
+    return ReplyText::tr("校验错误\n");
 }
 
 QString receiveLogText(QByteArrayView chunk, const Reply &reply)

@@ -27,6 +27,9 @@ Reply formatReply(const ReplyFrame &frame);
 
 // Interprets one chunk, taken as one frame from offset 0.
 Reply decodeReply(QByteArrayView chunk);
+// "校验错误" for a chunk that is a whole known reply but for its checksum (the link drops such a
+// frame, so its request ends without a reply); empty otherwise.
+QString checksumErrorText(QByteArrayView chunk);
 
 // What the receive box gets for one chunk: "Recv->", the hex line, then the reply's text.
 QString receiveLogText(QByteArrayView chunk, const Reply &reply);

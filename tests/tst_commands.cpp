@@ -257,6 +257,34 @@ private slots:
         repeat->setChecked(false);
     }
 
+    // Esc while repeated sending runs asks before the window goes; without a run it just goes.
+    void escapeDuringALinkTestAsksFirst_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("boxes");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("no run") << false << int(QMessageBox::Ok) << 0 << true;
+        QTest::newRow("run, answered no") << true << int(QMessageBox::No) << 1 << false;
+        QTest::newRow("run, answered yes") << true << int(QMessageBox::Yes) << 1 << true;
+    }
+    void escapeDuringALinkTestAsksFirst()
+    {
+        QFETCH(bool, running);
+        QFETCH(int, answer);
+        QFETCH(int, boxes);
+        QFETCH(bool, closed);
+        dialog->show();
+        ui->setText("lineEdit_dataDstAddr", "00ab");
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(running);
+        MessageBoxCatcher box{QMessageBox::StandardButton(answer)};
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QTRY_COMPARE_WITH_TIMEOUT(box.count(), boxes, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->isVisible(), !closed, 5000);
+        QCOMPARE(ui->widget<QCheckBox>("checkBox_continueSend")->isChecked(), running);
+        ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
+    }
+
     void replyBranches_data()
     {
         QTest::addColumn<QByteArray>("chunk");
@@ -271,7 +299,7 @@ private slots:
         QTest::newRow("data sent")
             << withChecksum("05008103ab0000") << "向节点0x00ab发送数据SUCCESS!\n";
         QTest::newRow("data failed")
-            << withChecksum("05008103ab0001") << "向节点0x00ab发送数据FAILUER!\n";
+            << withChecksum("05008103ab0001") << "向节点0x00ab发送数据FAILUER! 错误码为：0x01\n";
         QTest::newRow("route with relays")
             << withChecksum("05008809341200000201000200")
             << "找节点0x1234的路由SUCCESS! 中继数：02\n中继节点：0x0001 0x0002 \n";
@@ -279,7 +307,7 @@ private slots:
             << withChecksum("050088053412000000") << "找节点0x1234的路由SUCCESS! 中继数：00\n\n";
         QTest::newRow("route failed")
             << withChecksum("05008803341205") << "找节点0x1234的路由FAILUER! 错误码为：0x05\n";
-        QTest::newRow("bad checksum") << hex("010081010080") << "";
+        QTest::newRow("bad checksum") << hex("010081010080") << "校验错误\n";
         QTest::newRow("one byte") << hex("81") << "";
         QTest::newRow("unknown reply") << withChecksum("0100990100") << "";
         QTest::newRow("too short") << withChecksum("01008601") << "";

@@ -495,8 +495,9 @@ private slots:
             << QStringLiteral("读白名单表成功！\n");
         QTest::newRow("data sent") << withChecksum("05008103ab0000") << int(K::DataSent)
                                    << QStringLiteral("向节点0x00ab发送数据SUCCESS!\n");
-        QTest::newRow("data not sent") << withChecksum("05008103cdab02") << int(K::DataSent)
-                                       << QStringLiteral("向节点0xabcd发送数据FAILUER!\n");
+        QTest::newRow("data not sent")
+            << withChecksum("05008103cdab02") << int(K::DataSent)
+            << QStringLiteral("向节点0xabcd发送数据FAILUER! 错误码为：0x02\n");
         QTest::newRow("route with relays")
             << withChecksum("05008809341200000201000200") << int(K::RouteFound)
             << QStringLiteral("找节点0x1234的路由SUCCESS! 中继数：02\n中继节点：0x0001 0x0002 \n");

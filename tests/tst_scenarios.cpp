@@ -171,7 +171,7 @@ private slots:
         QCOMPARE(lastReceivedLine(), QStringLiteral("向节点0x1234发送数据SUCCESS!"));
         ui->setText("lineEdit_relayAddr2", "0004"); // not a link of the network
         exchange("pushButton_sendData");
-        QCOMPARE(lastReceivedLine(), QStringLiteral("向节点0x1234发送数据FAILUER!"));
+        QCOMPARE(lastReceivedLine(), QStringLiteral("向节点0x1234发送数据FAILUER! 错误码为：0x04"));
     }
 
     void repeatedSendingForSeveralTicks()
@@ -204,11 +204,11 @@ private slots:
                  QStringLiteral("Recv->01 00 87 \nRecv->01 00 87 \n模块复位：SUCCESS!\n"));
     }
 
-    void corruptedChecksumShowsHexOnly()
+    void corruptedChecksumIsCalledThat()
     {
         module->corruptNextChecksum();
         exchange("pushButton_resetModule");
-        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->01 00 87 01 00 78 \n"));
+        QCOMPARE(ui->receiveText(), QStringLiteral("Recv->01 00 87 01 00 78 \n校验错误\n"));
         exchange("pushButton_resetModule");
         QCOMPARE(lastReceivedLine(), QStringLiteral("模块复位：SUCCESS!"));
     }

@@ -248,6 +248,14 @@ Switch the port to %1 now?</translation>
         <translation>Late reply: %1 (%2 ms)
 </translation>
     </message>
+    <message>
+        <source>连续发送</source>
+        <translation>Repeat</translation>
+    </message>
+    <message>
+        <source>连续发送正在进行，确定要结束并退出吗？</source>
+        <translation>Repeated sending is running. End it and quit?</translation>
+    </message>
 </context>
 <context>
     <name>DialogForm</name>
@@ -859,6 +867,12 @@ Switch the port to %1 now?</translation>
     <message>
         <source>发送数据</source>
         <translation>: </translation>
+    </message>
+    <message>
+        <source>校验错误
+</source>
+        <translation>Checksum error
+</translation>
     </message>
 </context>
 <context>
