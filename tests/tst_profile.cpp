@@ -75,6 +75,12 @@ class ProfileTest : public QObject
 
     QJsonObject lastJson() { return QJsonDocument::fromJson(last.out.toUtf8()).object(); }
 
+    QString address(VirtualModule &module)
+    {
+        const protocol::ConfigRecord &r = module.behaviour().record;
+        return protocol::formatHexWord({r[9], r[8]});
+    }
+
 private slots:
     // config get --json, imported and exported again, gives the same file twice; applied to
     // another module it reads back as the first module's configuration, model keys included.
@@ -267,6 +273,43 @@ private slots:
         }
         if (trouble == Trouble::UnknownValue)
             QCOMPARE(int(troubled.behaviour().record[2]), 0); // nothing written
+    }
+
+    // A map is taken whole or refused with the line at fault; only the words port,address make
+    // a line column names.
+    void addressMaps_data()
+    {
+        QTest::addColumn<QByteArray>("map");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("column names in any case, after a comment")
+            << QByteArray("# line A\n Port , ADDRESS \r\n%1,00a1\r\n%2,00a2\r\n") << "";
+        QTest::newRow("column names after a byte order mark")
+            << QByteArray("\xef\xbb\xbfport,address\n%1,00a1\n%2,00a2\n") << "";
+        QTest::newRow("a typo in the first address")
+            << QByteArray("%1,01O1\n%2,00a2\n") << "line 1: '01O1' is not an address";
+        QTest::newRow("other column names")
+            << QByteArray("device,addr\n%1,00a1\n%2,00a2\n") << "line 1: 'addr' is not an address";
+        QTest::newRow("column names not first") << QByteArray("%1,00a1\nport,address\n%2,00a2\n")
+                                                << "line 2: 'address' is not an address";
+    }
+    void addressMaps()
+    {
+        QFETCH(QByteArray, map);
+        QFETCH(QString, error);
+        VirtualModule first, second;
+        QVERIFY(first.start() && second.start());
+        map = QString::fromUtf8(map).arg(first.devicePath(), second.devicePath()).toUtf8();
+        run({"provision", "--from", write("p.json", R"({"config":{"channel":"3"}})"), "--map",
+             write("map.csv", map)});
+        if (error.isEmpty()) {
+            QVERIFY2(last.status == 0, qPrintable(last.err));
+            QCOMPARE(address(first), "00a1");
+            QCOMPARE(address(second), "00a2");
+        } else {
+            QCOMPARE(last.status, 2);
+            QVERIFY2(last.err.contains(error), qPrintable(last.err));
+            QCOMPARE(first.requestsHandled() + second.requestsHandled(), quint64(0));
+        }
     }
 
     // The options and addresses are those of the window and of each other command; what the

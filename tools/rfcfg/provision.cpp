@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace rfcfg {
 
@@ -360,20 +361,27 @@ QString applyAddressMap(QList<ProvisionTarget> &targets, const QString &csvPath)
     if (const QString error = readProfileFile(csvPath, &contents); !error.isEmpty())
         return QStringLiteral("--map: ") + error;
     QList<ProvisionTarget> mapped;
-    const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));
+    QString text = QString::fromUtf8(contents);
+    if (text.startsWith(QChar(0xfeff)))
+        text.remove(0, 1); // the byte order mark spreadsheets put before a CSV
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    bool first = true;
     for (int n = 0; n < lines.size(); ++n) {
         const QString line = lines[n].trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const QStringList fields = line.split(QLatin1Char(','));
+        // Column names only by their words: a first line with a mistyped address is no
+        // header, and leaving its module out would pass unnoticed.
+        if (std::exchange(first, false) && fields.size() == 2 &&
+            fields[0].trimmed().compare(QLatin1String("port"), Qt::CaseInsensitive) == 0 &&
+            fields[1].trimmed().compare(QLatin1String("address"), Qt::CaseInsensitive) == 0)
+            continue;
         std::optional<protocol::HexWord> address;
         const QString error = fields.size() == 2 ? addressOf(fields[1], &address)
                                                  : QStringLiteral("not PORT,ADDRESS");
-        if (!error.isEmpty()) {
-            if (mapped.isEmpty() && n == 0 && fields.size() == 2)
-                continue; // column names
+        if (!error.isEmpty())
             return QStringLiteral("--map: %1 line %2: %3").arg(csvPath).arg(n + 1).arg(error);
-        }
         mapped.append({fields[0].trimmed(), address});
     }
     if (targets.isEmpty()) {
