@@ -12,9 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 
 using vmodule::VirtualModule;
 
@@ -55,6 +58,7 @@ class ProfileTest : public QObject
             if (name.toInt() > 2)
                 ::fcntl(name.toInt(), F_SETFD, ::fcntl(name.toInt(), F_GETFD) | FD_CLOEXEC);
         }
+        last = {}; // a run that never ends leaves no result to check; the process is killed
         QProcess process;
         process.start(QStringLiteral(RFCFG_BINARY), args);
         QVERIFY(process.waitForStarted());
@@ -310,6 +314,54 @@ private slots:
             QVERIFY2(last.err.contains(error), qPrintable(last.err));
             QCOMPARE(first.requestsHandled() + second.requestsHandled(), quint64(0));
         }
+    }
+
+    // A log that cannot be written fails the batch but not its modules; what could block or is
+    // no file is refused before anything is sent.
+    void logTargets_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("a full disk")
+            << "/dev/full" << 5
+            << "--log: cannot write /dev/full: " + QString::fromLocal8Bit(std::strerror(ENOSPC))
+            << "2 ok, 0 failed; 2 records not stored in /dev/full\n";
+        QTest::newRow("a pipe nobody reads")
+            << "FIFO" << 2 << "is neither a regular file nor a character device"
+            << "";
+        QTest::newRow("a directory")
+            << "DIR" << 2 << "is neither a regular file nor a character device"
+            << "";
+    }
+    void logTargets()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        QFETCH(QString, summary);
+        const QString fifo = dir.filePath("reader-less");
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (target == "FIFO")
+            target = fifo;
+        if (target == "DIR")
+            target = dir.path();
+        VirtualModule quick, slow;
+        QVERIFY(quick.start() && slow.start());
+        slow.setReplyDelay(300); // still at work when the first record fails
+        run({"provision", "--from", write("p.json", R"({"config":{"channel":"3"}})"), "-p",
+             quick.devicePath(), "-p", slow.devicePath(), "--address", "0101", "--log", target});
+        QVERIFY2(last.status == status, qPrintable(QString::number(last.status) + last.err));
+        QCOMPARE(last.err.count(error), 1);
+        if (status == 2) {
+            QCOMPARE(quick.requestsHandled() + slow.requestsHandled(), quint64(0));
+            return;
+        }
+        QVERIFY2(last.out.endsWith(summary), qPrintable(last.out));
+        QCOMPARE(address(quick), "0101");
+        QCOMPARE(address(slow), "0102");
     }
 
     // The options and addresses are those of the window and of each other command; what the

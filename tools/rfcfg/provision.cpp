@@ -16,7 +16,10 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
-#include <memory>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -329,6 +332,82 @@ private:
     bool interrupted = false;
 };
 
+// The --log file. Opened without blocking, and only a file or a character device: a pipe
+// nobody reads would hold the batch, deaf to Ctrl+C, before any module is touched. After the
+// first line that fails nothing more is appended, lest a torn line run into the next; the
+// records that follow are counted as not stored.
+class RecordLog
+{
+public:
+    ~RecordLog()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    QString open(const QString &name)
+    {
+        path = name;
+        const QString unfit =
+            QStringLiteral("--log: %1 is neither a regular file nor a character device").arg(path);
+        const QByteArray encoded = QFile::encodeName(path);
+        struct stat info = {};
+        if (::stat(encoded.constData(), &info) == 0 && !S_ISREG(info.st_mode) &&
+            !S_ISCHR(info.st_mode))
+            return unfit;
+        fd = ::open(encoded.constData(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return QStringLiteral("--log: cannot write %1: %2")
+                .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        // What was opened, checked again: the name may have been replaced since.
+        if (::fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISCHR(info.st_mode)))
+            return unfit;
+        regular = S_ISREG(info.st_mode);
+        return {};
+    }
+
+    // False when the line is not stored; the first such failure is reported at once.
+    bool append(const QByteArray &line)
+    {
+        if (failed()) {
+            ++notStored;
+            return false;
+        }
+        int error = 0;
+        for (qsizetype done = 0; done < line.size() && error == 0;) {
+            const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n == 0)
+                error = EIO;
+            else if (errno != EINTR)
+                error = errno;
+        }
+        // On a file the record counts once it is on the disk.
+        if (error == 0 && regular && ::fdatasync(fd) != 0)
+            error = errno;
+        if (error == 0)
+            return true;
+        ++notStored;
+        reason = QString::fromLocal8Bit(std::strerror(error));
+        print(stderr, QStringLiteral("rfcfg: --log: cannot write %1: %2; the modules already "
+                                     "started are finished, no other is started, and no "
+                                     "more records are stored\n")
+                          .arg(path, reason));
+        return false;
+    }
+
+    bool failed() const { return !reason.isEmpty(); }
+
+    QString path, reason;
+    int notStored = 0;
+
+private:
+    int fd = -1;
+    bool regular = false;
+};
+
 QString addressOf(const QString &text, std::optional<protocol::HexWord> *address)
 {
     *address = hexWordFromText(text.trimmed());
@@ -415,13 +494,10 @@ QString applyAddressMap(QList<ProvisionTarget> &targets, const QString &csvPath)
 int provision(const ProvisionPlan &plan, Run &run)
 {
     catchStopSignals();
-    std::unique_ptr<QFile> log;
+    RecordLog log;
     if (!plan.logPath.isEmpty()) {
-        log = std::make_unique<QFile>(plan.logPath);
-        if (!log->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-            return run.fail(
-                badUsage,
-                QStringLiteral("--log: cannot write %1: %2").arg(plan.logPath, log->errorString()));
+        if (const QString error = log.open(plan.logPath); !error.isEmpty())
+            return run.fail(badUsage, error);
     }
     const bool live = !run.json && ::isatty(STDOUT_FILENO);
     int width = 4;
@@ -446,13 +522,15 @@ int provision(const ProvisionPlan &plan, Run &run)
     QList<ModuleJob *> logged;
     auto writeLogLines = [&] {
         for (ModuleJob *job : jobs) {
-            if (!job->finished() || job->wasInterrupted() || logged.contains(job))
+            if (!job->finished() || logged.contains(job))
                 continue;
             logged << job;
-            if (log) {
-                log->write(QJsonDocument(job->logJson()).toJson(QJsonDocument::Compact) + '\n');
-                log->flush();
-            }
+            if (plan.logPath.isEmpty() || job->wasInterrupted())
+                continue;
+            const bool failedBefore = log.failed();
+            log.append(QJsonDocument(job->logJson()).toJson(QJsonDocument::Compact) + '\n');
+            if (log.failed() && !failedBefore)
+                drawn = false; // the report took a line: the progress starts afresh below it
         }
     };
     for (const ProvisionTarget &t : plan.targets) {
@@ -464,6 +542,8 @@ int provision(const ProvisionPlan &plan, Run &run)
     redraw();
     // Asking the system for its ports takes milliseconds: once for the whole batch.
     const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
+    // Every module is started before the first record is written, so a log that fails holds
+    // back no start.
     for (ModuleJob *job : jobs)
         job->start(known);
 
@@ -499,20 +579,33 @@ int provision(const ProvisionPlan &plan, Run &run)
         status = std::max(status, job->exitStatus());
     }
     const int failed = int(jobs.size()) - ok;
-    run.text(table + QStringLiteral("%1 ok, %2 failed%3\n")
+    const QString notStored = log.notStored == 0 ? QString()
+                                                 : QStringLiteral("%1 record%2 not stored in %3")
+                                                       .arg(log.notStored)
+                                                       .arg(log.notStored == 1 ? "" : "s")
+                                                       .arg(log.path);
+    run.text(table + QStringLiteral("%1 ok, %2 failed%3%4\n")
                          .arg(ok)
                          .arg(failed)
-                         .arg(stopped ? QStringLiteral(" (interrupted)") : QString()));
+                         .arg(stopped ? QStringLiteral(" (interrupted)") : QString())
+                         .arg(notStored.isEmpty() ? QString() : QStringLiteral("; ") + notStored));
     run.doc.insert(QStringLiteral("modules"), modules);
     run.doc.insert(QStringLiteral("ok"), ok);
     run.doc.insert(QStringLiteral("failed"), failed);
     run.doc.insert(QStringLiteral("interrupted"), stopped);
+    if (!plan.logPath.isEmpty())
+        run.doc.insert(QStringLiteral("records_not_stored"), log.notStored);
     if (status != success)
-        return run.fail(status, QStringLiteral("%1 of %2 modules not provisioned%3; the table "
-                                               "says why for each")
-                                    .arg(failed)
-                                    .arg(jobs.size())
-                                    .arg(stopped ? QStringLiteral(" (interrupted)") : QString()));
+        return run.fail(
+            std::max(status, log.failed() ? int(outputFailure) : success),
+            QStringLiteral("%1 of %2 modules not provisioned%3; the table says why "
+                           "for each%4")
+                .arg(failed)
+                .arg(jobs.size())
+                .arg(stopped ? QStringLiteral(" (interrupted)") : QString())
+                .arg(notStored.isEmpty() ? QString() : QStringLiteral("; ") + notStored));
+    if (log.failed())
+        return run.fail(outputFailure, QStringLiteral("%1 (%2)").arg(notStored, log.reason));
     return run.finish(success);
 }
 
