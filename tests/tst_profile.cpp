@@ -85,6 +85,19 @@ class ProfileTest : public QObject
         return protocol::formatHexWord({r[9], r[8]});
     }
 
+    QList<QJsonObject> logLines(const QString &path)
+    {
+        QFile file(path);
+        QList<QJsonObject> lines;
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                if (!line.isEmpty())
+                    lines << QJsonDocument::fromJson(line).object();
+            }
+        }
+        return lines;
+    }
+
 private slots:
     // config get --json, imported and exported again, gives the same file twice; applied to
     // another module it reads back as the first module's configuration, model keys included.
@@ -397,28 +410,52 @@ private slots:
         QVERIFY2(!(last.out + last.err).contains("unsolicited"), qPrintable(last.out + last.err));
     }
 
-    // Ctrl+C while one module keeps silent: the others are reported and logged, it is not.
+    // Ctrl+C while one module waits for a reply: the other is reported and logged, and so is
+    // the waiting one, with the step it stopped at, since it may already hold what was written.
+    void interrupted_data()
+    {
+        QTest::addColumn<bool>("afterWrite");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("held"); // the silent module's address when it is stopped
+        QTest::newRow("no reply from the start") << false << "reading the version"
+                                                 << "0001";
+        QTest::newRow("the write went out, no reply yet") << true << "writing"
+                                                          << "0102";
+    }
     void interrupted()
     {
+        QFETCH(bool, afterWrite);
+        QFETCH(QString, step);
+        QFETCH(QString, held);
         VirtualModule good, silent;
         QVERIFY(good.start() && silent.start());
-        connect(&silent, &VirtualModule::requestReceived, &silent, [&] { silent.dropNextReply(); });
+        connect(&silent, &VirtualModule::requestReceived, &silent, [&](const QByteArray &request) {
+            if (!afterWrite || quint8(request[2]) == protocol::code::writeConfig)
+                silent.dropNextReply();
+        });
         const QString log = dir.filePath("interrupted.log");
         QFile::remove(log);
         run({"provision", "--from", write("p.json", R"({"config":{"channel":"3"}})"), "-p",
-             good.devicePath(), "-p", silent.devicePath(), "--timeout", "60000", "--log", log},
+             good.devicePath(), "-p", silent.devicePath(), "--address", "0101", "--timeout",
+             "60000", "--log", log},
             [&](QProcess &process) {
                 QTRY_VERIFY_WITH_TIMEOUT(
                     good.requestsHandled() >= 4 && silent.requestsHandled() >= 1, 30000);
+                QTRY_VERIFY_WITH_TIMEOUT(address(silent) == held, 30000);
                 QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 0, 10000);
                 ::kill(pid_t(process.processId()), SIGINT);
             });
         QCOMPARE(last.status, 4);
         QVERIFY2(last.out.contains("1 ok, 1 failed (interrupted)"), qPrintable(last.out));
-        QVERIFY(last.out.contains(QRegularExpression("interrupted +interrupted")));
-        QFile logFile(log);
-        QVERIFY(logFile.open(QIODevice::ReadOnly));
-        QCOMPARE(logFile.readAll().count('\n'), 1);
+        QVERIFY(last.out.contains(QRegularExpression("interrupted +interrupted while " + step)));
+        const QList<QJsonObject> lines = logLines(log);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0].value("port").toString(), good.devicePath());
+        QCOMPARE(lines[0].value("result").toString(), "ok");
+        QCOMPARE(lines[1].value("port").toString(), silent.devicePath());
+        QCOMPARE(lines[1].value("result").toString(), "interrupted");
+        QCOMPARE(lines[1].value("step").toString(), step);
+        QCOMPARE(lines[1].value("address").toString(), "0102");
     }
 };
 

@@ -103,13 +103,19 @@ public:
     {
         if (step != Step::Done) {
             interrupted = true;
-            finish(QStringLiteral("interrupted"), noReply, QStringLiteral("interrupted"));
+            stoppedAt = step;
+            finish(QStringLiteral("interrupted"), noReply,
+                   sentAny
+                       ? QStringLiteral("interrupted while %1").arg(QLatin1String(stepText(step)))
+                       : QStringLiteral("interrupted before anything was sent"));
         }
     }
 
     bool done() const { return step == Step::Done && link.state() == ModuleLink::State::Closed; }
     bool finished() const { return step == Step::Done; }
-    bool wasInterrupted() const { return interrupted; }
+    // A module that was sent anything may have changed, so it is recorded even when
+    // interrupted; one that was sent nothing is as it was.
+    bool recorded() const { return finished() && (!interrupted || sentAny); }
     int exitStatus() const { return status; }
     bool ok() const { return result == QLatin1String("ok"); }
 
@@ -155,6 +161,8 @@ public:
                       {"differences", differencesJson()}};
         if (!error.isEmpty())
             o.insert(QStringLiteral("error"), error);
+        if (interrupted)
+            o.insert(QStringLiteral("step"), QLatin1String(stepText(stoppedAt)));
         return o;
     }
 
@@ -206,6 +214,7 @@ private:
     void send()
     {
         ++attempts;
+        sentAny = true; // even a frame the port took only in part may have reached the module
         const auto id = link.sendRequest(request, plan.timeoutMs);
         if (!id) {
             finish(QStringLiteral("port_error"), portProblem,
@@ -329,7 +338,8 @@ private:
     QList<RecordDifference> differences;
     QDateTime finishedAt;
     int status = success;
-    bool interrupted = false;
+    bool interrupted = false, sentAny = false;
+    Step stoppedAt = Step::Opening;
 };
 
 // The --log file. Opened without blocking, and only a file or a character device: a pipe
@@ -525,7 +535,7 @@ int provision(const ProvisionPlan &plan, Run &run)
             if (!job->finished() || logged.contains(job))
                 continue;
             logged << job;
-            if (plan.logPath.isEmpty() || job->wasInterrupted())
+            if (plan.logPath.isEmpty() || !job->recorded())
                 continue;
             const bool failedBefore = log.failed();
             log.append(QJsonDocument(job->logJson()).toJson(QJsonDocument::Compact) + '\n');
@@ -543,9 +553,12 @@ int provision(const ProvisionPlan &plan, Run &run)
     // Asking the system for its ports takes milliseconds: once for the whole batch.
     const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
     // Every module is started before the first record is written, so a log that fails holds
-    // back no start.
-    for (ModuleJob *job : jobs)
+    // back no start. Ctrl+C does: a module not started is sent nothing.
+    for (ModuleJob *job : jobs) {
+        if (stopRequested())
+            break;
         job->start(known);
+    }
 
     QEventLoop loop;
     QTimer tick;
