@@ -12,9 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 
 using vmodule::VirtualModule;
 
@@ -61,6 +64,7 @@ class ProfileTest : public QObject
             if (name.toInt() > 2)
                 ::fcntl(name.toInt(), F_SETFD, ::fcntl(name.toInt(), F_GETFD) | FD_CLOEXEC);
         }
+        last = {}; // a run that never ends leaves no result to check; the process is killed
         QProcess process;
         process.start(QStringLiteral(RFCFG_BINARY), args);
         QVERIFY(process.waitForStarted());
@@ -80,6 +84,25 @@ class ProfileTest : public QObject
     }
 
     QJsonObject lastJson() { return QJsonDocument::fromJson(last.out.toUtf8()).object(); }
+
+    QString address(VirtualModule &module)
+    {
+        const protocol::ConfigRecord &r = module.behaviour().record;
+        return protocol::formatHexWord({r[9], r[8]});
+    }
+
+    QList<QJsonObject> logLines(const QString &path)
+    {
+        QFile file(path);
+        QList<QJsonObject> lines;
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                if (!line.isEmpty())
+                    lines << QJsonDocument::fromJson(line).object();
+            }
+        }
+        return lines;
+    }
 
 private slots:
     // config get --json, imported and exported again, gives the same file twice; applied to
@@ -316,6 +339,91 @@ private slots:
             QCOMPARE(int(troubled.behaviour().record[2]), 0); // nothing written
     }
 
+    // A map is taken whole or refused with the line at fault; only the words port,address make
+    // a line column names.
+    void addressMaps_data()
+    {
+        QTest::addColumn<QByteArray>("map");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("column names in any case, after a comment")
+            << QByteArray("# line A\n Port , ADDRESS \r\n%1,00a1\r\n%2,00a2\r\n") << "";
+        QTest::newRow("column names after a byte order mark")
+            << QByteArray("\xef\xbb\xbfport,address\n%1,00a1\n%2,00a2\n") << "";
+        QTest::newRow("a typo in the first address")
+            << QByteArray("%1,01O1\n%2,00a2\n") << "line 1: '01O1' is not an address";
+        QTest::newRow("other column names")
+            << QByteArray("device,addr\n%1,00a1\n%2,00a2\n") << "line 1: 'addr' is not an address";
+        QTest::newRow("column names not first") << QByteArray("%1,00a1\nport,address\n%2,00a2\n")
+                                                << "line 2: 'address' is not an address";
+    }
+    void addressMaps()
+    {
+        QFETCH(QByteArray, map);
+        QFETCH(QString, error);
+        VirtualModule first, second;
+        QVERIFY(first.start() && second.start());
+        map = QString::fromUtf8(map).arg(first.devicePath(), second.devicePath()).toUtf8();
+        run({"provision", "--from", write("p.json", R"({"config":{"channel":"3"}})"), "--map",
+             write("map.csv", map)});
+        if (error.isEmpty()) {
+            QVERIFY2(last.status == 0, qPrintable(last.err));
+            QCOMPARE(address(first), "00a1");
+            QCOMPARE(address(second), "00a2");
+        } else {
+            QCOMPARE(last.status, 2);
+            QVERIFY2(last.err.contains(error), qPrintable(last.err));
+            QCOMPARE(first.requestsHandled() + second.requestsHandled(), quint64(0));
+        }
+    }
+
+    // A log that cannot be written fails the batch but not its modules; what could block or is
+    // no file is refused before anything is sent.
+    void logTargets_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("a full disk")
+            << "/dev/full" << 5
+            << "--log: cannot write /dev/full: " + QString::fromLocal8Bit(std::strerror(ENOSPC))
+            << "2 ok, 0 failed; 2 records not stored in /dev/full\n";
+        QTest::newRow("a pipe nobody reads")
+            << "FIFO" << 2 << "is neither a regular file nor a character device"
+            << "";
+        QTest::newRow("a directory")
+            << "DIR" << 2 << "is neither a regular file nor a character device"
+            << "";
+    }
+    void logTargets()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        QFETCH(QString, summary);
+        const QString fifo = dir.filePath("reader-less");
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (target == "FIFO")
+            target = fifo;
+        if (target == "DIR")
+            target = dir.path();
+        VirtualModule quick, slow;
+        QVERIFY(quick.start() && slow.start());
+        slow.setReplyDelay(300); // still at work when the first record fails
+        run({"provision", "--from", write("p.json", R"({"config":{"channel":"3"}})"), "-p",
+             quick.devicePath(), "-p", slow.devicePath(), "--address", "0101", "--log", target});
+        QVERIFY2(last.status == status, qPrintable(QString::number(last.status) + last.err));
+        QCOMPARE(last.err.count(error), 1);
+        if (status == 2) {
+            QCOMPARE(quick.requestsHandled() + slow.requestsHandled(), quint64(0));
+            return;
+        }
+        QVERIFY2(last.out.endsWith(summary), qPrintable(last.out));
+        QCOMPARE(address(quick), "0101");
+        QCOMPARE(address(slow), "0102");
+    }
+
     // The options and addresses are those of the window and of each other command; what the
     // line held before the port was opened is no reply.
     void oneLanguage_data()
@@ -349,28 +457,52 @@ private slots:
         QVERIFY2(!(last.out + last.err).contains("unsolicited"), qPrintable(last.out + last.err));
     }
 
-    // Ctrl+C while one module keeps silent: the others are reported and logged, it is not.
+    // Ctrl+C while one module waits for a reply: the other is reported and logged, and so is
+    // the waiting one, with the step it stopped at, since it may already hold what was written.
+    void interrupted_data()
+    {
+        QTest::addColumn<bool>("afterWrite");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("held"); // the silent module's address when it is stopped
+        QTest::newRow("no reply from the start") << false << "reading the version"
+                                                 << "0001";
+        QTest::newRow("the write went out, no reply yet") << true << "writing"
+                                                          << "0102";
+    }
     void interrupted()
     {
+        QFETCH(bool, afterWrite);
+        QFETCH(QString, step);
+        QFETCH(QString, held);
         VirtualModule good, silent;
         QVERIFY(good.start() && silent.start());
-        connect(&silent, &VirtualModule::requestReceived, &silent, [&] { silent.dropNextReply(); });
+        connect(&silent, &VirtualModule::requestReceived, &silent, [&](const QByteArray &request) {
+            if (!afterWrite || quint8(request[2]) == protocol::code::writeConfig)
+                silent.dropNextReply();
+        });
         const QString log = dir.filePath("interrupted.log");
         QFile::remove(log);
         run({"provision", "--from", write("p.json", R"({"config":{"channel":"3"}})"), "-p",
-             good.devicePath(), "-p", silent.devicePath(), "--timeout", "60000", "--log", log},
+             good.devicePath(), "-p", silent.devicePath(), "--address", "0101", "--timeout",
+             "60000", "--log", log},
             [&](QProcess &process) {
                 QTRY_VERIFY_WITH_TIMEOUT(
                     good.requestsHandled() >= 4 && silent.requestsHandled() >= 1, 30000);
+                QTRY_VERIFY_WITH_TIMEOUT(address(silent) == held, 30000);
                 QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 0, 10000);
                 ::kill(pid_t(process.processId()), SIGINT);
             });
         QCOMPARE(last.status, 4);
         QVERIFY2(last.out.contains("1 ok, 1 failed (interrupted)"), qPrintable(last.out));
-        QVERIFY(last.out.contains(QRegularExpression("interrupted +interrupted")));
-        QFile logFile(log);
-        QVERIFY(logFile.open(QIODevice::ReadOnly));
-        QCOMPARE(logFile.readAll().count('\n'), 1);
+        QVERIFY(last.out.contains(QRegularExpression("interrupted +interrupted while " + step)));
+        const QList<QJsonObject> lines = logLines(log);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0].value("port").toString(), good.devicePath());
+        QCOMPARE(lines[0].value("result").toString(), "ok");
+        QCOMPARE(lines[1].value("port").toString(), silent.devicePath());
+        QCOMPARE(lines[1].value("result").toString(), "interrupted");
+        QCOMPARE(lines[1].value("step").toString(), step);
+        QCOMPARE(lines[1].value("address").toString(), "0102");
     }
 };
 

@@ -16,8 +16,12 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
-#include <memory>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace rfcfg {
 
@@ -99,13 +103,19 @@ public:
     {
         if (step != Step::Done) {
             interrupted = true;
-            finish(QStringLiteral("interrupted"), noReply, QStringLiteral("interrupted"));
+            stoppedAt = step;
+            finish(QStringLiteral("interrupted"), noReply,
+                   sentAny
+                       ? QStringLiteral("interrupted while %1").arg(QLatin1String(stepText(step)))
+                       : QStringLiteral("interrupted before anything was sent"));
         }
     }
 
     bool done() const { return step == Step::Done && link.state() == ModuleLink::State::Closed; }
     bool finished() const { return step == Step::Done; }
-    bool wasInterrupted() const { return interrupted; }
+    // A module that was sent anything may have changed, so it is recorded even when
+    // interrupted; one that was sent nothing is as it was.
+    bool recorded() const { return finished() && (!interrupted || sentAny); }
     int exitStatus() const { return status; }
     bool ok() const { return result == QLatin1String("ok"); }
 
@@ -151,6 +161,8 @@ public:
                       {"differences", differencesJson()}};
         if (!error.isEmpty())
             o.insert(QStringLiteral("error"), error);
+        if (interrupted)
+            o.insert(QStringLiteral("step"), QLatin1String(stepText(stoppedAt)));
         return o;
     }
 
@@ -202,6 +214,7 @@ private:
     void send()
     {
         ++attempts;
+        sentAny = true; // even a frame the port took only in part may have reached the module
         const auto id = link.sendRequest(request, plan.timeoutMs);
         if (!id) {
             finish(QStringLiteral("port_error"), portProblem,
@@ -325,7 +338,84 @@ private:
     QList<RecordDifference> differences;
     QDateTime finishedAt;
     int status = success;
-    bool interrupted = false;
+    bool interrupted = false, sentAny = false;
+    Step stoppedAt = Step::Opening;
+};
+
+// The --log file. Opened without blocking, and only a file or a character device: a pipe
+// nobody reads would hold the batch, deaf to Ctrl+C, before any module is touched. After the
+// first line that fails nothing more is appended, lest a torn line run into the next; the
+// records that follow are counted as not stored.
+class RecordLog
+{
+public:
+    ~RecordLog()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    QString open(const QString &name)
+    {
+        path = name;
+        const QString unfit =
+            QStringLiteral("--log: %1 is neither a regular file nor a character device").arg(path);
+        const QByteArray encoded = QFile::encodeName(path);
+        struct stat info = {};
+        if (::stat(encoded.constData(), &info) == 0 && !S_ISREG(info.st_mode) &&
+            !S_ISCHR(info.st_mode))
+            return unfit;
+        fd = ::open(encoded.constData(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return QStringLiteral("--log: cannot write %1: %2")
+                .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        // What was opened, checked again: the name may have been replaced since.
+        if (::fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISCHR(info.st_mode)))
+            return unfit;
+        regular = S_ISREG(info.st_mode);
+        return {};
+    }
+
+    // False when the line is not stored; the first such failure is reported at once.
+    bool append(const QByteArray &line)
+    {
+        if (failed()) {
+            ++notStored;
+            return false;
+        }
+        int error = 0;
+        for (qsizetype done = 0; done < line.size() && error == 0;) {
+            const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n == 0)
+                error = EIO;
+            else if (errno != EINTR)
+                error = errno;
+        }
+        // On a file the record counts once it is on the disk.
+        if (error == 0 && regular && ::fdatasync(fd) != 0)
+            error = errno;
+        if (error == 0)
+            return true;
+        ++notStored;
+        reason = QString::fromLocal8Bit(std::strerror(error));
+        print(stderr, QStringLiteral("rfcfg: --log: cannot write %1: %2; the modules already "
+                                     "started are finished, no other is started, and no "
+                                     "more records are stored\n")
+                          .arg(path, reason));
+        return false;
+    }
+
+    bool failed() const { return !reason.isEmpty(); }
+
+    QString path, reason;
+    int notStored = 0;
+
+private:
+    int fd = -1;
+    bool regular = false;
 };
 
 QString addressOf(const QString &text, std::optional<protocol::HexWord> *address)
@@ -360,20 +450,27 @@ QString applyAddressMap(QList<ProvisionTarget> &targets, const QString &csvPath)
     if (const QString error = readProfileFile(csvPath, &contents); !error.isEmpty())
         return QStringLiteral("--map: ") + error;
     QList<ProvisionTarget> mapped;
-    const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));
+    QString text = QString::fromUtf8(contents);
+    if (text.startsWith(QChar(0xfeff)))
+        text.remove(0, 1); // the byte order mark spreadsheets put before a CSV
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    bool first = true;
     for (int n = 0; n < lines.size(); ++n) {
         const QString line = lines[n].trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const QStringList fields = line.split(QLatin1Char(','));
+        // Column names only by their words: a first line with a mistyped address is no
+        // header, and leaving its module out would pass unnoticed.
+        if (std::exchange(first, false) && fields.size() == 2 &&
+            fields[0].trimmed().compare(QLatin1String("port"), Qt::CaseInsensitive) == 0 &&
+            fields[1].trimmed().compare(QLatin1String("address"), Qt::CaseInsensitive) == 0)
+            continue;
         std::optional<protocol::HexWord> address;
         const QString error = fields.size() == 2 ? addressOf(fields[1], &address)
                                                  : QStringLiteral("not PORT,ADDRESS");
-        if (!error.isEmpty()) {
-            if (mapped.isEmpty() && n == 0 && fields.size() == 2)
-                continue; // column names
+        if (!error.isEmpty())
             return QStringLiteral("--map: %1 line %2: %3").arg(csvPath).arg(n + 1).arg(error);
-        }
         mapped.append({fields[0].trimmed(), address});
     }
     if (targets.isEmpty()) {
@@ -407,13 +504,10 @@ QString applyAddressMap(QList<ProvisionTarget> &targets, const QString &csvPath)
 int provision(const ProvisionPlan &plan, Run &run)
 {
     catchStopSignals();
-    std::unique_ptr<QFile> log;
+    RecordLog log;
     if (!plan.logPath.isEmpty()) {
-        log = std::make_unique<QFile>(plan.logPath);
-        if (!log->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-            return run.fail(
-                badUsage,
-                QStringLiteral("--log: cannot write %1: %2").arg(plan.logPath, log->errorString()));
+        if (const QString error = log.open(plan.logPath); !error.isEmpty())
+            return run.fail(badUsage, error);
     }
     const bool live = !run.json && ::isatty(STDOUT_FILENO);
     int width = 4;
@@ -438,13 +532,15 @@ int provision(const ProvisionPlan &plan, Run &run)
     QList<ModuleJob *> logged;
     auto writeLogLines = [&] {
         for (ModuleJob *job : jobs) {
-            if (!job->finished() || job->wasInterrupted() || logged.contains(job))
+            if (!job->finished() || logged.contains(job))
                 continue;
             logged << job;
-            if (log) {
-                log->write(QJsonDocument(job->logJson()).toJson(QJsonDocument::Compact) + '\n');
-                log->flush();
-            }
+            if (plan.logPath.isEmpty() || !job->recorded())
+                continue;
+            const bool failedBefore = log.failed();
+            log.append(QJsonDocument(job->logJson()).toJson(QJsonDocument::Compact) + '\n');
+            if (log.failed() && !failedBefore)
+                drawn = false; // the report took a line: the progress starts afresh below it
         }
     };
     for (const ProvisionTarget &t : plan.targets) {
@@ -456,8 +552,13 @@ int provision(const ProvisionPlan &plan, Run &run)
     redraw();
     // Asking the system for its ports takes milliseconds: once for the whole batch.
     const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
-    for (ModuleJob *job : jobs)
+    // Every module is started before the first record is written, so a log that fails holds
+    // back no start. Ctrl+C does: a module not started is sent nothing.
+    for (ModuleJob *job : jobs) {
+        if (stopRequested())
+            break;
         job->start(known);
+    }
 
     QEventLoop loop;
     QTimer tick;
@@ -491,20 +592,33 @@ int provision(const ProvisionPlan &plan, Run &run)
         status = std::max(status, job->exitStatus());
     }
     const int failed = int(jobs.size()) - ok;
-    run.text(table + QStringLiteral("%1 ok, %2 failed%3\n")
+    const QString notStored = log.notStored == 0 ? QString()
+                                                 : QStringLiteral("%1 record%2 not stored in %3")
+                                                       .arg(log.notStored)
+                                                       .arg(log.notStored == 1 ? "" : "s")
+                                                       .arg(log.path);
+    run.text(table + QStringLiteral("%1 ok, %2 failed%3%4\n")
                          .arg(ok)
                          .arg(failed)
-                         .arg(stopped ? QStringLiteral(" (interrupted)") : QString()));
+                         .arg(stopped ? QStringLiteral(" (interrupted)") : QString())
+                         .arg(notStored.isEmpty() ? QString() : QStringLiteral("; ") + notStored));
     run.doc.insert(QStringLiteral("modules"), modules);
     run.doc.insert(QStringLiteral("ok"), ok);
     run.doc.insert(QStringLiteral("failed"), failed);
     run.doc.insert(QStringLiteral("interrupted"), stopped);
+    if (!plan.logPath.isEmpty())
+        run.doc.insert(QStringLiteral("records_not_stored"), log.notStored);
     if (status != success)
-        return run.fail(status, QStringLiteral("%1 of %2 modules not provisioned%3; the table "
-                                               "says why for each")
-                                    .arg(failed)
-                                    .arg(jobs.size())
-                                    .arg(stopped ? QStringLiteral(" (interrupted)") : QString()));
+        return run.fail(
+            std::max(status, log.failed() ? int(outputFailure) : success),
+            QStringLiteral("%1 of %2 modules not provisioned%3; the table says why "
+                           "for each%4")
+                .arg(failed)
+                .arg(jobs.size())
+                .arg(stopped ? QStringLiteral(" (interrupted)") : QString())
+                .arg(notStored.isEmpty() ? QString() : QStringLiteral("; ") + notStored));
+    if (log.failed())
+        return run.fail(outputFailure, QStringLiteral("%1 (%2)").arg(notStored, log.reason));
     return run.finish(success);
 }
 
