@@ -23,13 +23,13 @@ struct Outcome
         Cancelled, // cancel(), or the port went away or closed first
     };
     Kind kind = Kind::NoReply;
-    QByteArray frame;              // the reply as it came, checksum included
-    protocol::ReplyFrame reply;    // the same, decoded
-    std::optional<int> status;     // Failed: the module's status; nothing for an unreadable reply
-    double latencyMs = 0;          // of the answering attempt
-    int attempts = 0;              // requests sent, retries included
-    LineSettings answeredAt;       // the line settings at which the answered request was sent
-    QString reason;                // Cancelled: why
+    QByteArray frame;           // the reply as it came, checksum included
+    protocol::ReplyFrame reply; // the same, decoded
+    std::optional<int> status;  // Failed: the module's status; nothing for an unreadable reply
+    double latencyMs = 0;       // of the answering attempt
+    int attempts = 0;           // requests sent, retries included
+    LineSettings answeredAt;    // the line settings at which the answered request was sent
+    QString reason;             // Cancelled: why
     // A configuration write that was verified: the record read back, and whether the session
     // followed the module to the serial settings the write gave it.
     std::optional<protocol::ConfigRecord> readBack;

@@ -60,20 +60,28 @@ private slots:
         QTest::addColumn<int>("attempts");
         const int answered = int(Outcome::Kind::Answered), failed = int(Outcome::Kind::Failed),
                   none = int(Outcome::Kind::NoReply), cancelled = int(Outcome::Kind::Cancelled);
-        QTest::newRow("version") << "version" << "" << 2 << answered << -1 << 1;
-        QTest::newRow("version, first reply lost") << "version" << "drop" << 2 << answered << -1
-                                                   << 2;
-        QTest::newRow("version, reply split") << "version" << "split" << 0 << answered << -1 << 1;
-        QTest::newRow("version, unasked frame first")
-            << "version" << "unasked" << 0 << answered << -1 << 1;
-        QTest::newRow("reset, reply late") << "reset" << "late" << 0 << none << -1 << 1;
-        QTest::newRow("reset, bad checksum") << "reset" << "corrupt" << 0 << none << -1 << 1;
-        QTest::newRow("whitelist") << "whitelist" << "" << 2 << answered << -1 << 1;
-        QTest::newRow("route") << "route" << "" << 2 << answered << 0 << 1;
-        QTest::newRow("data send") << "send" << "" << 0 << answered << 0 << 1;
-        QTest::newRow("data send refused") << "send" << "fail" << 0 << failed << 2 << 1;
-        QTest::newRow("configuration, port lost")
-            << "config" << "hang up" << 2 << cancelled << -1 << 1;
+        QTest::newRow("version") << "version"
+                                 << "" << 2 << answered << -1 << 1;
+        QTest::newRow("version, first reply lost") << "version"
+                                                   << "drop" << 2 << answered << -1 << 2;
+        QTest::newRow("version, reply split") << "version"
+                                              << "split" << 0 << answered << -1 << 1;
+        QTest::newRow("version, unasked frame first") << "version"
+                                                      << "unasked" << 0 << answered << -1 << 1;
+        QTest::newRow("reset, reply late") << "reset"
+                                           << "late" << 0 << none << -1 << 1;
+        QTest::newRow("reset, bad checksum") << "reset"
+                                             << "corrupt" << 0 << none << -1 << 1;
+        QTest::newRow("whitelist") << "whitelist"
+                                   << "" << 2 << answered << -1 << 1;
+        QTest::newRow("route") << "route"
+                               << "" << 2 << answered << 0 << 1;
+        QTest::newRow("data send") << "send"
+                                   << "" << 0 << answered << 0 << 1;
+        QTest::newRow("data send refused") << "send"
+                                           << "fail" << 0 << failed << 2 << 1;
+        QTest::newRow("configuration, port lost") << "config"
+                                                  << "hang up" << 2 << cancelled << -1 << 1;
     }
     void operations()
     {
@@ -168,9 +176,9 @@ private slots:
         protocol::ModuleConfig config = protocol::decodeConfigRecord(held.data());
         config.channel = 7;
         if (baud)
-            config.uartBaud = int(std::find(protocol::uartBaudRates.begin(),
-                                            protocol::uartBaudRates.end(), baud) -
-                                  protocol::uartBaudRates.begin());
+            config.uartBaud = int(
+                std::find(protocol::uartBaudRates.begin(), protocol::uartBaudRates.end(), baud) -
+                protocol::uartBaudRates.begin());
         protocol::ConfigRecord record = protocol::encodeConfigRecord(config, false).record;
         for (int b : {11, 14, 15}) // bits no field shows stay as the module holds them
             record[size_t(b)] = held[size_t(b)];

@@ -3,6 +3,7 @@
 #include "configfields.h"
 #include "replywords.h"
 #include "serial/modulelink.h"
+#include "serial/session.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -121,6 +122,7 @@ struct Link
     Link();
 
     serial::ModuleLink module;
+    serial::Session session{&module};
     int timeoutMs = 1000; // for every request, whatever its length
     int retries = 2;
     QString name;
