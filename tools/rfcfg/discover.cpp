@@ -21,8 +21,7 @@ QString parityWord(QSerialPort::Parity parity)
 
 } // namespace
 
-int discover(Run &run, QStringList ports, bool quick,
-             const std::function<bool(const QString &)> &lock)
+int discover(Run &run, QStringList ports, bool quick)
 {
     if (ports.isEmpty()) {
         for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts())
@@ -33,12 +32,7 @@ int discover(Run &run, QStringList ports, bool quick,
         return run.fail(noReply, QStringLiteral("no serial ports to search; name one with -p "
                                                 "PATH (rfcfg ports lists the ports)"));
 
-    // A port another program holds is not searched: changing its settings would disturb it.
-    QStringList searched, busy;
-    for (const QString &port : std::as_const(ports))
-        (lock(port) ? searched : busy) << port;
-
-    serial::Discovery discovery(searched, serial::discoveryOrder(quick));
+    serial::Discovery discovery(ports, serial::discoveryOrder(quick));
     const bool live = ::isatty(STDERR_FILENO);
     if (live) {
         QObject::connect(&discovery, &serial::Discovery::trying, &discovery,
@@ -54,24 +48,22 @@ int discover(Run &run, QStringList ports, bool quick,
         print(stderr, QStringLiteral("\r\033[K"));
 
     QJsonArray found, notFound;
-    bool allFound = busy.isEmpty();
+    bool allFound = true;
     for (const QString &port : std::as_const(ports)) {
-        const auto finding =
-            std::find_if(discovery.findings().cbegin(), discovery.findings().cend(),
-                         [&](const serial::PortFinding &f) { return f.port == port; });
-        if (finding == discovery.findings().cend() || !finding->settings) {
+        const serial::PortFinding &finding = discovery.findings().at(ports.indexOf(port));
+        if (!finding.settings) {
             allFound = false;
             notFound.append(port);
             QString why;
-            if (finding == discovery.findings().cend())
+            if (finding.busy)
                 why = QStringLiteral(" (in use by another program)");
-            else if (!finding->failure.isEmpty())
-                why = QStringLiteral(" (%1)").arg(finding->failure);
+            else if (!finding.failure.isEmpty())
+                why = QStringLiteral(" (%1)").arg(finding.failure);
             run.text(QStringLiteral("%1  not found%2\n").arg(port, why));
             continue;
         }
-        const serial::LineSettings &s = *finding->settings;
-        const VersionInfo v = versionOf(finding->version);
+        const serial::LineSettings &s = *finding.settings;
+        const VersionInfo v = versionOf(finding.version);
         const int stop = s.stopBits == QSerialPort::TwoStop ? 2 : 1;
         found.append(QJsonObject{{"port", port},
                                  {"baud", s.baudRate},
