@@ -161,6 +161,44 @@ private slots:
         QVERIFY(doc.value("tried").toInt() >= bench.ports.size());
     }
 
+    // A device named twice (a link and its target, two links) is searched once, under the
+    // first name, and the other name is told to be the same port, not one in use.
+    void discoverSameDeviceTwice_data()
+    {
+        QTest::addColumn<QStringList>("names"); // "link", "terminal", "second link", "silent"
+        QTest::newRow("link, then its target") << QStringList{"link", "terminal"};
+        QTest::newRow("target, then its link") << QStringList{"terminal", "link"};
+        QTest::newRow("two links, another port between")
+            << QStringList{"link", "silent", "second link"};
+    }
+
+    void discoverSameDeviceTwice()
+    {
+        QFETCH(QStringList, names);
+        Bench bench({"9600 even 1", ""});
+        QTemporaryDir dir;
+        const QString secondLink = dir.filePath("second.tty");
+        QVERIFY(QFile::link(bench.modules[0]->terminalPath(), secondLink));
+        const QMap<QString, QString> paths{{"link", bench.ports[0]},
+                                           {"terminal", bench.modules[0]->terminalPath()},
+                                           {"second link", secondLink},
+                                           {"silent", bench.ports[1]}};
+        QStringList args;
+        for (const QString &name : names)
+            args << "-p" << paths[name];
+        rfcfg(args << "discover"
+                   << "--quick");
+        const bool silent = names.contains("silent");
+        QCOMPARE(status, silent ? 4 : 0);
+        const QJsonArray found = doc.value("found").toArray();
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0].toObject().value("port").toString(), paths[names[0]]);
+        QCOMPARE(doc.value("not_found").toArray(),
+                 silent ? QJsonArray{paths["silent"]} : QJsonArray{});
+        QCOMPARE(doc.value("same_as").toObject(),
+                 (QJsonObject{{paths[names.last()], paths[names[0]]}}));
+    }
+
     // Many ports and few descriptors: the ports are searched a few at a time, each one is tried
     // (none for want of a descriptor, none taken for a permission error), and the module on the
     // last one is found.

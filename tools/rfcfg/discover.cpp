@@ -2,8 +2,10 @@
 
 #include "replywords.h"
 
+#include "serial/devicelock.h"
 #include "serial/discovery.h"
 
+#include <QHash>
 #include <QSerialPortInfo>
 
 #include <unistd.h>
@@ -32,7 +34,22 @@ int discover(Run &run, QStringList ports, bool quick)
         return run.fail(noReply, QStringLiteral("no serial ports to search; name one with -p "
                                                 "PATH (rfcfg ports lists the ports)"));
 
-    serial::Discovery discovery(ports, serial::discoveryOrder(quick));
+    // Each device is searched once, under the first name it was given: its other names (a link
+    // and its target) are the same port, and a second search would find the first one's lock.
+    QStringList searched;
+    QHash<QString, QString> firstName; // by device
+    QHash<QString, QString> sameAs;    // a later name: the first
+    for (const QString &port : std::as_const(ports)) {
+        const QString device = serial::deviceOf(port);
+        if (const auto first = firstName.constFind(device); first != firstName.cend()) {
+            sameAs.insert(port, *first);
+            continue;
+        }
+        firstName.insert(device, port);
+        searched << port;
+    }
+
+    serial::Discovery discovery(searched, serial::discoveryOrder(quick));
     const bool live = ::isatty(STDERR_FILENO);
     if (live) {
         QObject::connect(&discovery, &serial::Discovery::trying, &discovery,
@@ -48,9 +65,15 @@ int discover(Run &run, QStringList ports, bool quick)
         print(stderr, QStringLiteral("\r\033[K"));
 
     QJsonArray found, notFound;
+    QJsonObject sameDevice;
     bool allFound = true;
     for (const QString &port : std::as_const(ports)) {
-        const serial::PortFinding &finding = discovery.findings().at(ports.indexOf(port));
+        if (sameAs.contains(port)) {
+            sameDevice.insert(port, sameAs.value(port));
+            run.text(QStringLiteral("%1  same device as %2\n").arg(port, sameAs.value(port)));
+            continue;
+        }
+        const serial::PortFinding &finding = discovery.findings().at(searched.indexOf(port));
         if (!finding.settings) {
             allFound = false;
             notFound.append(port);
@@ -80,6 +103,7 @@ int discover(Run &run, QStringList ports, bool quick)
     }
     run.doc.insert(QStringLiteral("found"), found);
     run.doc.insert(QStringLiteral("not_found"), notFound);
+    run.doc.insert(QStringLiteral("same_as"), sameDevice);
     run.doc.insert(QStringLiteral("tried"), discovery.triesMade());
     if (discovery.wasCancelled())
         return run.fail(noReply, QStringLiteral("the search was stopped"));
