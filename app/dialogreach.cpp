@@ -43,6 +43,10 @@ void Dialog::on_pushButton_findModule_clicked()
         return;
     }
     const QList<serial::PortFinding> &findings = discovery.findings();
+    for (const serial::PortFinding &f : findings) {
+        if (f.busy)
+            ui->ReceiveOutBrowser->appendText(tr("%1 正被其他程序使用，未查找。\n").arg(f.port));
+    }
     const auto found = std::find_if(findings.cbegin(), findings.cend(),
                                     [](const serial::PortFinding &f) { return bool(f.settings); });
     if (found == findings.cend()) {

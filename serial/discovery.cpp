@@ -2,10 +2,13 @@
 
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
+#include "serial/devicelock.h"
 #include "serial/linesettings.h"
 
 #include <QEventLoop>
 #include <QTimer>
+
+#include <cstring>
 
 namespace serial {
 
@@ -94,13 +97,15 @@ QString settingsText(const LineSettings &s)
 struct Discovery::Search
 {
     enum class Phase { Probe, Confirm, StepBack };
+    enum class State { Waiting, Open, Done };
     int index = 0; // in results
     ModuleLink *link = nullptr;
+    DeviceLock lock;
     int next = 0;     // the next setting to try
     int current = -1; // the setting of the request in flight
     int resumeAt = 0; // where a step back continues
     Phase phase = Phase::Probe;
-    bool done = false;
+    State state = State::Waiting;
 };
 
 Discovery::Discovery(const QStringList &ports, const QList<LineSettings> &order, QObject *parent)
@@ -132,12 +137,17 @@ void Discovery::start()
     results.clear();
     qDeleteAll(searches);
     searches.clear();
+    waiting.clear();
+    openNow = 0;
+    doneCount = 0;
+    limit = maxOpen > 0 ? maxOpen : portsOpenAtOnce();
     for (int i = 0; i < ports.size(); ++i) {
-        results.append({ports[i], std::nullopt, {}, 0, {}});
+        results.append({ports[i], std::nullopt, {}, 0, {}, false});
         auto *search = new Search;
         search->index = i;
         search->link = new ModuleLink(this);
         searches << search;
+        waiting << search;
         connect(search->link, &ModuleLink::answered, this,
                 [this, search](const ModuleLink::Request &, const QByteArray &reply, qint64) {
                     // Handled after the link's own read is done with the frame.
@@ -152,15 +162,64 @@ void Discovery::start()
         connect(search->link, &ModuleLink::lost, this,
                 [this, search](const QString &reason) { finish(*search, reason); });
     }
-    if (ports.isEmpty()) {
+    startWaiting();
+}
+
+void Discovery::startWaiting()
+{
+    if (starting)
+        return; // a port that ended while starting: the loop below goes on
+    starting = true;
+    while (running && !cancelled && openNow < limit && !waiting.isEmpty())
+        begin(*waiting.takeFirst());
+    starting = false;
+    if (running && doneCount == searches.size()) {
         running = false;
         emit finished();
+    }
+}
+
+void Discovery::begin(Search &search)
+{
+    PortFinding &finding = results[search.index];
+    // A held device is left as it is: opening it would change its settings under its holder.
+    search.lock = DeviceLock(ports[search.index]);
+    if (search.lock.heldElsewhere()) {
+        finding.busy = true;
+        finish(search, search.lock.reason());
         return;
     }
-    for (Search *search : std::as_const(searches)) {
-        if (!search->done)
-            tryNext(*search);
+    if (order.isEmpty()) {
+        finish(search);
+        return;
     }
+    int shortage = search.lock.outOfDescriptors() ? search.lock.error() : 0;
+    if (shortage == 0) {
+        if (const auto failure = search.link->open(ports[search.index], order.first())) {
+            if (failure->descriptorError == 0) {
+                // A program that locks the port its own way (a lock file) holds it as well.
+                finding.busy = portInUse(*failure);
+                finish(search, failure->systemText);
+                return;
+            }
+            shortage = failure->descriptorError;
+        }
+    }
+    if (shortage != 0) {
+        search.lock.release();
+        // The ports open now give their descriptors back as they end: this one waits for them,
+        // and no more are opened at once than are open now.
+        if (openNow > 0) {
+            limit = openNow;
+            waiting.prepend(&search);
+            return;
+        }
+        finish(search, QString::fromLocal8Bit(std::strerror(shortage)));
+        return;
+    }
+    search.state = Search::State::Open;
+    ++openNow;
+    tryNext(search);
 }
 
 void Discovery::cancel()
@@ -168,8 +227,9 @@ void Discovery::cancel()
     if (!running)
         return;
     cancelled = true;
+    waiting.clear();
     for (Search *search : std::as_const(searches)) {
-        if (!search->done)
+        if (search->state != Search::State::Done)
             finish(*search);
     }
 }
@@ -177,21 +237,14 @@ void Discovery::cancel()
 void Discovery::ask(Search &search, const LineSettings &settings, int timeoutMs)
 {
     ModuleLink &link = *search.link;
-    if (link.state() == ModuleLink::State::Closed) {
-        if (const auto failure = link.open(ports[search.index], settings)) {
-            finish(search, failure->systemText);
-            return;
-        }
-    } else {
-        link.setLineSettings(settings);
-    }
+    link.setLineSettings(settings);
     if (!link.sendRequest(versionRequest(), timeoutMs))
         finish(search, link.port()->errorString());
 }
 
 void Discovery::tryNext(Search &search)
 {
-    if (search.done)
+    if (search.state != Search::State::Open)
         return;
     if (search.next >= order.size()) {
         finish(search);
@@ -202,14 +255,14 @@ void Discovery::tryNext(Search &search)
     const LineSettings &settings = order[search.current];
     emit trying(results[search.index].port, settings, search.current + 1, int(order.size()));
     ask(search, settings, probeDeadlineMs(settings));
-    // A port that did not open had nothing tried on it.
-    if (!search.done || results[search.index].failure.isEmpty())
+    // A request the port did not take tried nothing.
+    if (search.state == Search::State::Open || results[search.index].failure.isEmpty())
         ++results[search.index].tried;
 }
 
 void Discovery::onAnswered(Search &search, const QByteArray &reply)
 {
-    if (search.done)
+    if (search.state != Search::State::Open)
         return;
     const protocol::ReplyFrame frame = protocol::decodeReplyFrame(reply);
     if (!frame.isReadable() || !frame.version) {
@@ -230,7 +283,7 @@ void Discovery::onAnswered(Search &search, const QByteArray &reply)
 
 void Discovery::onNoReply(Search &search)
 {
-    if (search.done)
+    if (search.state != Search::State::Open)
         return;
     switch (search.phase) {
     case Search::Phase::Probe:
@@ -254,16 +307,17 @@ void Discovery::onNoReply(Search &search)
 
 void Discovery::finish(Search &search, const QString &failure)
 {
-    if (search.done)
+    if (search.state == Search::State::Done)
         return;
-    search.done = true;
+    if (search.state == Search::State::Open)
+        --openNow;
+    search.state = Search::State::Done;
+    ++doneCount;
     results[search.index].failure = failure;
     search.link->close();
+    search.lock.release();
     emit portFinished(results[search.index]);
-    if (std::all_of(searches.cbegin(), searches.cend(), [](const Search *s) { return s->done; })) {
-        running = false;
-        emit finished();
-    }
+    startWaiting();
 }
 
 void Discovery::run(const std::function<bool()> &stopRequested)

@@ -41,13 +41,15 @@ struct PortFinding
     QString port;
     std::optional<LineSettings> settings; // where the module answered; nothing: not found
     protocol::ModuleVersion version;
-    int tried = 0;   // settings tried on this port
-    QString failure; // the port could not be opened or was lost
+    int tried = 0;     // settings tried on this port
+    QString failure;   // the port could not be opened or was lost
+    bool busy = false; // another program holds the device: it was left alone
 };
 
-// Searches ports for a module, all of them at the same time in the caller's event loop: each
-// port has its own link that tries the settings in order and stops at the first valid reply to
-// a version request.
+// Searches ports for a module, many at the same time in the caller's event loop: each port has
+// its own link that tries the settings in order and stops at the first valid reply to a version
+// request. A port another program holds (its device locked) is not touched. As many ports are
+// searched at once as the descriptors allow, the next one starting when one ends.
 class Discovery : public QObject
 {
     Q_OBJECT
@@ -56,6 +58,10 @@ public:
     Discovery(const QStringList &ports, const QList<LineSettings> &order,
               QObject *parent = nullptr);
     ~Discovery() override;
+
+    // Ports searched at the same time; 0 (the default): as many as the process's descriptors
+    // allow when the search starts. Fewer are taken while the system runs short.
+    void setMaxOpen(int ports) { maxOpen = ports; }
 
     void start();
     // Ends the search at once; the ports still searched count as not found.
@@ -78,6 +84,10 @@ signals:
 
 private:
     struct Search;
+    // Starts waiting searches while fewer than the limit are open; ends the search when all
+    // ports are done.
+    void startWaiting();
+    void begin(Search &search);
     void tryNext(Search &search);
     void ask(Search &search, const LineSettings &settings, int timeoutMs);
     void onAnswered(Search &search, const QByteArray &reply);
@@ -88,6 +98,12 @@ private:
     QList<LineSettings> order;
     QList<PortFinding> results;
     QList<Search *> searches;
+    QList<Search *> waiting;
+    int limit = 0;
+    int maxOpen = 0;
+    int openNow = 0; // searches with their port open
+    int doneCount = 0;
+    bool starting = false;
     bool running = false;
     bool cancelled = false;
 };

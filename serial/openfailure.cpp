@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
@@ -58,6 +59,18 @@ int accessError(const QByteArray &path)
     // No file has a name longer than the system allows: such a path names nothing.
     return result == ENAMETOOLONG ? ENOENT : result;
 }
+
+// EMFILE or ENFILE when no descriptor can be opened now, else 0: the port's lock file and the
+// device both need one, and the port reports their lack as a permission error.
+int descriptorShortage()
+{
+    const int fd = ::open("/", lookUpOnly | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return 0;
+    }
+    return errno == EMFILE || errno == ENFILE ? errno : 0;
+}
 #endif
 
 } // namespace
@@ -79,8 +92,12 @@ OpenFailure probeOpenFailure(const QSerialPort &port)
     failure.accessError = accessError(QFile::encodeName(path));
     if (failure.accessError == 0 && tooLongToLock(name))
         failure.accessError = ENAMETOOLONG;
-    if (failure.accessError != 0)
-        failure.systemText = QString::fromLocal8Bit(std::strerror(failure.accessError));
+    if (failure.accessError == EMFILE || failure.accessError == ENFILE)
+        failure.descriptorError = std::exchange(failure.accessError, 0);
+    else if (failure.accessError == 0)
+        failure.descriptorError = descriptorShortage();
+    if (const int error = failure.accessError ? failure.accessError : failure.descriptorError)
+        failure.systemText = QString::fromLocal8Bit(std::strerror(error));
     failure.deviceGroup = QFileInfo(path).group();
 #endif
     return failure;
@@ -89,7 +106,7 @@ OpenFailure probeOpenFailure(const QSerialPort &port)
 bool portInUse(const OpenFailure &failure)
 {
     return !failure.noPortChosen && failure.error == QSerialPort::PermissionError &&
-           failure.accessError == 0;
+           failure.accessError == 0 && failure.descriptorError == 0;
 }
 
 QString openFailureReason(const OpenFailure &failure)

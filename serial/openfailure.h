@@ -15,6 +15,9 @@ struct OpenFailure
     int accessError = 0;
     QString deviceGroup; // the group that owns the device node, if known
     bool noPortChosen = false;
+    // EMFILE or ENFILE when the process or the system had no descriptor left for the port (the
+    // port tells that as a permission error), else 0.
+    int descriptorError = 0;
 };
 
 // Gathers the reason from the port that just failed to open. Where the device path tells more

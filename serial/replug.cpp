@@ -26,16 +26,36 @@ PortIdentity identifyPort(const QString &path, const QList<PortFacts> &ports,
 
 std::optional<QString> returnedPort(const PortIdentity &identity, const QList<PortFacts> &ports)
 {
-    if (!identity.serialNumber.isEmpty()) {
-        for (const PortFacts &p : ports) {
-            if (p.serialNumber == identity.serialNumber)
-                return p.name;
-        }
+    const auto present = [](const QString &name) {
+        return !name.isEmpty() && QFileInfo::exists(systemLocation(name));
+    };
+    if (identity.serialNumber.isEmpty()) {
+        if (present(identity.byIdPath))
+            return identity.byIdPath;
+        if (present(identity.path))
+            return identity.path;
+        return std::nullopt;
     }
-    if (!identity.byIdPath.isEmpty() && QFileInfo::exists(identity.byIdPath))
-        return identity.byIdPath;
-    if (QFileInfo::exists(systemLocation(identity.path)))
-        return identity.path;
+    // A path that is back is the same adapter only when the system reports it with the same
+    // serial number: another adapter may have been plugged in where this one was. The names
+    // it was known by come first.
+    const auto serialAt = [&](const QString &name) -> std::optional<QString> {
+        const QString device = QFileInfo(systemLocation(name)).canonicalFilePath();
+        for (const PortFacts &p : ports) {
+            if (p.name == name || p.location == systemLocation(name) ||
+                (!device.isEmpty() && QFileInfo(p.location).canonicalFilePath() == device))
+                return p.serialNumber;
+        }
+        return std::nullopt;
+    };
+    for (const QString &name : {identity.byIdPath, identity.path}) {
+        if (present(name) && serialAt(name) == identity.serialNumber)
+            return name;
+    }
+    for (const PortFacts &p : ports) {
+        if (p.serialNumber == identity.serialNumber)
+            return p.name;
+    }
     return std::nullopt;
 }
 

@@ -24,8 +24,9 @@ struct PortIdentity
 PortIdentity identifyPort(const QString &path, const QList<PortFacts> &ports,
                           const QString &byIdDir = QStringLiteral("/dev/serial/by-id"));
 
-// The name to reopen when a device with this identity is present, by the first of the three
-// that matches.
+// The name to reopen when a device with this identity is present. With a serial number known,
+// only a port the system reports with that number: the path or by-id path it was opened by when
+// one of them leads to it, else the port's own name. Without one, the by-id path, then the path.
 std::optional<QString> returnedPort(const PortIdentity &identity, const QList<PortFacts> &ports);
 
 // After a lost port: looks for the device to come back, every half second for a minute, and

@@ -18,6 +18,10 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 using vmodule::ModuleBehaviour;
 using vmodule::VirtualModule;
@@ -74,17 +78,34 @@ class DiscoveryTest : public QObject
 
     int status = -1;
     QJsonObject doc;
+    QString output;
 
-    // Runs rfcfg with --json to its end while the event loop serves the modules.
-    void rfcfg(const QStringList &args)
+    // Runs rfcfg to its end while the event loop serves the modules, with at most `descriptors`
+    // open files when given.
+    void rfcfgText(const QStringList &args, rlim_t descriptors = 0)
     {
         keepDescriptorsFromChildren();
         QProcess process;
-        process.start(QStringLiteral(RFCFG_BINARY), QStringList{"--json"} + args);
+        if (descriptors > 0) {
+            process.setChildProcessModifier([descriptors] {
+                rlimit limit{};
+                ::getrlimit(RLIMIT_NOFILE, &limit);
+                limit.rlim_cur = descriptors;
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            });
+        }
+        process.start(QStringLiteral(RFCFG_BINARY), args);
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
         status = process.exitCode();
-        doc = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    }
+
+    // The same with --json.
+    void rfcfg(const QStringList &args)
+    {
+        rfcfgText(QStringList{"--json"} + args);
+        doc = QJsonDocument::fromJson(output.toLocal8Bit()).object();
     }
 
 private slots:
@@ -140,6 +161,75 @@ private slots:
         QVERIFY(doc.value("tried").toInt() >= bench.ports.size());
     }
 
+    // A device named twice (a link and its target, two links) is searched once, under the
+    // first name, and the other name is told to be the same port, not one in use.
+    void discoverSameDeviceTwice_data()
+    {
+        QTest::addColumn<QStringList>("names"); // "link", "terminal", "second link", "silent"
+        QTest::newRow("link, then its target") << QStringList{"link", "terminal"};
+        QTest::newRow("target, then its link") << QStringList{"terminal", "link"};
+        QTest::newRow("two links, another port between")
+            << QStringList{"link", "silent", "second link"};
+    }
+
+    void discoverSameDeviceTwice()
+    {
+        QFETCH(QStringList, names);
+        Bench bench({"9600 even 1", ""});
+        QTemporaryDir dir;
+        const QString secondLink = dir.filePath("second.tty");
+        QVERIFY(QFile::link(bench.modules[0]->terminalPath(), secondLink));
+        const QMap<QString, QString> paths{{"link", bench.ports[0]},
+                                           {"terminal", bench.modules[0]->terminalPath()},
+                                           {"second link", secondLink},
+                                           {"silent", bench.ports[1]}};
+        QStringList args;
+        for (const QString &name : names)
+            args << "-p" << paths[name];
+        rfcfg(args << "discover"
+                   << "--quick");
+        const bool silent = names.contains("silent");
+        QCOMPARE(status, silent ? 4 : 0);
+        const QJsonArray found = doc.value("found").toArray();
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found[0].toObject().value("port").toString(), paths[names[0]]);
+        QCOMPARE(doc.value("not_found").toArray(),
+                 silent ? QJsonArray{paths["silent"]} : QJsonArray{});
+        QCOMPARE(doc.value("same_as").toObject(),
+                 (QJsonObject{{paths[names.last()], paths[names[0]]}}));
+    }
+
+    // Many ports and few descriptors: the ports are searched a few at a time, each one is tried
+    // (none for want of a descriptor, none taken for a permission error), and the module on the
+    // last one is found.
+    void discoverWithFewDescriptors_data()
+    {
+        QTest::addColumn<int>("ports");
+        QTest::addColumn<int>("descriptors");
+        QTest::newRow("60 ports, 64 descriptors") << 60 << 64;
+        QTest::newRow("room for one port at a time") << 6 << 16;
+    }
+
+    void discoverWithFewDescriptors()
+    {
+        QFETCH(int, ports);
+        QFETCH(int, descriptors);
+        QStringList modules(ports - 1);
+        Bench bench(modules << "9600 even 1");
+        QStringList args;
+        for (const QString &port : bench.ports)
+            args << "-p" << port;
+        rfcfgText(args << "discover"
+                       << "--quick",
+                  rlim_t(descriptors));
+        QCOMPARE(status, 4);
+        QStringList expected;
+        for (int i = 0; i + 1 < ports; ++i)
+            expected << bench.ports[i] + "  not found";
+        expected << bench.ports.last() + "  9600 EVEN 1  firmware 10.02, released 2014-03-25";
+        QCOMPARE(output.split('\n', Qt::SkipEmptyParts), expected);
+    }
+
     // A write that gives the module new serial settings is verified at them, and from then on
     // the module is reached at them, rates above 115200 included.
     void configSetFollowsNewSerialSettings_data()
@@ -174,18 +264,31 @@ private slots:
         QCOMPARE(status, 4); // the old settings are gone
     }
     // The window's button searches the chosen port with a progress dialog that names the
-    // setting tried, then selects what it found and opens the port; or stops when cancelled.
+    // setting tried, then selects what it found and opens the port; or stops when cancelled. A
+    // port another program holds is left alone: not opened, its settings not changed.
     void findButton_data()
     {
         QTest::addColumn<bool>("cancel");
-        QTest::newRow("finds and opens") << false;
-        QTest::newRow("cancelled") << true;
+        QTest::addColumn<bool>("held");
+        QTest::newRow("finds and opens") << false << false;
+        QTest::newRow("cancelled") << true << false;
+        QTest::newRow("held by another program") << false << true;
     }
 
     void findButton()
     {
         QFETCH(bool, cancel);
+        QFETCH(bool, held);
         Bench bench({"57600 odd 2"});
+        // The other program: a descriptor of its own on the device, locked.
+        const int holder = ::open(QFile::encodeName(bench.modules[0]->terminalPath()).constData(),
+                                  O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(holder >= 0);
+        const auto closeHolder = qScopeGuard([holder] { ::close(holder); });
+        termios before{};
+        QCOMPARE(::tcgetattr(holder, &before), 0);
+        if (held)
+            QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
         Dialog dialog;
         DialogDriver ui(dialog);
         ui.widget<QComboBox>("comboBox_comList")->setEditText(bench.ports[0]);
@@ -202,6 +305,21 @@ private slots:
         watcher.start(20);
         ui.click("pushButton_findModule"); // returns when the search has ended
         watcher.stop();
+        if (held) {
+            QVERIFY(!ui.portShownOpen());
+            QVERIFY2(ui.receiveText().contains(
+                         QStringLiteral("%1 正被其他程序使用，未查找。").arg(bench.ports[0])),
+                     qPrintable(ui.receiveText()));
+            for (const QString &label : std::as_const(labels))
+                QVERIFY2(!label.startsWith(QStringLiteral("正在查找模块：")), qPrintable(label));
+            termios after{};
+            QCOMPARE(::tcgetattr(holder, &after), 0);
+            QCOMPARE(::cfgetispeed(&after), ::cfgetispeed(&before));
+            QCOMPARE(after.c_cflag, before.c_cflag);
+            QCOMPARE(bench.modules[0]->requestsHandled(), quint64(0));
+            QCOMPARE(bench.modules[0]->ignoredByteCount(), quint64(0));
+            return;
+        }
         QVERIFY(!labels.isEmpty());
         QVERIFY2(labels.constLast().startsWith(QStringLiteral("正在查找模块：") + bench.ports[0]),
                  qPrintable(labels.constLast()));

@@ -5,6 +5,7 @@
 #include "serial/openfailure.h"
 #include "serial/portlist.h"
 #include "serial/portnames.h"
+#include "serial/replug.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -171,6 +172,47 @@ private slots:
             serial::selectionAfterRefresh(before, after, current);
         QCOMPARE(selection.index, index);
         QCOMPARE(selection.typedText, typed);
+    }
+
+    // A replugged adapter is reopened only where it is the same adapter: where its serial number
+    // is known, a port the system reports with that number; where not, its path.
+    void returnedPort_data()
+    {
+        QTest::addColumn<QString>("serialNumber"); // the lost adapter's
+        QTest::addColumn<bool>("pathBack");
+        QTest::addColumn<QStringList>("listed"); // "path=SERIAL", "other=SERIAL"
+        QTest::addColumn<QString>("reopened");   // "path", "other", "" for none
+        QTest::newRow("same serial at another name")
+            << "A1" << false << QStringList{"other=A1"} << "other";
+        QTest::newRow("same serial at the same path")
+            << "A1" << true << QStringList{"other=B2", "path=A1"} << "path";
+        QTest::newRow("another serial at the same path")
+            << "A1" << true << QStringList{"path=B2"} << "";
+        QTest::newRow("path back, not listed yet") << "A1" << true << QStringList{} << "";
+        QTest::newRow("no serial known: the path")
+            << "" << true << QStringList{"path=B2"} << "path";
+        QTest::newRow("no serial known, path gone") << "" << false << QStringList{} << "";
+    }
+    void returnedPort()
+    {
+        QFETCH(QString, serialNumber);
+        QFETCH(bool, pathBack);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, reopened);
+        QTemporaryDir dir;
+        const auto pathOf = [&](const QString &name) { return dir.filePath(name); };
+        QFile other(pathOf("other"));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        QFile path(pathOf("path"));
+        QVERIFY(!pathBack || path.open(QIODevice::WriteOnly));
+        QList<serial::PortFacts> ports;
+        for (const QString &entry : listed) {
+            const QString name = pathOf(entry.section('=', 0, 0));
+            ports << serial::PortFacts{name, name, {}, {}, entry.section('=', 1), {}, {}};
+        }
+        const serial::PortIdentity identity{pathOf("path"), serialNumber, {}};
+        QCOMPARE(serial::returnedPort(identity, ports).value_or(QString()),
+                 reopened.isEmpty() ? QString() : pathOf(reopened));
     }
 
     void openFailureReason_data()

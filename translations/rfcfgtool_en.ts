@@ -201,6 +201,12 @@ Continue?</translation>
 </translation>
     </message>
     <message>
+        <source>%1 正被其他程序使用，未查找。
+</source>
+        <translation>%1 is in use by another program; not searched.
+</translation>
+    </message>
+    <message>
         <source>未找到模块（%1）。
 </source>
         <translation>No module found (%1).

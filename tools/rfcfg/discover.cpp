@@ -2,8 +2,10 @@
 
 #include "replywords.h"
 
+#include "serial/devicelock.h"
 #include "serial/discovery.h"
 
+#include <QHash>
 #include <QSerialPortInfo>
 
 #include <unistd.h>
@@ -21,8 +23,7 @@ QString parityWord(QSerialPort::Parity parity)
 
 } // namespace
 
-int discover(Run &run, QStringList ports, bool quick,
-             const std::function<bool(const QString &)> &lock)
+int discover(Run &run, QStringList ports, bool quick)
 {
     if (ports.isEmpty()) {
         for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts())
@@ -33,10 +34,20 @@ int discover(Run &run, QStringList ports, bool quick,
         return run.fail(noReply, QStringLiteral("no serial ports to search; name one with -p "
                                                 "PATH (rfcfg ports lists the ports)"));
 
-    // A port another program holds is not searched: changing its settings would disturb it.
-    QStringList searched, busy;
-    for (const QString &port : std::as_const(ports))
-        (lock(port) ? searched : busy) << port;
+    // Each device is searched once, under the first name it was given: its other names (a link
+    // and its target) are the same port, and a second search would find the first one's lock.
+    QStringList searched;
+    QHash<QString, QString> firstName; // by device
+    QHash<QString, QString> sameAs;    // a later name: the first
+    for (const QString &port : std::as_const(ports)) {
+        const QString device = serial::deviceOf(port);
+        if (const auto first = firstName.constFind(device); first != firstName.cend()) {
+            sameAs.insert(port, *first);
+            continue;
+        }
+        firstName.insert(device, port);
+        searched << port;
+    }
 
     serial::Discovery discovery(searched, serial::discoveryOrder(quick));
     const bool live = ::isatty(STDERR_FILENO);
@@ -54,24 +65,28 @@ int discover(Run &run, QStringList ports, bool quick,
         print(stderr, QStringLiteral("\r\033[K"));
 
     QJsonArray found, notFound;
-    bool allFound = busy.isEmpty();
+    QJsonObject sameDevice;
+    bool allFound = true;
     for (const QString &port : std::as_const(ports)) {
-        const auto finding =
-            std::find_if(discovery.findings().cbegin(), discovery.findings().cend(),
-                         [&](const serial::PortFinding &f) { return f.port == port; });
-        if (finding == discovery.findings().cend() || !finding->settings) {
+        if (sameAs.contains(port)) {
+            sameDevice.insert(port, sameAs.value(port));
+            run.text(QStringLiteral("%1  same device as %2\n").arg(port, sameAs.value(port)));
+            continue;
+        }
+        const serial::PortFinding &finding = discovery.findings().at(searched.indexOf(port));
+        if (!finding.settings) {
             allFound = false;
             notFound.append(port);
             QString why;
-            if (finding == discovery.findings().cend())
+            if (finding.busy)
                 why = QStringLiteral(" (in use by another program)");
-            else if (!finding->failure.isEmpty())
-                why = QStringLiteral(" (%1)").arg(finding->failure);
+            else if (!finding.failure.isEmpty())
+                why = QStringLiteral(" (%1)").arg(finding.failure);
             run.text(QStringLiteral("%1  not found%2\n").arg(port, why));
             continue;
         }
-        const serial::LineSettings &s = *finding->settings;
-        const VersionInfo v = versionOf(finding->version);
+        const serial::LineSettings &s = *finding.settings;
+        const VersionInfo v = versionOf(finding.version);
         const int stop = s.stopBits == QSerialPort::TwoStop ? 2 : 1;
         found.append(QJsonObject{{"port", port},
                                  {"baud", s.baudRate},
@@ -88,6 +103,7 @@ int discover(Run &run, QStringList ports, bool quick,
     }
     run.doc.insert(QStringLiteral("found"), found);
     run.doc.insert(QStringLiteral("not_found"), notFound);
+    run.doc.insert(QStringLiteral("same_as"), sameDevice);
     run.doc.insert(QStringLiteral("tried"), discovery.triesMade());
     if (discovery.wasCancelled())
         return run.fail(noReply, QStringLiteral("the search was stopped"));

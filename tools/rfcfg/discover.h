@@ -4,13 +4,11 @@
 
 #include <QStringList>
 
-#include <functional>
-
 namespace rfcfg {
 
-// Searches the ports (none: every listed port) for a module, all at once. `lock` takes a
-// port's lock and is false when another program holds it.
-int discover(Run &run, QStringList ports, bool quick,
-             const std::function<bool(const QString &)> &lock);
+// Searches the ports (none: every listed port) for a module, as many at once as the descriptors
+// allow; a port another program holds is left alone, and a second name of one device is
+// reported as the same port.
+int discover(Run &run, QStringList ports, bool quick);
 
 } // namespace rfcfg

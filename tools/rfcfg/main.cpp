@@ -381,10 +381,7 @@ int runCommandLine()
         if (!expectWords(0, 0, "no arguments"))
             return run.fail(badUsage, error);
         catchStopSignals();
-        return discover(run, parser.values(o.port), parser.isSet(o.quick), [](const QString &port) {
-            QString reason;
-            return lockDevice(port, &reason);
-        });
+        return discover(run, parser.values(o.port), parser.isSet(o.quick));
     }
 
     // Per-command arguments.

@@ -1,14 +1,9 @@
 #include "portaccess.h"
 
-#include "serial/portnames.h"
+#include "serial/devicelock.h"
 
-#include <QFile>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace rfcfg {
 
@@ -23,21 +18,19 @@ QString inUse(const QString &portName, const QString &reason)
 
 } // namespace
 
-// Two names of one device (a link and its target) pass any check by name, so the lock is on
-// the device itself, taken before the port is opened and its line settings changed under the
-// holder. Its descriptor stays open, and the lock held, until rfcfg ends. False only when
-// another program holds the lock: a device that cannot be locked is still used.
+// The lock is held until rfcfg ends. False only when another program holds it: a device that
+// cannot be locked is still used, and opening it tells why.
 bool lockDevice(const QString &portName, QString *reason)
 {
-    const QByteArray path = QFile::encodeName(serial::systemLocation(portName));
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return true; // opening the port tells why
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
-        return true;
-    *reason = QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
-    return false;
+    static std::vector<serial::DeviceLock> held;
+    serial::DeviceLock lock(portName);
+    if (lock.heldElsewhere()) {
+        *reason = lock.reason();
+        return false;
+    }
+    if (lock.isLocked())
+        held.push_back(std::move(lock));
+    return true;
 }
 
 QString openPort(serial::ModuleLink &link, const QString &portName,
