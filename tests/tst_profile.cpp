@@ -516,24 +516,33 @@ private slots:
     // the waiting one, with the step it stopped at, since it may already hold what was written.
     void interrupted_data()
     {
-        QTest::addColumn<bool>("afterWrite");
+        QTest::addColumn<QString>("dropped"); // the silent module's replies not sent
+        QTest::addColumn<int>("heard");       // requests the silent module took when it is stopped
         QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("held"); // the silent module's address when it is stopped
-        QTest::newRow("no reply from the start") << false << "reading the version"
+        QTest::newRow("no reply from the start") << "all" << 1 << "reading the version"
                                                  << "0001";
-        QTest::newRow("the write went out, no reply yet") << true << "writing"
+        QTest::newRow("the write went out, no reply yet") << "the write" << 3 << "writing"
                                                           << "0102";
+        QTest::newRow("the write was answered, no reply to the read back")
+            << "after the write" << 4 << "reading back"
+            << "0102";
     }
     void interrupted()
     {
-        QFETCH(bool, afterWrite);
+        QFETCH(QString, dropped);
+        QFETCH(int, heard);
         QFETCH(QString, step);
         QFETCH(QString, held);
         VirtualModule good, silent;
         QVERIFY(good.start() && silent.start());
+        bool wrote = false;
         connect(&silent, &VirtualModule::requestReceived, &silent, [&](const QByteArray &request) {
-            if (!afterWrite || quint8(request[2]) == protocol::code::writeConfig)
+            const bool write = quint8(request[2]) == protocol::code::writeConfig;
+            if (dropped == "all" || (dropped == "the write" && write) ||
+                (dropped == "after the write" && wrote))
                 silent.dropNextReply();
+            wrote = wrote || write;
         });
         const QString log = dir.filePath("interrupted.log");
         QFile::remove(log);
@@ -541,8 +550,9 @@ private slots:
              good.devicePath(), "-p", silent.devicePath(), "--address", "0101", "--timeout",
              "60000", "--log", log},
             [&](QProcess &process) {
-                QTRY_VERIFY_WITH_TIMEOUT(
-                    good.requestsHandled() >= 4 && silent.requestsHandled() >= 1, 30000);
+                QTRY_VERIFY_WITH_TIMEOUT(good.requestsHandled() >= 4 &&
+                                             silent.requestsHandled() >= quint64(heard),
+                                         30000);
                 QTRY_VERIFY_WITH_TIMEOUT(address(silent) == held, 30000);
                 QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 0, 10000);
                 ::kill(pid_t(process.processId()), SIGINT);
