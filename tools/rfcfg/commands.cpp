@@ -195,13 +195,6 @@ Failure readConfig(Link &link, protocol::ConfigRecord *record)
     return f;
 }
 
-QJsonObject serialObject(const serial::LineSettings &s)
-{
-    return {{"baud", s.baudRate},
-            {"parity", serial::settingsText(s).section(QLatin1Char(' '), 1, 1)},
-            {"stop_bits", s.stopBits == QSerialPort::TwoStop ? 2 : 1}};
-}
-
 void printWhitelist(Run &run, const QStringList &entries)
 {
     run.doc.insert(QStringLiteral("whitelist"), QJsonArray::fromStringList(entries));
@@ -273,6 +266,13 @@ int withOutputChecked(int status)
 bool isHexWord(const QString &text)
 {
     return hexWordFromText(text).has_value();
+}
+
+QJsonObject serialObject(const serial::LineSettings &s)
+{
+    return {{"baud", s.baudRate},
+            {"parity", serial::settingsText(s).section(QLatin1Char(' '), 1, 1)},
+            {"stop_bits", s.stopBits == QSerialPort::TwoStop ? 2 : 1}};
 }
 
 QString hexText(QByteArrayView bytes)

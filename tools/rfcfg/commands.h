@@ -140,6 +140,9 @@ struct SendPlan
     int retries = 0;
 };
 
+// Line settings as the JSON output names them: {"baud", "parity", "stop_bits"}.
+QJsonObject serialObject(const serial::LineSettings &settings);
+
 int listPorts(Run &run);
 int configGet(Link &link, Run &run, bool lora);
 // Read, change, write and (when `verify`) read back and compare.

@@ -65,13 +65,6 @@ QString usbSerialNumber(const QString &port, const QList<QSerialPortInfo> &known
     return {};
 }
 
-QJsonObject serialJson(const serial::LineSettings &s)
-{
-    return {{"baud", s.baudRate},
-            {"parity", serial::settingsText(s).section(QLatin1Char(' '), 1, 1)},
-            {"stop_bits", s.stopBits == QSerialPort::TwoStop ? 2 : 1}};
-}
-
 // One module's way through the steps, each an operation on its session over its own link.
 class ModuleJob : public QObject
 {
@@ -180,7 +173,7 @@ public:
             {"firmware", orNull(firmware)},
             {"result", result},
             {"differences", differencesJson()},
-            {"serial_after", serialAfter ? QJsonValue(serialJson(*serialAfter)) : QJsonValue()}};
+            {"serial_after", serialAfter ? QJsonValue(serialObject(*serialAfter)) : QJsonValue()}};
         if (!error.isEmpty())
             o.insert(QStringLiteral("error"), error);
         if (interrupted)
