@@ -6,8 +6,6 @@
 #include "protocol/replyframe.h"
 #include "serial/linesettings.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 
@@ -26,7 +24,6 @@ constexpr int stallMarginMs = 300;
 // The longest frame a header can announce.
 constexpr int largestFrame = protocol::frameOverhead + 255;
 // A command-line wait looks at its stop request this often.
-constexpr int stopPollMs = 50;
 
 constexpr qint64 nsPerMs = 1'000'000;
 
@@ -343,133 +340,11 @@ void ModuleLink::rearmTimer()
     timer->start(int((remainingNs + nsPerMs - 1) / nsPerMs));
 }
 
-ModuleLink::Result ModuleLink::waitFor(RequestId id)
-{
-    const auto isPending = [this, id] {
-        return std::any_of(pending.cbegin(), pending.cend(),
-                           [id](const Pending &entry) { return entry.request.id == id; });
-    };
-    Result result;
-    if (!isPending())
-        return result;
-
-    QEventLoop loop;
-    QObject scope; // ends every connection below with the wait
-    bool settled = false;
-    const auto settle = [&](Outcome outcome, const QByteArray &reply = {}, qint64 latencyNs = 0) {
-        if (settled)
-            return;
-        settled = true;
-        result = {outcome, reply, latencyNs};
-        loop.quit();
-    };
-    connect(this, &ModuleLink::answered, &scope,
-            [&](const Request &request, const QByteArray &reply, qint64 latencyNs) {
-                if (request.id == id)
-                    settle(Outcome::Answered, reply, latencyNs);
-            });
-    connect(this, &ModuleLink::noReply, &scope, [&](const Request &request) {
-        if (request.id == id)
-            settle(Outcome::NoReply);
-    });
-    connect(this, &ModuleLink::lost, &scope, [&] { settle(Outcome::Lost); });
-    connect(this, &ModuleLink::stateChanged, &scope, [&](State state) {
-        if (state != State::Open)
-            settle(Outcome::Closed);
-    });
-    QTimer stopPoll;
-    connect(&stopPoll, &QTimer::timeout, &scope, [&] {
-        if (stopRequested && stopRequested())
-            settle(Outcome::Interrupted);
-    });
-    stopPoll.start(stopPollMs);
-    if (stopRequested && stopRequested())
-        return {Outcome::Interrupted, {}, 0};
-    loop.exec();
-    return result;
-}
-
 void ModuleLink::setTracksLateReplies(bool on)
 {
     tracksLateReplies = on;
     if (!on)
         overdue.reset();
-}
-
-ModuleLink::Outcome ModuleLink::listen(int ms)
-{
-    return runLocalLoop(ms, false);
-}
-
-ModuleLink::Outcome ModuleLink::awaitLateReply(int ms)
-{
-    return lateReplyOwed() ? runLocalLoop(ms, true) : Outcome::NoReply;
-}
-
-ModuleLink::Outcome ModuleLink::runLocalLoop(int ms, bool untilLateReply)
-{
-    const qint64 untilNs = nowNs() + qint64(std::max(ms, 0)) * nsPerMs;
-    if (linkState != State::Open)
-        return Outcome::Closed;
-    if (stopRequested && stopRequested())
-        return Outcome::Interrupted;
-
-    QEventLoop loop;
-    QObject scope; // ends every connection below with the wait
-    std::optional<Outcome> ended;
-    const auto end = [&](Outcome outcome) {
-        if (!ended)
-            ended = outcome;
-        loop.quit();
-    };
-    connect(this, &ModuleLink::lost, &scope, [&] { end(Outcome::Lost); });
-    connect(this, &ModuleLink::stateChanged, &scope, [&](State state) {
-        if (state != State::Open)
-            end(Outcome::Closed);
-    });
-    if (untilLateReply)
-        connect(this, &ModuleLink::lateReply, &scope, [&] { end(Outcome::Answered); });
-    // What the device holds already is read first, however little time is left.
-    QCoreApplication::processEvents();
-    if (ended)
-        return *ended;
-    const qint64 remainingNs = untilNs - nowNs();
-    if (remainingNs <= 0)
-        return Outcome::NoReply;
-
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, &scope, [&] { end(Outcome::NoReply); });
-    QTimer stopPoll;
-    connect(&stopPoll, &QTimer::timeout, &scope, [&] {
-        if (stopRequested && stopRequested())
-            end(Outcome::Interrupted);
-    });
-    deadline.start(int((remainingNs + nsPerMs - 1) / nsPerMs));
-    stopPoll.start(stopPollMs);
-    loop.exec();
-    return ended.value_or(Outcome::NoReply);
-}
-
-bool ModuleLink::awaitCanSend(int ms)
-{
-    if (linkState != State::Open || canSendNow())
-        return canSendNow();
-    QEventLoop loop;
-    QObject scope;
-    connect(serialPort, &QSerialPort::bytesWritten, &scope, [&] {
-        if (canSendNow())
-            loop.quit();
-    });
-    connect(this, &ModuleLink::stateChanged, &scope, [&] { loop.quit(); });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    deadline.start(std::max(ms, 0));
-    loop.exec();
-    return canSendNow();
 }
 
 } // namespace serial

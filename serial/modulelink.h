@@ -11,7 +11,6 @@
 #include <QSerialPort>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QTimer;
@@ -50,21 +49,6 @@ public:
         int timeoutMs = 0;
     };
 
-    enum class Outcome {
-        Answered,
-        NoReply,     // the deadline passed
-        Lost,        // the device went away
-        Closed,      // the link was closed first
-        Interrupted, // the stop request said so
-        NotPending,  // no such request is waiting (never sent, or settled already)
-    };
-    struct Result
-    {
-        Outcome outcome = Outcome::NotPending;
-        QByteArray reply; // the answering frame, checksum included
-        qint64 latencyNs = 0;
-    };
-
     explicit ModuleLink(QObject *parent = nullptr);
     ~ModuleLink() override;
 
@@ -95,28 +79,10 @@ public:
     // found later may still hold them.
     bool holdsUnfinishedFrame() const { return scanner.hasPendingBytes(); }
 
-    // For command-line use: runs a local event loop until the request is settled. Arriving
-    // bytes never extend the wait; the stop request is asked at least every 50 ms.
-    Result waitFor(RequestId id);
-    void setStopRequest(std::function<bool()> stop) { stopRequested = std::move(stop); }
-
-    // For command-line use, like waitFor: a local event loop for `ms` from the call, every frame
-    // handled and signalled as it comes; what arrived before the call is handled first, also
-    // with 0. NoReply when the time ran out, or Lost, Closed or Interrupted when that ended it
-    // sooner. Arriving bytes never extend it.
-    Outcome listen(int ms);
-    // The same, ended as Answered once the owed late reply came; NoReply at once when none is
-    // owed.
-    Outcome awaitLateReply(int ms);
-    // Runs the event loop until canSendNow(), for at most `ms`; then canSendNow(). A line that
-    // does not drain (a far end that stopped reading) keeps the bytes: a repeater that skips its
-    // frame then builds no backlog of stale frames.
-    bool awaitCanSend(int ms);
-
-    // Late replies, for callers that repeat a request (a link test). The protocol carries no
-    // sequence number, so they are told apart by timing alone: with tracking on, the last request
-    // whose deadline passed unanswered stays overdue until the next send, and a frame that
-    // answers nothing pending but answers it is its late reply (lateReply, once; unsolicited
+    // Late replies, for callers that wait on after a request (a link test, a session). The protocol
+    // carries no sequence number, so they are told apart by timing alone: with tracking on, the
+    // last request whose deadline passed unanswered stays overdue until the next send, and a frame
+    // that answers nothing pending but answers it is its late reply (lateReply, once; unsolicited
     // otherwise). Off by default.
     void setTracksLateReplies(bool on);
     bool isTrackingLateReplies() const { return tracksLateReplies; }
@@ -155,7 +121,6 @@ private:
     void finishClose();
     void setState(State state);
     qint64 stallLimitNs() const;
-    Outcome runLocalLoop(int ms, bool untilLateReply);
 
     struct Pending
     {
@@ -173,7 +138,6 @@ private:
     RequestId lastId = 0;
     std::optional<qint64> headerSinceNs; // when the scanner's unfinished frame began
     qint64 closeByNs = 0;
-    std::function<bool()> stopRequested;
     bool tracksLateReplies = false;
     std::optional<Request> overdue;
 };

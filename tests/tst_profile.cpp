@@ -1,6 +1,7 @@
 // Profiles and provisioning: the profile file read and written exactly, and rfcfg provision run
 // as a real process against several virtual modules on pseudo-terminals.
 #include "profile.h"
+#include "serial/discovery.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
 
@@ -457,28 +458,91 @@ private slots:
         QVERIFY2(!(last.out + last.err).contains("unsolicited"), qPrintable(last.out + last.err));
     }
 
+    // A profile that gives the module other serial settings: the batch follows it there to
+    // verify, also when the write's reply is lost, and records where it answers now. The module
+    // answers only at its record's rate and stop bits (a pseudo-terminal keeps no parity).
+    void newSerialSettings_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<bool>("writeReplyLost");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("stopBits");
+        QTest::newRow("another rate")
+            << QByteArray(R"("uart_baud":"115200")") << false << 115200 << 1;
+        QTest::newRow("another rate, the write's reply lost")
+            << QByteArray(R"("uart_baud":"115200")") << true << 115200 << 1;
+        QTest::newRow("two stop bits, the write's reply lost")
+            << QByteArray(R"("uart_stop_bits":"2")") << true << 9600 << 2;
+    }
+    void newSerialSettings()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(bool, writeReplyLost);
+        QFETCH(int, baud);
+        QFETCH(int, stopBits);
+        VirtualModule module;
+        QVERIFY(module.start());
+        module.setLineCheck(true);
+        connect(&module, &VirtualModule::requestReceived, &module, [&](const QByteArray &request) {
+            if (writeReplyLost && quint8(request[2]) == protocol::code::writeConfig)
+                module.dropNextReply();
+        });
+        const QString log = dir.filePath("serial.log");
+        QFile::remove(log);
+        run({"provision", "--from",
+             write("serial.json", R"({"format":1,"config":{"channel":"7",)" + config + "}}"), "-p",
+             module.devicePath(), "--baud", "9600", "--address", "0101", "--timeout", "1000",
+             "--retries", "1", "--log", log});
+        QVERIFY2(last.status == 0, qPrintable(last.out + last.err));
+        // The table row says where the module answers now.
+        QVERIFY2(last.out.contains(QRegularExpression(
+                     QStringLiteral("ok +now at %1 [A-Z]+ %2\n").arg(baud).arg(stopBits))),
+                 qPrintable(last.out));
+        const auto held = serial::moduleSerialSettings(
+            protocol::decodeConfigRecord(module.behaviour().record.data()));
+        QVERIFY(held);
+        QCOMPARE(held->baudRate, baud);
+        QCOMPARE(held->stopBits == QSerialPort::TwoStop ? 2 : 1, stopBits);
+        QCOMPARE(address(module), "0101");
+        const QList<QJsonObject> lines = logLines(log);
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines[0].value("result").toString(), "ok");
+        const QJsonObject after = lines[0].value("serial_after").toObject();
+        QCOMPARE(after.value("baud").toInt(), baud);
+        QCOMPARE(after.value("stop_bits").toInt(), stopBits);
+    }
+
     // Ctrl+C while one module waits for a reply: the other is reported and logged, and so is
     // the waiting one, with the step it stopped at, since it may already hold what was written.
     void interrupted_data()
     {
-        QTest::addColumn<bool>("afterWrite");
+        QTest::addColumn<QString>("dropped"); // the silent module's replies not sent
+        QTest::addColumn<int>("heard");       // requests the silent module took when it is stopped
         QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("held"); // the silent module's address when it is stopped
-        QTest::newRow("no reply from the start") << false << "reading the version"
+        QTest::newRow("no reply from the start") << "all" << 1 << "reading the version"
                                                  << "0001";
-        QTest::newRow("the write went out, no reply yet") << true << "writing"
+        QTest::newRow("the write went out, no reply yet") << "the write" << 3 << "writing"
                                                           << "0102";
+        QTest::newRow("the write was answered, no reply to the read back")
+            << "after the write" << 4 << "reading back"
+            << "0102";
     }
     void interrupted()
     {
-        QFETCH(bool, afterWrite);
+        QFETCH(QString, dropped);
+        QFETCH(int, heard);
         QFETCH(QString, step);
         QFETCH(QString, held);
         VirtualModule good, silent;
         QVERIFY(good.start() && silent.start());
+        bool wrote = false;
         connect(&silent, &VirtualModule::requestReceived, &silent, [&](const QByteArray &request) {
-            if (!afterWrite || quint8(request[2]) == protocol::code::writeConfig)
+            const bool write = quint8(request[2]) == protocol::code::writeConfig;
+            if (dropped == "all" || (dropped == "the write" && write) ||
+                (dropped == "after the write" && wrote))
                 silent.dropNextReply();
+            wrote = wrote || write;
         });
         const QString log = dir.filePath("interrupted.log");
         QFile::remove(log);
@@ -486,8 +550,9 @@ private slots:
              good.devicePath(), "-p", silent.devicePath(), "--address", "0101", "--timeout",
              "60000", "--log", log},
             [&](QProcess &process) {
-                QTRY_VERIFY_WITH_TIMEOUT(
-                    good.requestsHandled() >= 4 && silent.requestsHandled() >= 1, 30000);
+                QTRY_VERIFY_WITH_TIMEOUT(good.requestsHandled() >= 4 &&
+                                             silent.requestsHandled() >= quint64(heard),
+                                         30000);
                 QTRY_VERIFY_WITH_TIMEOUT(address(silent) == held, 30000);
                 QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 0, 10000);
                 ::kill(pid_t(process.processId()), SIGINT);

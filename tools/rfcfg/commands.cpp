@@ -27,9 +27,8 @@
 
 namespace rfcfg {
 
-using serial::ModuleLink;
-using Outcome = ModuleLink::Outcome;
 using protocol::LinkStats;
+using serial::ModuleLink;
 
 namespace {
 
@@ -53,46 +52,52 @@ struct Failure
     QString message;
 };
 
-struct Exchange
+// Runs the application's event loop until the operation ends; Ctrl+C, SIGTERM and a closed
+// standard output cancel it.
+serial::Outcome await(serial::Operation *operation)
 {
-    Outcome outcome = Outcome::NoReply;
-    QByteArray reply;     // the answering frame, checksum included
-    int attempts = 0;     // sends made, the first included
-    qint64 latencyNs = 0; // from the last send to its reply
-};
+    serial::Outcome outcome;
+    QObject scope;
+    QObject::connect(operation, &serial::Operation::finished, &scope,
+                     [&](const serial::Outcome &o) {
+                         outcome = o;
+                         QCoreApplication::exit();
+                     });
+    QTimer stopPoll;
+    QObject::connect(&stopPoll, &QTimer::timeout, &scope, [&] {
+        if (stopRequested())
+            operation->cancel(QStringLiteral("interrupted"));
+    });
+    stopPoll.start(50);
+    QCoreApplication::exec();
+    return outcome;
+}
+
+bool interrupted(const serial::Outcome &outcome)
+{
+    return outcome.kind == serial::Outcome::Kind::Cancelled &&
+           outcome.reason == QLatin1String("interrupted");
+}
 
 // Sends `request` and waits --timeout from the send for its reply; without one, sends it
 // again, up to `retries` more times.
-Exchange exchange(Link &link, const QByteArray &request, int retries)
+serial::Outcome exchange(Link &link, const QByteArray &request, int retries)
 {
-    Exchange result;
     // Whatever arrived before the request cannot answer it (but may be an earlier one's late
     // report).
-    result.outcome = link.module.listen(0);
-    for (int attempt = 0; attempt <= retries && result.outcome == Outcome::NoReply; ++attempt) {
-        ++result.attempts;
-        const auto id = link.module.sendRequest(request, link.timeoutMs);
-        if (!id) {
-            // A port that is still open but took not every byte: a send without a reply.
-            result.outcome = link.module.state() == ModuleLink::State::Open
-                                 ? link.module.listen(link.timeoutMs)
-                                 : Outcome::Lost;
-            continue;
-        }
-        const ModuleLink::Result r = link.module.waitFor(*id);
-        result = {r.outcome, r.reply, result.attempts, r.latencyNs};
-    }
-    return result;
+    QCoreApplication::processEvents();
+    link.session.setReplyWaitMs(link.timeoutMs);
+    return await(link.session.request(request, retries));
 }
 
 // A request sent and answered, or the failure to report.
-Failure ask(Link &link, const QByteArray &request, int retries, const QString &what,
-            protocol::ReplyFrame *reply, qint64 *latencyNs = nullptr)
+Failure describeOutcome(Link &link, const serial::Outcome &ex, const QString &what,
+                        protocol::ReplyFrame *reply, qint64 *latencyNs = nullptr)
 {
-    const Exchange ex = exchange(link, request, retries);
-    switch (ex.outcome) {
-    case Outcome::Answered: {
-        const protocol::ReplyFrame frame = protocol::decodeReplyFrame(ex.reply);
+    switch (ex.kind) {
+    case serial::Outcome::Kind::Answered:
+    case serial::Outcome::Kind::Failed: {
+        const protocol::ReplyFrame &frame = ex.reply;
         // The reply matched by group, code and target, so only its length can keep it unread.
         if (!frame.isReadable()) {
             if (frame.faults.testFlag(protocol::ReplyFault::TooLong))
@@ -100,25 +105,24 @@ Failure ask(Link &link, const QByteArray &request, int retries, const QString &w
                                                 "at most %3 are read: %4); check the module's "
                                                 "firmware")
                                      .arg(what)
-                                     .arg(ex.reply.size())
+                                     .arg(ex.frame.size())
                                      .arg(protocol::rxBufferCapacity)
-                                     .arg(hexText(ex.reply))};
+                                     .arg(hexText(ex.frame))};
             return {noReply, QStringLiteral("the module's reply to %1 is too short (%2); check "
                                             "the module's firmware")
-                                 .arg(what, hexText(ex.reply))};
+                                 .arg(what, hexText(ex.frame))};
         }
         const QString defect = replyDefect(frame);
         if (!defect.isEmpty())
             return {moduleFailure, QStringLiteral("the module's reply to %1 is malformed: %2 "
                                                   "(%3); check the module's firmware")
-                                       .arg(what, defect, hexText(ex.reply))};
+                                       .arg(what, defect, hexText(ex.frame))};
         *reply = frame;
         if (latencyNs)
-            *latencyNs = ex.latencyNs;
+            *latencyNs = qint64(ex.latencyMs * 1e6);
         return {};
     }
-    case Outcome::NoReply:
-    case Outcome::NotPending:
+    case serial::Outcome::Kind::NoReply:
         return {noReply,
                 QStringLiteral("no reply to %1 within %2 ms (%3 attempt%4); check that the "
                                "module is powered and the line settings (--baud, --parity, "
@@ -127,15 +131,26 @@ Failure ask(Link &link, const QByteArray &request, int retries, const QString &w
                     .arg(link.timeoutMs)
                     .arg(ex.attempts)
                     .arg(ex.attempts == 1 ? "" : "s")};
-    case Outcome::Lost:
-    case Outcome::Closed:
-        return {portProblem, QStringLiteral("lost the port %1 (%2); reconnect the module and "
-                                            "run the command again")
-                                 .arg(link.name, link.lossReason)};
-    case Outcome::Interrupted:
-        break;
+    case serial::Outcome::Kind::Cancelled:
+        if (interrupted(ex))
+            break;
+        if (link.module.state() == serial::ModuleLink::State::Open) // took not every byte
+            return {noReply, QStringLiteral("the port %1 did not take the request to %2 (%3); "
+                                            "check the cable and the line settings")
+                                 .arg(link.name, what, ex.reason)};
+        return {portProblem,
+                QStringLiteral("lost the port %1 (%2); reconnect the module and "
+                               "run the command again")
+                    .arg(link.name, link.lossReason.isEmpty() ? ex.reason : link.lossReason)};
     }
     return {noReply, QStringLiteral("interrupted while waiting for the reply to %1").arg(what)};
+}
+
+// A request sent and answered, or the failure to report.
+Failure ask(Link &link, const QByteArray &request, int retries, const QString &what,
+            protocol::ReplyFrame *reply, qint64 *latencyNs = nullptr)
+{
+    return describeOutcome(link, exchange(link, request, retries), what, reply, latencyNs);
 }
 
 int statusExit(Run &run, int status, const QString &what, const QString &hint)
@@ -180,55 +195,6 @@ Failure readConfig(Link &link, protocol::ConfigRecord *record)
     return f;
 }
 
-// The serial settings the written record gives the module, or the link's when it gives none
-// the port can run.
-serial::LineSettings serialSettingsAfterWrite(const Link &link,
-                                              const protocol::ConfigRecord &record)
-{
-    return serial::moduleSerialSettings(protocol::decodeConfigRecord(record.data()))
-        .value_or(link.module.lineSettings());
-}
-
-// Reads the record back at the old settings and, when the write changed the module's serial
-// settings and the old ones no longer answer, at the new ones; the link is left at the
-// settings that answered, and `answeredAt` tells them.
-Failure readBackAfterWrite(Link &link, const serial::LineSettings &after,
-                           protocol::ConfigRecord *record, serial::LineSettings *answeredAt)
-{
-    const serial::LineSettings before = link.module.lineSettings();
-    *answeredAt = before;
-    if (serial::sameSettings(before, after))
-        return readConfig(link, record);
-    // A module that changed its settings will not answer at the old ones: one try there.
-    const int retries = std::exchange(link.retries, 0);
-    Failure f = readConfig(link, record);
-    link.retries = retries;
-    if (f.status != noReply)
-        return f;
-    // A pseudo-terminal refuses a parity while it takes the rest, so a refusal is not the end.
-    link.module.setLineSettings(after);
-    const Failure atNew = readConfig(link, record);
-    if (atNew.status == success) {
-        *answeredAt = after;
-        print(stderr, QStringLiteral("rfcfg: note: the module answers at %1 now; use --baud %2 "
-                                     "--parity %3 --stop-bits %4 from here on\n")
-                          .arg(serial::settingsText(after))
-                          .arg(after.baudRate)
-                          .arg(serial::settingsText(after).section(QLatin1Char(' '), 1, 1))
-                          .arg(after.stopBits == QSerialPort::TwoStop ? 2 : 1));
-        return atNew;
-    }
-    link.module.setLineSettings(before);
-    return f;
-}
-
-QJsonObject serialObject(const serial::LineSettings &s)
-{
-    return {{"baud", s.baudRate},
-            {"parity", serial::settingsText(s).section(QLatin1Char(' '), 1, 1)},
-            {"stop_bits", s.stopBits == QSerialPort::TwoStop ? 2 : 1}};
-}
-
 void printWhitelist(Run &run, const QStringList &entries)
 {
     run.doc.insert(QStringLiteral("whitelist"), QJsonArray::fromStringList(entries));
@@ -237,11 +203,6 @@ void printWhitelist(Run &run, const QStringList &entries)
             QStringLiteral("%1  %2\n")
                 .arg(i + 1)
                 .arg(entries[i] == QLatin1String("ffff") ? QStringLiteral("(empty)") : entries[i]));
-}
-
-bool isLoss(Outcome outcome)
-{
-    return outcome == Outcome::Lost || outcome == Outcome::Closed;
 }
 
 } // namespace
@@ -305,6 +266,13 @@ int withOutputChecked(int status)
 bool isHexWord(const QString &text)
 {
     return hexWordFromText(text).has_value();
+}
+
+QJsonObject serialObject(const serial::LineSettings &s)
+{
+    return {{"baud", s.baudRate},
+            {"parity", serial::settingsText(s).section(QLatin1Char(' '), 1, 1)},
+            {"stop_bits", s.stopBits == QSerialPort::TwoStop ? 2 : 1}};
 }
 
 QString hexText(QByteArrayView bytes)
@@ -404,14 +372,26 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
                         QStringLiteral("the module's configuration holds values outside their "
                                        "lists (%1); set them with KEY=VALUE and try again")
                             .arg(unknown.join(QLatin1String(", "))));
+    // The session reads the record back, following the module to new serial settings; the
+    // write's own reply may be lost on the way, which the read back then stands for.
+    QCoreApplication::processEvents();
+    link.session.setReplyWaitMs(link.timeoutMs);
+    link.session.setRetries(link.retries);
+    const serial::Outcome writeOutcome = await(link.session.writeConfig(record, {verify, read}));
     protocol::ReplyFrame reply;
-    f = ask(link,
-            protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
-                                   QByteArrayView(record.data(), record.size())),
-            link.retries, QStringLiteral("config set"), &reply);
+    f = describeOutcome(link, writeOutcome, QStringLiteral("config set"), &reply);
     if (f.status != success)
         return run.fail(f.status, f.message);
-    const int status = replyStatus(reply);
+    if (writeOutcome.followed) {
+        const serial::LineSettings after = writeOutcome.answeredAt;
+        print(stderr, QStringLiteral("rfcfg: note: the module answers at %1 now; use --baud %2 "
+                                     "--parity %3 --stop-bits %4 from here on\n")
+                          .arg(serial::settingsText(after))
+                          .arg(after.baudRate)
+                          .arg(serial::settingsText(after).section(QLatin1Char(' '), 1, 1))
+                          .arg(after.stopBits == QSerialPort::TwoStop ? 2 : 1));
+    }
+    const int status = writeOutcome.status.value_or(0);
     run.doc.insert(QStringLiteral("status"), status == 0 ? "success" : "failure");
     run.doc.insert(QStringLiteral("status_code"), status);
     if (status != 0)
@@ -427,14 +407,9 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
         return run.finish(success);
     }
 
-    protocol::ConfigRecord readBack;
-    const serial::LineSettings settingsAfter = serialSettingsAfterWrite(link, record);
-    serial::LineSettings answeredAt;
-    f = readBackAfterWrite(link, settingsAfter, &readBack, &answeredAt);
-    run.doc.insert(QStringLiteral("serial_after"),
-                   f.status == success ? QJsonValue(serialObject(answeredAt)) : QJsonValue());
-    if (f.status != success)
-        return run.fail(f.status, f.message);
+    run.doc.insert(QStringLiteral("serial_after"), serialObject(writeOutcome.answeredAt));
+    const protocol::ConfigRecord readBack =
+        writeOutcome.readBack.value_or(protocol::ConfigRecord{});
     // The whole record counts: a bit no key shows may still have been lost.
     QJsonArray differences;
     QStringList described;
@@ -733,24 +708,44 @@ int monitor(Link &link, Run &run, int count, int durationMs)
         }
         ++seen;
     };
-    // The count ends a wait, however many frames the module keeps sending.
-    link.module.setStopRequest([&] { return stopRequested() || (count > 0 && seen >= count); });
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        const qint64 left = durationMs > 0 ? durationMs - clock.elapsed() : 100;
-        if ((count > 0 && seen >= count) || left <= 0)
-            return success;
-        const auto outcome = link.module.listen(int(std::min<qint64>(left, 100)));
-        if (outcome == Outcome::Interrupted)
-            return success;
-        if (isLoss(outcome)) {
-            print(stderr, QStringLiteral("rfcfg: lost the port %1 (%2); reconnect the module and "
-                                         "start the monitor again\n")
-                              .arg(link.name, link.lossReason));
-            return portProblem;
-        }
-    }
+    // Every frame is handled as it comes; the count, the duration, a stop request or a lost
+    // port end the wait.
+    int status = success;
+    QObject scope;
+    const auto endIfDone = [&] {
+        if (stopRequested() || (count > 0 && seen >= count))
+            QCoreApplication::exit();
+    };
+    link.onUnsolicited = [&, show = link.onUnsolicited](const QByteArray &frame) {
+        show(frame);
+        endIfDone();
+    };
+    QObject::connect(&link.module, &serial::ModuleLink::stateChanged, &scope,
+                     [&](serial::ModuleLink::State state) {
+                         if (state == serial::ModuleLink::State::Open)
+                             return;
+                         print(stderr, QStringLiteral("rfcfg: lost the port %1 (%2); reconnect "
+                                                      "the module and start the monitor again\n")
+                                           .arg(link.name, link.lossReason));
+                         status = portProblem;
+                         QCoreApplication::exit();
+                     });
+    QTimer stopPoll;
+    QObject::connect(&stopPoll, &QTimer::timeout, &scope, endIfDone);
+    stopPoll.start(50);
+    QTimer duration;
+    duration.setSingleShot(true);
+    duration.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&duration, &QTimer::timeout, &scope, [] { QCoreApplication::exit(); });
+    if (durationMs > 0)
+        duration.start(durationMs);
+    // What the device holds already is shown first, however short the duration.
+    QCoreApplication::processEvents();
+    if (link.module.state() == serial::ModuleLink::State::Open && !stopRequested() &&
+        !(count > 0 && seen >= count) && status == success)
+        QCoreApplication::exec();
+    link.onUnsolicited = {};
+    return status;
 }
 
 } // namespace rfcfg

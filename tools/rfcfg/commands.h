@@ -3,6 +3,7 @@
 #include "configfields.h"
 #include "replywords.h"
 #include "serial/modulelink.h"
+#include "serial/session.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -121,6 +122,7 @@ struct Link
     Link();
 
     serial::ModuleLink module;
+    serial::Session session{&module};
     int timeoutMs = 1000; // for every request, whatever its length
     int retries = 2;
     QString name;
@@ -137,6 +139,9 @@ struct SendPlan
     int intervalMs = 500;
     int retries = 0;
 };
+
+// Line settings as the JSON output names them: {"baud", "parity", "stop_bits"}.
+QJsonObject serialObject(const serial::LineSettings &settings);
 
 int listPorts(Run &run);
 int configGet(Link &link, Run &run, bool lora);

@@ -451,7 +451,6 @@ int runCommandLine()
     if (const QString failure = openPort(link.module, link.name, {*baud, *parity, *stopBits});
         !failure.isEmpty())
         return run.fail(portProblem, failure);
-    link.module.setStopRequest(stopRequested);
     link.onUnsolicited = [&run](const QByteArray &f) { run.noteUnsolicited(f); };
 
     if (command == QLatin1String("config get"))

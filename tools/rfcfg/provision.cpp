@@ -5,14 +5,17 @@
 
 #include "protocol/configrecord.h"
 #include "protocol/replyframe.h"
+#include "serial/discovery.h"
+#include "serial/session.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QSerialPortInfo>
 #include <QTimer>
 
@@ -62,7 +65,7 @@ QString usbSerialNumber(const QString &port, const QList<QSerialPortInfo> &known
     return {};
 }
 
-// One module's way through the steps, driven by its link's signals.
+// One module's way through the steps, each an operation on its session over its own link.
 class ModuleJob : public QObject
 {
 public:
@@ -70,20 +73,29 @@ public:
               std::function<void()> changed)
         : plan(plan), target(target), changed(std::move(changed))
     {
-        connect(&link, &ModuleLink::answered, this,
-                [this](const ModuleLink::Request &r, const QByteArray &reply, qint64) {
-                    if (r.id == requestId)
-                        onReply(protocol::decodeReplyFrame(reply));
-                });
-        connect(&link, &ModuleLink::noReply, this, [this](const ModuleLink::Request &r) {
-            if (r.id == requestId)
-                onNoReply();
-        });
+        session.setReplyWaitMs(plan.timeoutMs);
+        session.setRetries(plan.retries);
         connect(&link, &ModuleLink::lost, this, [this](const QString &reason) {
             if (step != Step::Done)
                 finish(QStringLiteral("port_error"), portProblem,
                        QStringLiteral("lost the port (%1)").arg(reason));
         });
+        // The write's reply, on time or late, means the module holds the record: what follows
+        // is reading it back.
+        auto writeAnswered = [this](const ModuleLink::Request &request) {
+            if (step == Step::Write && request.frame == writeFrame) {
+                step = Step::ReadBack;
+                this->changed();
+            }
+        };
+        connect(&link, &ModuleLink::answered, this,
+                [writeAnswered](const ModuleLink::Request &r, const QByteArray &, qint64) {
+                    writeAnswered(r);
+                });
+        connect(&link, &ModuleLink::lateReply, this,
+                [writeAnswered](const ModuleLink::Request &r, const QByteArray &) {
+                    writeAnswered(r);
+                });
     }
 
     void start(const QList<QSerialPortInfo> &known)
@@ -94,21 +106,22 @@ public:
             finish(QStringLiteral("port_error"), portProblem, failure);
             return;
         }
-        ask(Step::Version,
-            protocol::commandFrame(protocol::group::module, protocol::code::readVersion));
+        run(Step::Version, session.version());
     }
 
-    // Ctrl+C: nothing more is sent; the port closes once the frame in flight is out.
+    // Ctrl+C: the operation in flight is cancelled and nothing more is sent; the port closes
+    // once the frame in flight is out.
     void stop()
     {
-        if (step != Step::Done) {
-            interrupted = true;
-            stoppedAt = step;
-            finish(QStringLiteral("interrupted"), noReply,
-                   sentAny
-                       ? QStringLiteral("interrupted while %1").arg(QLatin1String(stepText(step)))
+        if (step == Step::Done)
+            return;
+        interrupted = true;
+        stoppedAt = step;
+        if (current)
+            current->cancel(QStringLiteral("interrupted"));
+        finish(QStringLiteral("interrupted"), noReply,
+               sentAny ? QStringLiteral("interrupted while %1").arg(QLatin1String(stepText(step)))
                        : QStringLiteral("interrupted before anything was sent"));
-        }
     }
 
     bool done() const { return step == Step::Done && link.state() == ModuleLink::State::Closed; }
@@ -154,11 +167,13 @@ public:
 
     QJsonObject summaryJson() const
     {
-        QJsonObject o{{"port", target.port},
-                      {"address", orNull(addressText())},
-                      {"firmware", orNull(firmware)},
-                      {"result", result},
-                      {"differences", differencesJson()}};
+        QJsonObject o{
+            {"port", target.port},
+            {"address", orNull(addressText())},
+            {"firmware", orNull(firmware)},
+            {"result", result},
+            {"differences", differencesJson()},
+            {"serial_after", serialAfter ? QJsonValue(serialObject(*serialAfter)) : QJsonValue()}};
         if (!error.isEmpty())
             o.insert(QStringLiteral("error"), error);
         if (interrupted)
@@ -183,15 +198,17 @@ public:
             described << QStringLiteral("%1 wrote %2, reads %3")
                              .arg(d.key.isEmpty() ? QStringLiteral("byte %1").arg(d.byte) : d.key,
                                   d.written, d.readBack);
-        QString detail = described.join(QLatin1String("; "));
-        if (detail.isEmpty() && !ok())
-            detail = error;
+        if (described.isEmpty() && !ok())
+            described << error;
+        // Where the module answers from now on, when that is no longer where the batch began.
+        if (serialAfter && followed)
+            described << QStringLiteral("now at %1").arg(serial::settingsText(*serialAfter));
         return QStringLiteral("%1  %2  %3  %4  %5\n")
                    .arg(target.port, -portWidth)
                    .arg(orDash(addressText()), -7)
                    .arg(orDash(firmware), -8)
                    .arg(result, -10)
-                   .arg(detail)
+                   .arg(described.join(QLatin1String("; ")))
                    .trimmed() +
                QLatin1Char('\n');
     }
@@ -202,71 +219,60 @@ private:
     static QJsonValue orNull(const QString &s) { return s.isEmpty() ? QJsonValue() : s; }
     static QString orDash(const QString &s) { return s.isEmpty() ? QStringLiteral("-") : s; }
 
-    void ask(Step next, const QByteArray &frame)
+    void run(Step next, serial::Operation *operation)
     {
         step = next;
-        request = frame;
-        attempts = 0;
-        send();
+        current = operation;
+        sentAny = true; // even a frame the port took only in part may have reached the module
+        connect(operation, &serial::Operation::finished, this, &ModuleJob::onFinished);
         changed();
     }
 
-    void send()
+    void onFinished(const serial::Outcome &outcome)
     {
-        ++attempts;
-        sentAny = true; // even a frame the port took only in part may have reached the module
-        const auto id = link.sendRequest(request, plan.timeoutMs);
-        if (!id) {
-            finish(QStringLiteral("port_error"), portProblem,
-                   QStringLiteral("the port took not every byte"));
+        current = nullptr;
+        if (step == Step::Done)
+            return; // stopped, or the port was lost first
+        using Kind = serial::Outcome::Kind;
+        const QString doing = QLatin1String(stepText(step));
+        switch (outcome.kind) {
+        case Kind::Cancelled:
+            finish(QStringLiteral("port_error"), portProblem, outcome.reason);
             return;
-        }
-        requestId = *id;
-    }
-
-    void onNoReply()
-    {
-        if (attempts <= plan.retries) {
-            send();
+        case Kind::NoReply:
+            finish(
+                QStringLiteral("no_reply"), noReply,
+                QStringLiteral("no reply while %1 (%2 attempts)").arg(doing).arg(outcome.attempts));
             return;
-        }
-        finish(QStringLiteral("no_reply"), noReply,
-               QStringLiteral("no reply while %1 (%2 attempts)")
-                   .arg(QLatin1String(stepText(step)))
-                   .arg(attempts));
-    }
-
-    void onReply(const protocol::ReplyFrame &reply)
-    {
-        requestId = 0;
-        if (!reply.isReadable()) {
+        case Kind::Failed:
+            if (outcome.reply.isReadable() && outcome.status.value_or(0) != 0) {
+                finish(QStringLiteral("failed"), moduleFailure,
+                       QStringLiteral("the module refused the configuration (status 0x%1)")
+                           .arg(*outcome.status, 2, 16, QLatin1Char('0')));
+                return;
+            }
             finish(QStringLiteral("no_reply"), noReply,
-                   QStringLiteral("unreadable reply while %1").arg(QLatin1String(stepText(step))));
+                   QStringLiteral("unreadable reply while %1").arg(doing));
             return;
+        case Kind::Answered:
+            break;
         }
         switch (step) {
         case Step::Version:
-            firmware = versionOf(*reply.version).version;
-            ask(Step::Read,
-                protocol::commandFrame(protocol::group::module, protocol::code::readConfig));
+            firmware = versionOf(*outcome.reply.version).version;
+            run(Step::Read, session.readConfig());
             break;
         case Step::Read:
-            readRecord = *reply.record;
+            readRecord = *outcome.reply.record;
             writeProfile();
             break;
         case Step::Write:
-            if (const int s = replyStatus(reply); s != 0) {
-                finish(QStringLiteral("failed"), moduleFailure,
-                       QStringLiteral("the module refused the configuration (status 0x%1)")
-                           .arg(s, 2, 16, QLatin1Char('0')));
-                return;
-            }
-            ask(Step::ReadBack,
-                protocol::commandFrame(protocol::group::module, protocol::code::readConfig));
-            break;
         case Step::ReadBack:
+            serialAfter = outcome.answeredAt;
+            followed = outcome.followed;
             // The whole record counts: a bit no key shows may still have been lost.
-            differences = recordDifferences(written, *reply.record, plan.profile.lora);
+            differences = recordDifferences(
+                written, outcome.readBack.value_or(protocol::ConfigRecord{}), plan.profile.lora);
             if (differences.isEmpty())
                 finish(QStringLiteral("ok"), success, {});
             else
@@ -302,9 +308,11 @@ private:
             return;
         }
         written = withConfigKeys(*readRecord, config, named);
-        ask(Step::Write,
-            protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
-                                   QByteArrayView(written.data(), written.size())));
+        writeFrame = protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
+                                            QByteArrayView(written.data(), written.size()));
+        // Verified by reading it back; new serial settings are followed, also when the write's
+        // reply is lost.
+        run(Step::Write, session.writeConfig(written, {true, readRecord}));
     }
 
     void finish(const QString &outcome, int exit, const QString &why)
@@ -323,19 +331,17 @@ private:
     const ProvisionPlan &plan;
     const ProvisionTarget target;
     std::function<void()> changed;
-
-public:
     ModuleLink link;
-
-private:
+    serial::Session session{&link};
+    QPointer<serial::Operation> current;
     Step step = Step::Opening;
-    QByteArray request;
-    ModuleLink::RequestId requestId = 0;
-    int attempts = 0;
+    QByteArray writeFrame;
     QString firmware, usbSerial, result, error;
     std::optional<protocol::ConfigRecord> readRecord;
     protocol::ConfigRecord written{};
     QList<RecordDifference> differences;
+    std::optional<serial::LineSettings> serialAfter; // where the verifying read was answered
+    bool followed = false;
     QDateTime finishedAt;
     int status = success;
     bool interrupted = false, sentAny = false;
@@ -560,10 +566,12 @@ int provision(const ProvisionPlan &plan, Run &run)
         job->start(known);
     }
 
-    QEventLoop loop;
+    // The application's event loop runs every module; a tick asks for the stop request,
+    // writes the records of the modules that finished and redraws the progress.
+    QObject scope;
     QTimer tick;
     bool stopped = false;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&tick, &QTimer::timeout, &scope, [&] {
         if (stopRequested() && !stopped) {
             stopped = true;
             for (ModuleJob *job : jobs)
@@ -573,10 +581,10 @@ int provision(const ProvisionPlan &plan, Run &run)
         if (dirty)
             redraw();
         if (std::all_of(jobs.begin(), jobs.end(), [](const ModuleJob *j) { return j->done(); }))
-            loop.quit();
+            QCoreApplication::exit();
     });
     tick.start(50);
-    loop.exec();
+    QCoreApplication::exec();
     writeLogLines();
     redraw();
 

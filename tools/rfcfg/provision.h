@@ -38,10 +38,12 @@ QString assignAddresses(QList<ProvisionTarget> &targets, const QString &start);
 // needs a line. Ports and addresses must be unique.
 QString applyAddressMap(QList<ProvisionTarget> &targets, const QString &csvPath);
 
-// Provisions every target at once in one event loop: reads version and configuration, writes
-// the profile's values plus the address, reads back and compares the whole record. A port that
-// fails never holds up the others; Ctrl+C closes every port and still reports the modules that
-// finished. Returns the exit status: 0 when every module is ok, else the highest of theirs.
+// Provisions every target at once in the application's event loop: reads version and
+// configuration, writes the profile's values plus the address, reads back and compares the whole
+// record, following a module to the serial settings the profile gives it (also when the write's
+// reply is lost). A port that fails never holds up the others; Ctrl+C closes every port and still
+// reports the modules that finished. Returns the exit status: 0 when every module is ok, else the
+// highest of theirs.
 int provision(const ProvisionPlan &plan, Run &run);
 
 } // namespace rfcfg
