@@ -85,8 +85,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
         keepRoomWhenHidden(field);
 
     link = new serial::ModuleLink(this);
-    // A reply after its request's wait is told as late, for whichever request it answers.
-    link->setTracksLateReplies(true);
+    session = new serial::Session(link, this);
     linkTest = new serial::LinkTest(link, this);
     replugWatch = new serial::ReplugWatch(
         [this] { return portEnumerator(); },
@@ -159,15 +158,18 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             [this] { linkTest->setIntervalMs(repeatIntervalMs()); });
     connect(linkTest, &serial::LinkTest::sent, this,
             [this](qsizetype, serial::ModuleLink::RequestId id, const QByteArray &frame) {
-                noteSent(ui->pushButton_sendData, id, frame);
+                ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
+                linkTestRequest = id;
                 linkTestPanel->recordSend(linkTestTarget);
             });
     connect(linkTest, &serial::LinkTest::answered, this,
             [this](qsizetype sequence, std::optional<int> status, double latencyMs) {
                 linkTestPanel->recordReply(sequence, status, latencyMs);
             });
-    connect(linkTest, &serial::LinkTest::noReply, this,
-            [this](qsizetype sequence) { linkTestPanel->recordNoReply(sequence); });
+    connect(linkTest, &serial::LinkTest::noReply, this, [this](qsizetype sequence) {
+        linkTestPanel->recordNoReply(sequence);
+        noteUnanswered(linkTestRequest, ui->pushButton_sendData->text());
+    });
     connect(linkTest, &serial::LinkTest::late, this, [this] { linkTestPanel->recordLate(); });
     connect(linkTest, &serial::LinkTest::skipped, this, [this] { linkTestPanel->recordSkipped(); });
     connect(linkTest, &serial::LinkTest::finished, this, [this](serial::LinkTest::End end) {
@@ -176,37 +178,24 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     });
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
     connect(link, &serial::ModuleLink::lost, this, &Dialog::onDeviceLost);
-    connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
-                noteWrittenSerialSettings(request.frame, frame);
-            });
     connect(link, &serial::ModuleLink::bytesArrived, this,
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
+    // Every frame is shown as it came; what it answers is the session's to say.
     connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
-                requestSenders.remove(request.id);
+            [this](const serial::ModuleLink::Request &, const QByteArray &frame) {
                 framesSinceTick.append({frame, {}});
             });
     connect(link, &serial::ModuleLink::unsolicited, this, [this](const QByteArray &frame) {
         framesSinceTick.append({frame, {}});
     });
-    connect(link, &serial::ModuleLink::lateReply, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
-                const double latencyMs = (link->nowNs() - request.sentNs) / 1e6;
+    connect(session, &serial::Session::lateReply, this,
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame,
+                   double latencyMs) {
                 const QString sender =
                     overdueSender.first == request.id ? overdueSender.second : QString();
                 framesSinceTick.append({frame, tr("迟到的应答：%1（%2 ms）\n")
                                                    .arg(sender)
                                                    .arg(QString::number(latencyMs, 'f', 1))});
-            });
-    connect(link, &serial::ModuleLink::noReply, this,
-            [this](const serial::ModuleLink::Request &request) {
-                const auto sender = requestSenders.constFind(request.id);
-                if (sender == requestSenders.cend())
-                    return;
-                unansweredSinceTick << *sender;
-                overdueSender = {request.id, *sender};
-                requestSenders.erase(sender);
             });
     // Devices come and go: the closed port's list is read again whenever the user opens it.
     connect(ui->comboBox_comList, &PortComboBox::aboutToShowPopup, this, [this] {
@@ -439,7 +428,6 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
         arrivedSinceTick.clear();
         framesSinceTick.clear();
         unansweredSinceTick.clear();
-        requestSenders.clear();
         overdueSender = {};
         shownAhead.clear();
     }
@@ -453,28 +441,36 @@ quint8 Dialog::buildCommandFrame(quint8 group, quint8 code, const quint8 *payloa
     return protocol::buildCommandFrame(txFrame.data(), group, code, payload, length);
 }
 
-std::optional<serial::ModuleLink::RequestId> Dialog::sendFrame(const QPushButton *sender,
-                                                               const quint8 *frame, quint8 length)
+bool Dialog::sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(frame), length);
-    // The send box records only what the port took: nothing for a closed or closing port.
-    const auto id = link->sendRequest(bytes);
-    if (id)
-        noteSent(sender, *id, bytes);
-    return id;
+    // One attempt, as the buttons always sent; the send box records only what the port took:
+    // nothing for a closed or closing port.
+    serial::Operation *operation = session->request(bytes, 0);
+    if (operation->isFinished())
+        return false;
+    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(bytes));
+    connect(operation, &serial::Operation::finished, this,
+            [this, text = sender->text(), id = operation->lastRequestId(),
+             bytes](const serial::Outcome &outcome) {
+                if (!portInUse())
+                    return; // what a closed port had not shown goes with it
+                if (outcome.kind == serial::Outcome::Kind::NoReply)
+                    noteUnanswered(id, text);
+                else if (!outcome.frame.isEmpty())
+                    noteWrittenSerialSettings(bytes, outcome.frame);
+            });
+    return true;
 }
 
-void Dialog::noteSent(const QPushButton *sender, serial::ModuleLink::RequestId id,
-                      const QByteArray &frame)
+void Dialog::noteUnanswered(serial::ModuleLink::RequestId id, const QString &sender)
 {
-    requestSenders.insert(id, sender->text());
-    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
+    unansweredSinceTick << sender;
+    overdueSender = {id, sender}; // its reply may still come, late
 }
 
-std::optional<serial::ModuleLink::RequestId> Dialog::sendCommand(const QPushButton *sender,
-                                                                 quint8 group, quint8 code,
-                                                                 const quint8 *payload,
-                                                                 quint8 length)
+bool Dialog::sendCommand(const QPushButton *sender, quint8 group, quint8 code,
+                         const quint8 *payload, quint8 length)
 {
     const quint8 frameLength = buildCommandFrame(group, code, payload, length);
     return sendFrame(sender, txFrame.data(), frameLength);

@@ -8,6 +8,7 @@
 #include "serial/modulelink.h"
 #include "serial/portlist.h"
 #include "serial/replug.h"
+#include "serial/session.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -115,15 +116,12 @@ private:
     quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
     // Hands a request to the link and echoes it after "send->" in the send box when the link
     // took it; a request without a reply by its deadline is reported under the sender's text.
-    std::optional<serial::ModuleLink::RequestId> sendFrame(const QPushButton *sender,
-                                                           const quint8 *frame, quint8 length);
-    // The echo and the no-reply bookkeeping of a request the link took.
-    void noteSent(const QPushButton *sender, serial::ModuleLink::RequestId id,
-                  const QByteArray &frame);
-    std::optional<serial::ModuleLink::RequestId> sendCommand(const QPushButton *sender,
-                                                             quint8 group, quint8 code,
-                                                             const quint8 *payload = nullptr,
-                                                             quint8 length = 0);
+    bool sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length);
+    bool sendCommand(const QPushButton *sender, quint8 group, quint8 code,
+                     const quint8 *payload = nullptr, quint8 length = 0);
+    // A request without a reply by its wait: its line on the next tick, and its name for a late
+    // reply.
+    void noteUnanswered(serial::ModuleLink::RequestId id, const QString &sender);
     // Fills the widgets a configuration or whitelist read carries; the reply's text.
     QString showReply(const protocol::Reply &reply);
     // Builds and sends one application-data frame, or refuses with a box. A repeating send
@@ -163,6 +161,7 @@ private:
     std::future<void> backgroundPortRead;
     PortEnumerator portEnumerator = &serial::availablePortFacts;
     serial::ModuleLink *link = nullptr;
+    serial::Session *session = nullptr;
     serial::ReplugWatch *replugWatch = nullptr;
     QString openedPortName; // as it was opened, for finding it again after a replug
     Ui::DialogForm *ui = nullptr;
@@ -180,9 +179,7 @@ private:
     };
     QList<ArrivedFrame> framesSinceTick;
     QStringList unansweredSinceTick;
-    // The sender's text of each request still waiting for its reply, and of the last one left
-    // unanswered (its late reply may still come).
-    QHash<serial::ModuleLink::RequestId, QString> requestSenders;
+    // The sender's text of the last request left unanswered (its late reply may still come).
     std::pair<serial::ModuleLink::RequestId, QString> overdueSender;
     // Chunks shown as a reply before the link found their frame (it was still busy with bytes
     // before them): when it finds one of them, it is not shown again.
@@ -204,4 +201,5 @@ private:
     // The link test's panel, made when it first runs, and the target of the send being built.
     LinkTestPanel *linkTestPanel = nullptr;
     quint16 linkTestTarget = 0;
+    serial::ModuleLink::RequestId linkTestRequest = 0;
 };

@@ -96,7 +96,10 @@ void Dialog::noteWrittenSerialSettings(const QByteArray &request, const QByteArr
         return;
     const auto record = reinterpret_cast<const quint8 *>(request.constData()) + 4;
     const auto written = serial::moduleSerialSettings(protocol::decodeConfigRecord(record));
-    if (!written || serial::sameSettings(*written, chosenLineSettings()))
+    // Against what the module held when last read; without a read, against the port's.
+    const std::optional<serial::LineSettings> held =
+        lastReadConfig ? serial::moduleSerialSettings(*lastReadConfig) : chosenLineSettings();
+    if (!written || (held && serial::sameSettings(*written, *held)))
         return;
     // After the tick that shows the write's result, and outside the link's own handling.
     QMetaObject::invokeMethod(
