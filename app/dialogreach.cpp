@@ -10,6 +10,7 @@
 #include "widgets/logview.h"
 
 #include <QDateTime>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QProgressDialog>
 
@@ -34,7 +35,11 @@ void Dialog::on_pushButton_findModule_clicked()
             });
     connect(&progress, &QProgressDialog::canceled, &discovery, &serial::Discovery::cancel);
     ui->pushButton_findModule->setEnabled(false);
-    discovery.run();
+    QEventLoop searching;
+    connect(&discovery, &serial::Discovery::finished, &searching, &QEventLoop::quit);
+    discovery.start();
+    if (discovery.isRunning())
+        searching.exec();
     progress.reset();
     updateControls();
 

@@ -2,6 +2,7 @@
 // virtual modules that answer only at their stored settings.
 #include "app/dialog.h"
 #include "dialogdriver.h"
+#include "protocol/frame.h"
 #include "ptypair.h"
 #include "virtualmodule.h"
 
@@ -35,10 +36,11 @@ ModuleBehaviour::SerialSettings settingsFrom(const QString &text)
     return {p[0].toInt(), int(QStringList{"none", "odd", "even"}.indexOf(p[1])), p[2] == "2"};
 }
 
-// A module at these settings that checks the line, or none for an empty text.
+// A module at these settings that checks the line, or none for an empty text; with
+// `unaskedEveryMs`, each module also sends a version reply unasked that often, whatever the line.
 struct Bench
 {
-    explicit Bench(const QStringList &settings)
+    explicit Bench(const QStringList &settings, int unaskedEveryMs = 0)
     {
         for (const QString &s : settings) {
             if (s.isEmpty()) {
@@ -52,9 +54,22 @@ struct Bench
             module->start();
             modules << module;
             ports << module->devicePath();
+            if (unaskedEveryMs > 0) {
+                auto timer = std::make_shared<QTimer>();
+                VirtualModule *m = module.get();
+                QObject::connect(timer.get(), &QTimer::timeout, m, [m] {
+                    const QByteArray request = protocol::commandFrame(protocol::group::module,
+                                                                      protocol::code::readVersion);
+                    m->sendUnsolicited(
+                        m->behaviour().handle({vmodule::Request::Kind::Frame, request}));
+                });
+                timer->start(unaskedEveryMs);
+                unasked << timer;
+            }
         }
     }
     QList<std::shared_ptr<VirtualModule>> modules;
+    QList<std::shared_ptr<QTimer>> unasked;
     QList<std::shared_ptr<PtyPair>> silent;
     QStringList ports;
 };
@@ -110,34 +125,42 @@ class DiscoveryTest : public QObject
 
 private slots:
     // Each port's module found where it answers, all ports searched at once. A pseudo-terminal
-    // carries no parity, so a module at even parity answers where no parity comes first.
+    // carries no parity, so a module at even parity answers where no parity comes first. A module
+    // that sends version replies unasked is found only where it answers a request of another kind.
     void discover_data()
     {
         QTest::addColumn<QStringList>("modules"); // "" for a port where nothing answers
         QTest::addColumn<bool>("quick");
+        QTest::addColumn<int>("unaskedEveryMs"); // 0: the modules speak only when asked
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("found"); // per port, "not found" or "RATE PARITY STOP"
         QTest::newRow("first: factory settings")
-            << QStringList{"9600 even 1"} << false << 0 << QStringList{"9600 EVEN 1"};
-        QTest::newRow("middle") << QStringList{"38400 odd 1"} << false << 0
+            << QStringList{"9600 even 1"} << false << 0 << 0 << QStringList{"9600 EVEN 1"};
+        QTest::newRow("middle") << QStringList{"38400 odd 1"} << false << 0 << 0
                                 << QStringList{"38400 NONE 1"};
-        QTest::newRow("last") << QStringList{"230400 even 2"} << false << 0
+        QTest::newRow("last") << QStringList{"230400 even 2"} << false << 0 << 0
                               << QStringList{"230400 NONE 2"};
-        QTest::newRow("not found") << QStringList{""} << false << 4 << QStringList{"not found"};
+        QTest::newRow("not found")
+            << QStringList{""} << false << 0 << 4 << QStringList{"not found"};
         QTest::newRow("quick misses a rare setting")
-            << QStringList{"4800 none 2"} << true << 4 << QStringList{"not found"};
+            << QStringList{"4800 none 2"} << true << 0 << 4 << QStringList{"not found"};
         QTest::newRow("several ports")
-            << QStringList{"115200 none 1", "1200 even 2", "", "9600 even 1"} << false << 4
+            << QStringList{"115200 none 1", "1200 even 2", "", "9600 even 1"} << false << 0 << 4
             << QStringList{"115200 NONE 1", "1200 NONE 2", "not found", "9600 EVEN 1"};
+        QTest::newRow("unasked version replies")
+            << QStringList{"115200 none 2"} << false << 40 << 0 << QStringList{"115200 NONE 2"};
+        QTest::newRow("unasked version replies, none at the settings tried")
+            << QStringList{"115200 none 2"} << true << 40 << 4 << QStringList{"not found"};
     }
 
     void discover()
     {
         QFETCH(QStringList, modules);
         QFETCH(bool, quick);
+        QFETCH(int, unaskedEveryMs);
         QFETCH(int, status);
         QFETCH(QStringList, found);
-        Bench bench(modules);
+        Bench bench(modules, unaskedEveryMs);
         QStringList args;
         for (const QString &port : bench.ports)
             args << "-p" << port;
