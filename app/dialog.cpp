@@ -297,7 +297,7 @@ void Dialog::updateControls()
     // A closing link already shows the closed state; its button waits until the frame is out.
     ui->pushButton_openCom->setText(open ? tr("关闭串口") : tr("打开串口"));
     ui->pushButton_openCom->setEnabled(state != State::Closing);
-    ui->pushButton_findModule->setEnabled(state == State::Closed);
+    ui->pushButton_findModule->setEnabled(state == State::Closed && !findSearch);
     for (QPushButton *button :
          {ui->pushButton_writeCfg, ui->pushButton_readCfg, ui->pushButton_enterCfgMode,
           ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule})

@@ -24,6 +24,9 @@
 #include <optional>
 
 class LinkTestPanel;
+namespace serial {
+class Discovery;
+}
 class QLineEdit;
 class QPushButton;
 class QRegularExpressionValidator;
@@ -108,6 +111,8 @@ private:
     // holds other ones than the port's.
     void noteWrittenSerialSettings(const QByteArray &request, const QByteArray &reply);
     void offerSerialSwitch(const serial::LineSettings &settings);
+    // The end of a find-module search: what it found, and the module opened when it found one.
+    void showFindings(const QStringList &ports);
     bool reopenReplugged(const QString &name);
     // The link is open and not on its way to closing.
     bool portInUse() const;
@@ -163,6 +168,7 @@ private:
     serial::ModuleLink *link = nullptr;
     serial::Session *session = nullptr;
     serial::ReplugWatch *replugWatch = nullptr;
+    serial::Discovery *findSearch = nullptr; // while "查找模块" searches
     QString openedPortName; // as it was opened, for finding it again after a replug
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;

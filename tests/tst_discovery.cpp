@@ -326,7 +326,16 @@ private slots:
                 progress->findChild<QPushButton *>()->click();
         });
         watcher.start(20);
-        ui.click("pushButton_findModule"); // returns when the search has ended
+        ui.click("pushButton_findModule");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QString text = ui.receiveText();
+                for (const char *end : {"找到模块：", "查找模块已取消。", "未找到模块", "未查找。"})
+                    if (text.contains(QString::fromUtf8(end)))
+                        return true;
+                return false;
+            }(),
+            60000);
         watcher.stop();
         if (held) {
             QVERIFY(!ui.portShownOpen());
@@ -361,13 +370,18 @@ private slots:
                                                      "发布日期：2014-03-25")
                                           .arg(bench.ports[0])),
             qPrintable(ui.receiveText()));
+        // The box shows what the module holds, read once the port is open.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (ui.receiveTick(), ui.receiveText().contains(QStringLiteral("读参数成功！"))), 10000);
+        QCOMPARE(ui.widget<QComboBox>("comboBox_UartParaBaud")->currentText(),
+                 QStringLiteral("57600"));
+        QCOMPARE(ui.widget<QComboBox>("comboBox_UartParity")->currentIndex(), 1);  // odd
+        QCOMPARE(ui.widget<QComboBox>("comboBox_UartStopBit")->currentIndex(), 1); // two
         ui.click("pushButton_readVersion");
         QTRY_VERIFY_WITH_TIMEOUT(
             (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);
     }
 
-    // A write that moves the module to another rate says so, offers to follow, and once
-    // followed the module answers at the new rate.
     // A write that gives the module new serial settings offers to follow them; one that
     // leaves the settings the module was read with asks nothing, whatever the port runs at.
     void configWriteFollowedThroughTheQuestionBox_data()
