@@ -68,14 +68,10 @@ void Dialog::showFindings(const QStringList &ports)
         return;
     }
     const protocol::ModuleVersion &v = found->version;
-    ui->ReceiveOutBrowser->appendText(
-        tr("找到模块：%1，%2，程序版本：%3.%4，发布日期：20%5-%6-%7\n")
-            .arg(found->port, serial::settingsText(*found->settings))
-            .arg(v.main, 0, 16)
-            .arg(v.sub, 2, 16, QLatin1Char('0'))
-            .arg(v.year, 2, 16, QLatin1Char('0'))
-            .arg(v.month, 2, 16, QLatin1Char('0'))
-            .arg(v.day, 2, 16, QLatin1Char('0')));
+    ui->ReceiveOutBrowser->appendText(tr("找到模块：%1，%2，程序版本：%3，发布日期：%4\n")
+                                          .arg(found->port, serial::settingsText(*found->settings),
+                                               protocol::versionNumberText(v),
+                                               protocol::releaseDateText(v)));
     const int listed = ui->comboBox_comList->findText(found->port);
     if (listed >= 0)
         ui->comboBox_comList->setCurrentIndex(listed);

@@ -32,8 +32,7 @@ QString statusWords(int status)
 
 VersionInfo versionOf(const protocol::ModuleVersion &v)
 {
-    return {QString::asprintf("%x.%02x", v.main, v.sub),
-            QString::asprintf("20%02x-%02x-%02x", v.year, v.month, v.day)};
+    return {protocol::versionNumberText(v), protocol::releaseDateText(v)};
 }
 
 QStringList whitelistOf(const protocol::ReplyFrame &reply)
