@@ -15,7 +15,7 @@
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
 
-#include "profile.h"
+#include "protocol/profile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -668,7 +668,7 @@ QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig
         return text;
     };
     QString lines;
-    for (const rfcfg::FieldChange &change : rfcfg::configChanges(before, after, lora)) {
+    for (const protocol::FieldChange &change : protocol::configChanges(before, after, lora)) {
         const QWidget *widget = fields.value(change.key).widget;
         const QString label = widget == ui->checkBox_AclEnable ? ui->checkBox_AclEnable->text()
                                                                : fieldLabels.value(widget);
@@ -693,7 +693,8 @@ void Dialog::on_pushButton_exportCfg_clicked()
     const bool lora = ui->checkBox_rq520M->isChecked();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(rfcfg::profileJson(rfcfg::configValues(c, lora), lora)) < 0 || !file.commit()) {
+        file.write(protocol::profileJson(protocol::configValues(c, lora), lora)) < 0 ||
+        !file.commit()) {
         QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(file.errorString()));
         return;
     }
@@ -709,8 +710,8 @@ void Dialog::on_pushButton_importCfg_clicked()
     if (path.isEmpty())
         return;
     setLastFolder(kind, QFileInfo(path).absolutePath());
-    rfcfg::Profile profile;
-    const QString error = rfcfg::loadProfile(path, &profile);
+    protocol::Profile profile;
+    const QString error = protocol::loadProfile(path, &profile);
     if (!error.isEmpty()) {
         QMessageBox::warning(this, tr("Warning"), tr("无法导入配置：\n") + error, QMessageBox::Ok);
         return;
@@ -719,7 +720,7 @@ void Dialog::on_pushButton_importCfg_clicked()
     const ModuleConfig before = formConfig();
     ModuleConfig after = before;
     for (const auto &[key, value] : profile.values)
-        rfcfg::setConfigValue(after, key, value, true);
+        protocol::setConfigValue(after, key, value, true);
     const bool loraBefore = ui->checkBox_rq520M->isChecked();
     ui->checkBox_rq520M->setChecked(profile.lora);
     showConfig(after);

@@ -1,6 +1,6 @@
 // Profiles and provisioning: the profile file read and written exactly, and rfcfg provision run
 // as a real process against several virtual modules on pseudo-terminals.
-#include "profile.h"
+#include "protocol/profile.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
 
@@ -109,12 +109,12 @@ private slots:
         QCOMPARE(last.status, 0);
         const QJsonObject read = lastJson().value("config").toObject();
 
-        rfcfg::Profile imported;
-        QCOMPARE(rfcfg::parseProfile(last.out.toUtf8(), &imported), QString());
-        const QByteArray exported = rfcfg::profileJson(imported.values, imported.lora);
-        rfcfg::Profile again;
-        QCOMPARE(rfcfg::parseProfile(exported, &again), QString());
-        QCOMPARE(rfcfg::profileJson(again.values, again.lora), exported);
+        protocol::Profile imported;
+        QCOMPARE(protocol::parseProfile(last.out.toUtf8(), &imported), QString());
+        const QByteArray exported = protocol::profileJson(imported.values, imported.lora);
+        protocol::Profile again;
+        QCOMPARE(protocol::parseProfile(exported, &again), QString());
+        QCOMPARE(protocol::profileJson(again.values, again.lora), exported);
 
         run({"-p", target.devicePath(), "config", "set", "--from",
              write("exported.json", exported)});
@@ -163,8 +163,8 @@ private slots:
     {
         QFETCH(QByteArray, profile);
         QFETCH(QString, expected);
-        rfcfg::Profile parsed;
-        const QString error = rfcfg::parseProfile(profile, &parsed);
+        protocol::Profile parsed;
+        const QString error = protocol::parseProfile(profile, &parsed);
         QVERIFY2(error.contains(expected), qPrintable(error));
         QVERIFY(parsed.values.isEmpty());
         VirtualModule module;
@@ -201,7 +201,7 @@ private slots:
         QFETCH(QByteArray, json);
         QFETCH(QString, path);
         QVERIFY(!QJsonDocument::fromJson(json).isNull());
-        QCOMPARE(rfcfg::duplicateJsonKey(json), path);
+        QCOMPARE(protocol::duplicateJsonKey(json), path);
     }
 
     // Three modules at once; the middle one may be in trouble, the others are provisioned.

@@ -1,7 +1,7 @@
 // The command line, run as a real process against the virtual module on a pseudo-terminal.
 #include "commands.h"
-#include "configfields.h"
 #include "network.h"
+#include "protocol/configfields.h"
 #include "protocol/frame.h"
 #include "protocol/linkstats.h"
 #include "protocol/replyframe.h"
@@ -181,7 +181,7 @@ private slots:
         QFETCH(bool, accepted);
         QCOMPARE(rfcfg::isHexWord(text), accepted);
         protocol::ModuleConfig config;
-        QCOMPARE(rfcfg::setConfigValue(config, "address", text, false).isEmpty(), accepted);
+        QCOMPARE(protocol::setConfigValue(config, "address", text, false).isEmpty(), accepted);
     }
 
     void replyPairing_data()

@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "profile.h"
+#include "protocol/profile.h"
 #include "replywords.h"
 
 #include "protocol/configrecord.h"
@@ -151,7 +151,7 @@ int statusExit(Run &run, int status, const QString &what, const QString &hint)
     return run.finish(success);
 }
 
-QJsonObject configObject(const ConfigValues &values)
+QJsonObject configObject(const protocol::ConfigValues &values)
 {
     QJsonObject object;
     for (const auto &[key, value] : values)
@@ -159,7 +159,7 @@ QJsonObject configObject(const ConfigValues &values)
     return object;
 }
 
-QString configLines(const ConfigValues &values)
+QString configLines(const protocol::ConfigValues &values)
 {
     QString text;
     for (const auto &[key, value] : values)
@@ -304,7 +304,7 @@ int withOutputChecked(int status)
 
 bool isHexWord(const QString &text)
 {
-    return hexWordFromText(text).has_value();
+    return protocol::hexWordFromText(text).has_value();
 }
 
 QString hexText(QByteArrayView bytes)
@@ -357,34 +357,35 @@ int configGet(Link &link, Run &run, bool lora)
     if (f.status != success)
         return run.fail(f.status, f.message);
     const protocol::ModuleConfig config = protocol::decodeConfigRecord(record.data());
-    ConfigValues values = configValues(config, lora);
+    protocol::ConfigValues values = protocol::configValues(config, lora);
     if (lora)
-        values.append({QStringLiteral("lora_bit_rate"), loraBitRate(config)});
-    run.doc.insert(QStringLiteral("format"), profileFormat); // the document is a profile
+        values.append({QStringLiteral("lora_bit_rate"), protocol::loraBitRate(config)});
+    run.doc.insert(QStringLiteral("format"), protocol::profileFormat); // the document is a profile
     run.doc.insert(QStringLiteral("lora"), lora);
     run.doc.insert(QStringLiteral("config"), configObject(values));
     run.text(configLines(values));
     return run.finish(success);
 }
 
-int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool verify)
+int configSet(Link &link, Run &run, const protocol::ConfigValues &changes, bool lora, bool verify)
 {
     protocol::ConfigRecord read;
     Failure f = readConfig(link, &read);
     if (f.status != success)
         return run.fail(f.status, f.message);
     protocol::ModuleConfig config = protocol::decodeConfigRecord(read.data());
-    const ConfigValues before = configValues(config, lora);
+    const protocol::ConfigValues before = protocol::configValues(config, lora);
     QStringList named;
     for (const auto &[key, value] : changes) {
-        setConfigValue(config, key, value, lora); // checked before the port was opened
+        protocol::setConfigValue(config, key, value, lora); // checked before the port was opened
         named << key;
     }
 
-    const protocol::ConfigRecord record = withConfigKeys(read, config, named);
-    const ConfigValues written = configValues(protocol::decodeConfigRecord(record.data()), lora);
+    const protocol::ConfigRecord record = protocol::withConfigKeys(read, config, named);
+    const protocol::ConfigValues written =
+        protocol::configValues(protocol::decodeConfigRecord(record.data()), lora);
     // Only what differs from the module's record counts as changed.
-    ConfigValues changed;
+    protocol::ConfigValues changed;
     QStringList changeTexts;
     for (int i = 0; i < written.size(); ++i) {
         if (written[i].second != before[i].second) {
@@ -399,7 +400,8 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
 
     // The module holds a value that no list offers: writing it back would send bits nobody
     // chose, so the user must name a value for each such key.
-    if (const QStringList unknown = keysOutsideLists(config, lora, named); !unknown.isEmpty())
+    if (const QStringList unknown = protocol::keysOutsideLists(config, lora, named);
+        !unknown.isEmpty())
         return run.fail(badUsage,
                         QStringLiteral("the module's configuration holds values outside their "
                                        "lists (%1); set them with KEY=VALUE and try again")
@@ -438,7 +440,8 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
     // The whole record counts: a bit no key shows may still have been lost.
     QJsonArray differences;
     QStringList described;
-    for (const RecordDifference &d : recordDifferences(record, readBack, lora)) {
+    for (const protocol::RecordDifference &d :
+         protocol::recordDifferences(record, readBack, lora)) {
         QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
         if (d.key.isEmpty())
             entry.insert(QStringLiteral("byte"), d.byte);
@@ -527,7 +530,8 @@ int whitelistSet(Link &link, Run &run, QStringList entries)
 int route(Link &link, Run &run, const QString &target, int maxHops)
 {
     // The target was checked when the arguments were read.
-    const auto payload = protocol::routeSearchPayload(*hexWordFromText(target), maxHops - 1);
+    const auto payload =
+        protocol::routeSearchPayload(*protocol::hexWordFromText(target), maxHops - 1);
     protocol::ReplyFrame reply;
     const Failure f =
         ask(link,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "configfields.h"
+#include "protocol/configfields.h"
 #include "replywords.h"
 #include "serial/modulelink.h"
 
@@ -141,7 +141,7 @@ struct SendPlan
 int listPorts(Run &run);
 int configGet(Link &link, Run &run, bool lora);
 // Read, change, write and (when `verify`) read back and compare.
-int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool verify);
+int configSet(Link &link, Run &run, const protocol::ConfigValues &changes, bool lora, bool verify);
 int version(Link &link, Run &run);
 int reset(Link &link, Run &run);
 int whitelistGet(Link &link, Run &run);

@@ -131,7 +131,7 @@ public:
     QJsonArray differencesJson() const
     {
         QJsonArray list;
-        for (const RecordDifference &d : differences) {
+        for (const protocol::RecordDifference &d : differences) {
             QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
             if (d.key.isEmpty())
                 entry.insert(QStringLiteral("byte"), d.byte);
@@ -167,7 +167,7 @@ public:
     QString summaryRow() const
     {
         QStringList described;
-        for (const RecordDifference &d : differences)
+        for (const protocol::RecordDifference &d : differences)
             described << QStringLiteral("%1 wrote %2, reads %3")
                              .arg(d.key.isEmpty() ? QStringLiteral("byte %1").arg(d.byte) : d.key,
                                   d.written, d.readBack);
@@ -253,7 +253,7 @@ private:
             break;
         case Step::ReadBack:
             // The whole record counts: a bit no key shows may still have been lost.
-            differences = recordDifferences(written, *reply.record, plan.profile.lora);
+            differences = protocol::recordDifferences(written, *reply.record, plan.profile.lora);
             if (differences.isEmpty())
                 finish(QStringLiteral("ok"), success, {});
             else
@@ -274,21 +274,22 @@ private:
         for (const auto &[key, value] : plan.profile.values) {
             if (key == QLatin1String("address"))
                 continue;
-            setConfigValue(config, key, value, lora); // checked when the profile was read
+            protocol::setConfigValue(config, key, value, lora); // checked when the profile was read
             named << key;
         }
         if (target.address) {
             config.moduleAddress = *target.address;
             named << QStringLiteral("address");
         }
-        if (const QStringList unknown = keysOutsideLists(config, lora, named); !unknown.isEmpty()) {
+        if (const QStringList unknown = protocol::keysOutsideLists(config, lora, named);
+            !unknown.isEmpty()) {
             finish(QStringLiteral("failed"), badUsage,
                    QStringLiteral("the module's configuration holds values outside their lists "
                                   "(%1) that the profile does not set; nothing was written")
                        .arg(unknown.join(QLatin1String(", "))));
             return;
         }
-        written = withConfigKeys(*readRecord, config, named);
+        written = protocol::withConfigKeys(*readRecord, config, named);
         ask(Step::Write,
             protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
                                    QByteArrayView(written.data(), written.size())));
@@ -322,7 +323,7 @@ private:
     QString firmware, usbSerial, result, error;
     std::optional<protocol::ConfigRecord> readRecord;
     protocol::ConfigRecord written{};
-    QList<RecordDifference> differences;
+    QList<protocol::RecordDifference> differences;
     QDateTime finishedAt;
     int status = success;
     bool interrupted = false;
@@ -330,7 +331,7 @@ private:
 
 QString addressOf(const QString &text, std::optional<protocol::HexWord> *address)
 {
-    *address = hexWordFromText(text.trimmed());
+    *address = protocol::hexWordFromText(text.trimmed());
     if (*address)
         return {};
     return QStringLiteral("'%1' is not an address; use four hex digits, such as 0101").arg(text);
@@ -357,7 +358,7 @@ QString applyAddressMap(QList<ProvisionTarget> &targets, const QString &csvPath)
 {
     QByteArray contents;
     // The same bounds as a profile: a regular file, not too large.
-    if (const QString error = readProfileFile(csvPath, &contents); !error.isEmpty())
+    if (const QString error = protocol::readProfileFile(csvPath, &contents); !error.isEmpty())
         return QStringLiteral("--map: ") + error;
     QList<ProvisionTarget> mapped;
     const QStringList lines = QString::fromUtf8(contents).split(QLatin1Char('\n'));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "commands.h"
-#include "profile.h"
+#include "protocol/profile.h"
 
 #include "protocol/frame.h"
 #include "serial/modulelink.h"
@@ -22,7 +22,8 @@ struct ProvisionTarget
 
 struct ProvisionPlan
 {
-    Profile profile; // its address key is never written: each module keeps or gets its own
+    protocol::Profile
+        profile; // its address key is never written: each module keeps or gets its own
     QList<ProvisionTarget> targets;
     serial::LineSettings settings;
     int timeoutMs = 1000;

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace rfcfg {
+namespace protocol {
 
 // The configuration as the command line names it: one key per field, each value a text. The
 // same keys and texts are read by `config set` and written by `config get`, in this order.
@@ -20,22 +20,17 @@ QStringList configKeys(bool lora);
 // The values a list key takes, in list order; empty for the four-hex-digit keys.
 QStringList allowedValues(const QString &key);
 
-ConfigValues configValues(const protocol::ModuleConfig &config, bool lora);
+ConfigValues configValues(const ModuleConfig &config, bool lora);
 
 // Sets one field from its text. A list value is matched by its text, ignoring case; an
 // address or network ID must be exactly four hex digits; unknown(N) sets the raw value N. On
 // failure returns a one-line error that names the key and the values allowed, and leaves `config`
 // as it was.
-QString setConfigValue(protocol::ModuleConfig &config, const QString &key, const QString &value,
-                       bool lora);
-
-// Four hex digits, also with 0x in front as the window logs addresses.
-std::optional<protocol::HexWord> hexWordFromText(const QString &text);
+QString setConfigValue(ModuleConfig &config, const QString &key, const QString &value, bool lora);
 
 // The keys whose value the module holds is no item of their list (config get shows
 // unknown(N)), leaving out `except`: writing such a value back would send bits nobody chose.
-QStringList keysOutsideLists(const protocol::ModuleConfig &config, bool lora,
-                             const QStringList &except);
+QStringList keysOutsideLists(const ModuleConfig &config, bool lora, const QStringList &except);
 
 // The text of one profile value (a config get --json document) for `key`, taken exactly: a
 // string, or for a key whose values are all whole numbers an integral JSON number that is one of
@@ -45,9 +40,8 @@ QString configTextFromJson(const QString &key, const QJsonValue &value, bool lor
 
 // `read` with only the bits of `keys` taken from `config`; every other bit stays as read. The
 // markers are always set, as the module takes no record without them.
-protocol::ConfigRecord withConfigKeys(const protocol::ConfigRecord &read,
-                                      const protocol::ModuleConfig &config,
-                                      const QStringList &keys);
+ConfigRecord withConfigKeys(const ConfigRecord &read, const ModuleConfig &config,
+                            const QStringList &keys);
 
 // One way a record read back differs from the one written: a key whose value differs, or a byte
 // whose differing bits belong to no such key (then `key` is empty).
@@ -58,10 +52,10 @@ struct RecordDifference
     QString written;
     QString readBack;
 };
-QList<RecordDifference> recordDifferences(const protocol::ConfigRecord &written,
-                                          const protocol::ConfigRecord &readBack, bool lora);
+QList<RecordDifference> recordDifferences(const ConfigRecord &written, const ConfigRecord &readBack,
+                                          bool lora);
 
 // The LoRa bit rate for the current bandwidth and spreading factor, or nothing.
-QString loraBitRate(const protocol::ModuleConfig &config);
+QString loraBitRate(const ModuleConfig &config);
 
-} // namespace rfcfg
+} // namespace protocol

@@ -1,13 +1,11 @@
-#include "configfields.h"
+#include "protocol/configfields.h"
 
 #include <QLocale>
 #include <QRegularExpression>
 
 #include <cmath>
 
-namespace rfcfg {
-
-using protocol::ModuleConfig;
+namespace protocol {
 
 namespace {
 
@@ -171,7 +169,7 @@ ConfigValues configValues(const ModuleConfig &config, bool lora)
         else if (key == QLatin1String("whitelist"))
             text = onOff[config.whitelistEnabled ? 1 : 0];
         else
-            text = protocol::formatHexWord(*wordField(config, key));
+            text = formatHexWord(*wordField(config, key));
         values.append({key, text});
     }
     return values;
@@ -181,7 +179,7 @@ QString setConfigValue(ModuleConfig &config, const QString &key, const QString &
 {
     if (!configKeys(lora).contains(key))
         return unknownKeyError(key, lora);
-    if (protocol::HexWord *word = wordField(config, key)) {
+    if (HexWord *word = wordField(config, key)) {
         const auto parsed = hexWordFromText(value);
         if (!parsed)
             return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, "
@@ -211,14 +209,6 @@ QString setConfigValue(ModuleConfig &config, const QString &key, const QString &
     else
         config.*(listField(key)->member) = index;
     return {};
-}
-
-std::optional<protocol::HexWord> hexWordFromText(const QString &text)
-{
-    // As the window logs addresses, with 0x in front.
-    if (text.size() == 6 && text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        return protocol::hexWordFromText(text.mid(2));
-    return protocol::hexWordFromText(text);
 }
 
 QStringList keysOutsideLists(const ModuleConfig &config, bool lora, const QStringList &except)
@@ -266,14 +256,14 @@ QString configTextFromJson(const QString &key, const QJsonValue &value, bool lor
     return {};
 }
 
-protocol::ConfigRecord withConfigKeys(const protocol::ConfigRecord &read,
-                                      const ModuleConfig &config, const QStringList &keys)
+ConfigRecord withConfigKeys(const ConfigRecord &read, const ModuleConfig &config,
+                            const QStringList &keys)
 {
     // Encoded as the LoRa model so bandwidth and spreading factor have their bits too; only the
     // named keys' bits are taken from it.
-    const protocol::ConfigRecord values = protocol::encodeConfigRecord(config, true).record;
-    protocol::ConfigRecord record = read;
-    record[0] = record[1] = protocol::configMarker;
+    const ConfigRecord values = encodeConfigRecord(config, true).record;
+    ConfigRecord record = read;
+    record[0] = record[1] = configMarker;
     for (const KeyBits &bits : keyBits) {
         if (!keys.contains(QLatin1String(bits.key)))
             continue;
@@ -289,13 +279,13 @@ protocol::ConfigRecord withConfigKeys(const protocol::ConfigRecord &read,
     return record;
 }
 
-QList<RecordDifference> recordDifferences(const protocol::ConfigRecord &written,
-                                          const protocol::ConfigRecord &readBack, bool lora)
+QList<RecordDifference> recordDifferences(const ConfigRecord &written, const ConfigRecord &readBack,
+                                          bool lora)
 {
     QList<RecordDifference> differences;
-    const ConfigValues w = configValues(protocol::decodeConfigRecord(written.data()), lora);
-    const ConfigValues r = configValues(protocol::decodeConfigRecord(readBack.data()), lora);
-    protocol::ConfigRecord explained{};
+    const ConfigValues w = configValues(decodeConfigRecord(written.data()), lora);
+    const ConfigValues r = configValues(decodeConfigRecord(readBack.data()), lora);
+    ConfigRecord explained{};
     for (qsizetype i = 0; i < w.size(); ++i) {
         if (w[i].second == r[i].second)
             continue;
@@ -305,7 +295,7 @@ QList<RecordDifference> recordDifferences(const protocol::ConfigRecord &written,
                 explained[size_t(bits.byte)] |= bits.mask;
         }
     }
-    for (int b = 0; b < protocol::configRecordSize; ++b) {
+    for (int b = 0; b < configRecordSize; ++b) {
         if (((written[size_t(b)] ^ readBack[size_t(b)]) & ~explained[size_t(b)]) != 0)
             differences.append(
                 {QString(), b,
@@ -317,7 +307,7 @@ QList<RecordDifference> recordDifferences(const protocol::ConfigRecord &written,
 
 QString loraBitRate(const ModuleConfig &config)
 {
-    return protocol::loraBitRateText(config.bandwidth, config.spreadFactor).value_or(QString());
+    return loraBitRateText(config.bandwidth, config.spreadFactor).value_or(QString());
 }
 
-} // namespace rfcfg
+} // namespace protocol

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "configfields.h"
+#include "protocol/configfields.h"
 
 #include <QByteArray>
 #include <QString>
 
-namespace rfcfg {
+namespace protocol {
 
 // A configuration profile: one JSON file that the window exports and imports and rfcfg reads
 // (config set --from, provision --from). Version 1:
@@ -58,7 +58,6 @@ struct FieldChange
     QString before;
     QString after;
 };
-QList<FieldChange> configChanges(const protocol::ModuleConfig &before,
-                                 const protocol::ModuleConfig &after, bool lora);
+QList<FieldChange> configChanges(const ModuleConfig &before, const ModuleConfig &after, bool lora);
 
-} // namespace rfcfg
+} // namespace protocol
