@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace protocol {
@@ -17,107 +18,80 @@ QStringList numbers(int from, int to)
     return list;
 }
 
-struct ListField
+ConfigFieldSpec list(const char *key, int ModuleConfig::*position, int byte, quint8 mask,
+                     int offset, const QStringList &items, const char *factory)
 {
-    const char *key;
-    int ModuleConfig::*member;
-    QStringList items;
-    bool lora;
-    int offset = 0;    // the raw field value of the list's first item
-    int maxRaw = 0xff; // the largest raw value the field's bits hold
-};
-
-// The window's lists in their order: the record carries list positions.
-const QList<ListField> &listFields()
-{
-    static const QList<ListField> fields = {
-        {"channel", &ModuleConfig::channel, numbers(0, 31), false},
-        {"power",
-         &ModuleConfig::rfPower,
-         {"20dBm", "17dBm", "15dBm", "13dBm", "11dBm", "9dBm", "7dBm", "5dBm"},
-         false},
-        {"device_type", &ModuleConfig::deviceType, {"slave", "master"}, false},
-        {"interface_mode", &ModuleConfig::userMode, {"hex-command", "transparent"}, false},
-        {"uart_baud",
-         &ModuleConfig::uartBaud,
-         {"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400", "57600", "76800",
-          "115200", "230400"},
-         false,
-         1,
-         0x0f},
-        {"uart_parity", &ModuleConfig::uartParity, {"none", "odd", "even"}, false, 0, 0x03},
-        {"uart_stop_bits", &ModuleConfig::uartStopBits, {"1", "2"}, false, 0, 0x01},
-        {"rf_data_rate", &ModuleConfig::rfDataRate, {"1200", "4800", "9600", "38400"}, false, 1},
-        {"bandwidth", &ModuleConfig::bandwidth, {"7", "8", "9"}, true, 7},
-        {"spreading_factor", &ModuleConfig::spreadFactor, numbers(7, 12), true, 7},
-    };
-    return fields;
-}
-
-const ListField *listField(const QString &key)
-{
-    for (const ListField &f : listFields()) {
-        if (key == QLatin1String(f.key))
-            return &f;
+    ConfigFieldSpec field{key, byte, mask, offset, items, {}, false, QLatin1String(factory)};
+    field.position = position;
+    for (const QString &item : items) {
+        bool isNumber = false;
+        field.values << item.toInt(&isNumber);
+        if (!isNumber) {
+            field.values.clear();
+            break;
+        }
     }
-    return nullptr;
+    return field;
 }
 
-const QStringList onOff = {QStringLiteral("off"), QStringLiteral("on")};
-
-QString itemText(const ListField &field, int index)
+ConfigFieldSpec address(const char *key, HexWord ModuleConfig::*word, int byte, const char *factory)
 {
-    // A module value outside the list shows as the field's raw value, so nothing is hidden and
-    // the text names what config set writes back for it.
-    return index >= 0 && index < field.items.size()
-               ? field.items[index]
-               : QStringLiteral("unknown(%1)").arg(index + field.offset);
+    ConfigFieldSpec field{key, byte, 0xff, 0, {}, {}, false, QLatin1String(factory)};
+    field.word = word;
+    return field;
+}
+
+ConfigFieldSpec onOff(const char *key, bool ModuleConfig::*flag, int byte, const char *factory)
+{
+    ConfigFieldSpec field{key, byte, 0xff, 0, {"off", "on"}, {}, false, QLatin1String(factory)};
+    field.flag = flag;
+    return field;
+}
+
+ConfigFieldSpec lora(ConfigFieldSpec field)
+{
+    field.lora = true;
+    return field;
 }
 
 // The list position of unknown(N), or nothing when `value` is no such text or N does not fit
 // the field's bits.
-std::optional<int> unknownIndex(const ListField &field, const QString &value)
+std::optional<int> unknownIndex(const ConfigFieldSpec &field, const QString &value)
 {
     static const QRegularExpression pattern(QStringLiteral("^unknown\\(([0-9]{1,3})\\)$"),
                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = pattern.match(value);
-    if (!m.hasMatch() || m.captured(1).toInt() > field.maxRaw)
+    const int raw = m.captured(1).toInt();
+    if (!m.hasMatch() || raw > field.mask >> qCountTrailingZeroBits(field.mask))
         return std::nullopt;
-    return m.captured(1).toInt() - field.offset;
+    return raw - field.offset;
 }
 
-template <typename Config>
-auto wordField(Config &config, const QString &key) -> decltype(&config.networkId)
+// The field a key names for this model, or null.
+const ConfigFieldSpec *keyField(const QString &key, bool lora)
 {
-    if (key == QLatin1String("network_id"))
-        return &config.networkId;
-    if (key == QLatin1String("address"))
-        return &config.moduleAddress;
-    return nullptr;
+    const ConfigFieldSpec *field = configField(key);
+    return field && (lora || !field->lora) ? field : nullptr;
 }
 
-// Where each key's bits lie in the record (the whitelist: any bit of its byte reads as on).
-// Bits no key names (byte 11, bit 3 of byte 13, and without --lora bytes 14 and 15) are the
-// module's own and are written back as read.
-struct KeyBits
+QString fieldText(const ModuleConfig &config, const ConfigFieldSpec &field)
 {
-    const char *key;
-    int byte;
-    quint8 mask;
-};
-const KeyBits keyBits[] = {
-    {"channel", 2, 0xff},         {"power", 3, 0xff},      {"interface_mode", 4, 0xff},
-    {"device_type", 5, 0xff},     {"network_id", 6, 0xff}, {"network_id", 7, 0xff},
-    {"address", 8, 0xff},         {"address", 9, 0xff},    {"whitelist", 10, 0xff},
-    {"rf_data_rate", 12, 0xff},   {"uart_baud", 13, 0xf0}, {"uart_parity", 13, 0x06},
-    {"uart_stop_bits", 13, 0x01}, {"bandwidth", 14, 0xff}, {"spreading_factor", 15, 0xff},
-};
+    if (field.word)
+        return formatHexWord(config.*field.word);
+    if (field.flag)
+        return field.items[config.*field.flag ? 1 : 0];
+    // A module value outside the list shows as the field's raw value, so nothing is hidden and
+    // the text names what config set writes back for it.
+    const int position = config.*field.position;
+    return holdsItem(config, field) ? field.items[position]
+                                    : QStringLiteral("unknown(%1)").arg(position + field.offset);
+}
 
 QString unknownKeyError(const QString &key, bool lora)
 {
-    const QString hint = listField(key) && listField(key)->lora
-                             ? QStringLiteral(" (a LoRa key: add --lora)")
-                             : QString();
+    const ConfigFieldSpec *field = configField(key);
+    const QString hint =
+        field && field->lora ? QStringLiteral(" (a LoRa key: add --lora)") : QString();
     return QStringLiteral("unknown key '%1'%2; keys: %3")
         .arg(key, hint, configKeys(lora).join(QLatin1String(", ")));
 }
@@ -140,119 +114,169 @@ QString jsonText(const QJsonValue &value)
 
 } // namespace
 
+const QList<ConfigFieldSpec> &configFields()
+{
+    // Key, member, record byte, mask, raw value of the first item, items, factory value.
+    static const QList<ConfigFieldSpec> fields = {
+        list("channel", &ModuleConfig::channel, 2, 0xff, 0, numbers(0, 31), "0"),
+        list("power", &ModuleConfig::rfPower, 3, 0xff, 0,
+             {"20dBm", "17dBm", "15dBm", "13dBm", "11dBm", "9dBm", "7dBm", "5dBm"}, "20dBm"),
+        list("device_type", &ModuleConfig::deviceType, 5, 0xff, 0, {"slave", "master"}, "slave"),
+        address("network_id", &ModuleConfig::networkId, 6, "1234"),
+        address("address", &ModuleConfig::moduleAddress, 8, "0001"),
+        list("interface_mode", &ModuleConfig::userMode, 4, 0xff, 0, {"hex-command", "transparent"},
+             "hex-command"),
+        list("uart_baud", &ModuleConfig::uartBaud, 13, 0xf0, 1,
+             {"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400", "57600", "76800",
+              "115200", "230400"},
+             "9600"),
+        list("uart_parity", &ModuleConfig::uartParity, 13, 0x06, 0, {"none", "odd", "even"},
+             "even"),
+        list("uart_stop_bits", &ModuleConfig::uartStopBits, 13, 0x01, 0, {"1", "2"}, "1"),
+        list("rf_data_rate", &ModuleConfig::rfDataRate, 12, 0xff, 1,
+             {"1200", "4800", "9600", "38400"}, "9600"),
+        onOff("whitelist", &ModuleConfig::whitelistEnabled, 10, "off"),
+        lora(list("bandwidth", &ModuleConfig::bandwidth, 14, 0xff, 7, {"7", "8", "9"}, "7")),
+        lora(list("spreading_factor", &ModuleConfig::spreadFactor, 15, 0xff, 7, numbers(7, 12),
+                  "7")),
+    };
+    return fields;
+}
+
+const ConfigFieldSpec *configField(const QString &key)
+{
+    for (const ConfigFieldSpec &field : configFields()) {
+        if (key == QLatin1String(field.key))
+            return &field;
+    }
+    return nullptr;
+}
+
+ConfigRecord fieldBits(const ConfigFieldSpec &field)
+{
+    ConfigRecord bits{};
+    bits[size_t(field.byte)] = field.mask;
+    if (field.word)
+        bits[size_t(field.byte) + 1] = 0xff;
+    return bits;
+}
+
+bool holdsItem(const ModuleConfig &config, const ConfigFieldSpec &field)
+{
+    return !field.position ||
+           (config.*field.position >= 0 && config.*field.position < field.items.size());
+}
+
+ModuleConfig factoryConfig()
+{
+    ModuleConfig config;
+    for (const ConfigFieldSpec &field : configFields())
+        setConfigValue(config, field.key, field.factory, true);
+    return config;
+}
+
+QString notAnAddress(const QString &shown)
+{
+    return QStringLiteral("%1 is not an address; use exactly four hex digits, such as 00a1")
+        .arg(shown);
+}
+
 QStringList configKeys(bool lora)
 {
-    QStringList keys = {"channel",        "power",          "device_type", "network_id",
-                        "address",        "interface_mode", "uart_baud",   "uart_parity",
-                        "uart_stop_bits", "rf_data_rate",   "whitelist"};
-    if (lora)
-        keys << "bandwidth"
-             << "spreading_factor";
+    QStringList keys;
+    for (const ConfigFieldSpec &field : configFields()) {
+        if (lora || !field.lora)
+            keys << field.key;
+    }
     return keys;
 }
 
 QStringList allowedValues(const QString &key)
 {
-    if (key == QLatin1String("whitelist"))
-        return onOff;
-    const ListField *f = listField(key);
-    return f ? f->items : QStringList();
+    const ConfigFieldSpec *field = configField(key);
+    return field ? field->items : QStringList();
 }
 
 ConfigValues configValues(const ModuleConfig &config, bool lora)
 {
     ConfigValues values;
-    for (const QString &key : configKeys(lora)) {
-        QString text;
-        if (const ListField *f = listField(key))
-            text = itemText(*f, config.*(f->member));
-        else if (key == QLatin1String("whitelist"))
-            text = onOff[config.whitelistEnabled ? 1 : 0];
-        else
-            text = formatHexWord(*wordField(config, key));
-        values.append({key, text});
+    for (const ConfigFieldSpec &field : configFields()) {
+        if (lora || !field.lora)
+            values.append({field.key, fieldText(config, field)});
     }
     return values;
 }
 
+QString configValue(const ModuleConfig &config, const QString &key)
+{
+    const ConfigFieldSpec *field = configField(key);
+    return field ? fieldText(config, *field) : QString();
+}
+
 QString setConfigValue(ModuleConfig &config, const QString &key, const QString &value, bool lora)
 {
-    if (!configKeys(lora).contains(key))
+    const ConfigFieldSpec *field = keyField(key, lora);
+    if (!field)
         return unknownKeyError(key, lora);
-    if (HexWord *word = wordField(config, key)) {
-        const auto parsed = hexWordFromText(value);
-        if (!parsed)
-            return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, "
-                                  "such as 00a1")
-                .arg(key, value);
-        *word = *parsed;
+    if (field->word) {
+        const auto word = hexWordFromText(value);
+        if (!word)
+            return key + QStringLiteral(": ") + notAnAddress(QStringLiteral("'%1'").arg(value));
+        config.*field->word = *word;
         return {};
     }
-    const QStringList items = allowedValues(key);
-    int index = -1;
-    for (int i = 0; i < items.size() && index < 0; ++i) {
-        if (items[i].compare(value, Qt::CaseInsensitive) == 0)
-            index = i;
+    const auto item =
+        std::find_if(field->items.cbegin(), field->items.cend(),
+                     [&](const QString &i) { return i.compare(value, Qt::CaseInsensitive) == 0; });
+    if (item != field->items.cend()) {
+        const int index = int(item - field->items.cbegin());
+        if (field->flag)
+            config.*field->flag = index == 1;
+        else
+            config.*field->position = index;
+        return {};
     }
-    const ListField *field = listField(key);
-    if (index < 0 && field) {
-        if (const auto raw = unknownIndex(*field, value)) {
-            config.*(field->member) = *raw;
-            return {};
-        }
+    if (const auto raw = field->position ? unknownIndex(*field, value) : std::nullopt) {
+        config.*field->position = *raw;
+        return {};
     }
-    if (index < 0)
-        return QStringLiteral("%1: '%2' is not allowed; use one of %3")
-            .arg(key, value, items.join(QLatin1String(", ")));
-    if (key == QLatin1String("whitelist"))
-        config.whitelistEnabled = index == 1;
-    else
-        config.*(listField(key)->member) = index;
-    return {};
+    return QStringLiteral("%1: '%2' is not allowed; use one of %3")
+        .arg(key, value, field->items.join(QLatin1String(", ")));
 }
 
 QStringList keysOutsideLists(const ModuleConfig &config, bool lora, const QStringList &except)
 {
     QStringList keys;
-    for (const auto &[key, value] : configValues(config, lora)) {
-        if (!except.contains(key) && !allowedValues(key).isEmpty() &&
-            !allowedValues(key).contains(value))
-            keys << key;
+    for (const ConfigFieldSpec &field : configFields()) {
+        if ((lora || !field.lora) && !holdsItem(config, field) && !except.contains(field.key))
+            keys << field.key;
     }
     return keys;
 }
 
 QString configTextFromJson(const QString &key, const QJsonValue &value, bool lora, QString *text)
 {
-    if (!configKeys(lora).contains(key))
+    const ConfigFieldSpec *field = keyField(key, lora);
+    if (!field)
         return unknownKeyError(key, lora);
     if (value.isString()) {
         *text = value.toString();
         return {};
     }
-    const QStringList items = allowedValues(key);
-    if (items.isEmpty())
-        return QStringLiteral("%1: %2 is not an address; write exactly four hex digits as a "
-                              "string, such as \"00a1\"")
-            .arg(key, jsonText(value));
-    bool numbersOnly = true;
-    for (const QString &item : items) {
-        bool isNumber = false;
-        item.toInt(&isNumber);
-        numbersOnly = numbersOnly && isNumber;
-    }
-    const QString choices = items.join(QLatin1String(", "));
-    if (!value.isDouble() || !numbersOnly)
+    if (field->word)
+        return key + QStringLiteral(": ") + notAnAddress(jsonText(value));
+    const QString choices = field->items.join(QLatin1String(", "));
+    if (!value.isDouble() || field->values.isEmpty())
         return QStringLiteral("%1: %2 is not allowed; write one of %3 as a string")
             .arg(key, jsonText(value), choices);
     // Every listed number is small: anything beyond that range cannot be one of them, and a
     // conversion would wrap it into one.
     const double number = value.toDouble();
     if (number != std::trunc(number) || std::abs(number) > 1e9 ||
-        !items.contains(QString::number(qint64(number))))
+        !field->values.contains(qint32(number)))
         return QStringLiteral("%1: %2 is not allowed; use one of %3")
             .arg(key, jsonText(value), choices);
-    *text = QString::number(qint64(number));
+    *text = QString::number(qint32(number));
     return {};
 }
 
@@ -264,36 +288,42 @@ ConfigRecord withConfigKeys(const ConfigRecord &read, const ModuleConfig &config
     const ConfigRecord values = encodeConfigRecord(config, true).record;
     ConfigRecord record = read;
     record[0] = record[1] = configMarker;
-    for (const KeyBits &bits : keyBits) {
-        if (!keys.contains(QLatin1String(bits.key)))
+    for (const ConfigFieldSpec &field : configFields()) {
+        if (!keys.contains(QLatin1String(field.key)))
             continue;
-        quint8 &byte = record[size_t(bits.byte)];
-        if (bits.key == QLatin1String("whitelist")) {
-            // The module reads any set bit as on: the byte changes only when the value does.
-            if ((byte != 0) != config.whitelistEnabled)
-                byte = config.whitelistEnabled ? 1 : 0;
-        } else {
-            byte = quint8((byte & ~bits.mask) | (values[size_t(bits.byte)] & bits.mask));
-        }
+        const ConfigRecord bits = fieldBits(field);
+        // The module reads any set bit of the switch's byte as on: it changes only with the
+        // value.
+        if (field.flag && (record[size_t(field.byte)] != 0) == config.*field.flag)
+            continue;
+        for (size_t b = 0; b < record.size(); ++b)
+            record[b] = quint8((record[b] & ~bits[b]) | (values[b] & bits[b]));
     }
     return record;
+}
+
+QList<FieldChange> configChanges(const ModuleConfig &before, const ModuleConfig &after, bool lora)
+{
+    QList<FieldChange> changes;
+    for (const ConfigFieldSpec &field : configFields()) {
+        const QString a = fieldText(before, field), b = fieldText(after, field);
+        if ((lora || !field.lora) && a != b)
+            changes.append({field.key, a, b});
+    }
+    return changes;
 }
 
 QList<RecordDifference> recordDifferences(const ConfigRecord &written, const ConfigRecord &readBack,
                                           bool lora)
 {
     QList<RecordDifference> differences;
-    const ConfigValues w = configValues(decodeConfigRecord(written.data()), lora);
-    const ConfigValues r = configValues(decodeConfigRecord(readBack.data()), lora);
     ConfigRecord explained{};
-    for (qsizetype i = 0; i < w.size(); ++i) {
-        if (w[i].second == r[i].second)
-            continue;
-        differences.append({w[i].first, -1, w[i].second, r[i].second});
-        for (const KeyBits &bits : keyBits) {
-            if (w[i].first == QLatin1String(bits.key))
-                explained[size_t(bits.byte)] |= bits.mask;
-        }
+    for (const FieldChange &change : configChanges(decodeConfigRecord(written.data()),
+                                                   decodeConfigRecord(readBack.data()), lora)) {
+        differences.append({change.key, -1, change.before, change.after});
+        const ConfigRecord bits = fieldBits(*configField(change.key));
+        for (size_t b = 0; b < explained.size(); ++b)
+            explained[b] |= bits[b];
     }
     for (int b = 0; b < configRecordSize; ++b) {
         if (((written[size_t(b)] ^ readBack[size_t(b)]) & ~explained[size_t(b)]) != 0)
@@ -303,11 +333,6 @@ QList<RecordDifference> recordDifferences(const ConfigRecord &written, const Con
                  QStringLiteral("%1").arg(readBack[size_t(b)], 2, 16, QLatin1Char('0'))});
     }
     return differences;
-}
-
-QString loraBitRate(const ModuleConfig &config)
-{
-    return loraBitRateText(config.bandwidth, config.spreadFactor).value_or(QString());
 }
 
 } // namespace protocol

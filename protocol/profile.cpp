@@ -258,16 +258,4 @@ QByteArray profileJson(const ConfigValues &values, bool lora)
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
 }
 
-QList<FieldChange> configChanges(const ModuleConfig &before, const ModuleConfig &after, bool lora)
-{
-    QList<FieldChange> changes;
-    const ConfigValues a = configValues(before, lora);
-    const ConfigValues b = configValues(after, lora);
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a[i].second != b[i].second)
-            changes.append({a[i].first, a[i].second, b[i].second});
-    }
-    return changes;
-}
-
 } // namespace protocol

@@ -51,13 +51,4 @@ QString loadProfile(const QString &path, Profile *profile, bool loraModel = fals
 // always give the same bytes.
 QByteArray profileJson(const ConfigValues &values, bool lora);
 
-// A key whose value differs between two configurations, as config get spells the values.
-struct FieldChange
-{
-    QString key;
-    QString before;
-    QString after;
-};
-QList<FieldChange> configChanges(const ModuleConfig &before, const ModuleConfig &after, bool lora);
-
 } // namespace protocol

@@ -235,10 +235,8 @@ private slots:
         c.bandwidth = -1;
         c.spreadFactor = INT_MAX;
         const EncodedConfig encoded = encodeConfigRecord(c, true);
-        QCOMPARE(encoded.outOfRange,
-                 QList<ConfigField>({ConfigField::Channel, ConfigField::RfDataRate,
-                                     ConfigField::UartBaud, ConfigField::UartParity,
-                                     ConfigField::Bandwidth, ConfigField::SpreadFactor}));
+        QCOMPARE(encoded.outOfRange, QStringList({"channel", "rf_data_rate", "uart_baud",
+                                                  "uart_parity", "bandwidth", "spreading_factor"}));
         const ConfigRecord &r = encoded.record;
         QCOMPARE(r[2], quint8(0xff));
         QCOMPARE(r[12], quint8(0x00));

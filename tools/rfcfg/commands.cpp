@@ -359,7 +359,9 @@ int configGet(Link &link, Run &run, bool lora)
     const protocol::ModuleConfig config = protocol::decodeConfigRecord(record.data());
     protocol::ConfigValues values = protocol::configValues(config, lora);
     if (lora)
-        values.append({QStringLiteral("lora_bit_rate"), protocol::loraBitRate(config)});
+        values.append(
+            {QStringLiteral("lora_bit_rate"),
+             protocol::loraBitRateText(config.bandwidth, config.spreadFactor).value_or(QString())});
     run.doc.insert(QStringLiteral("format"), protocol::profileFormat); // the document is a profile
     run.doc.insert(QStringLiteral("lora"), lora);
     run.doc.insert(QStringLiteral("config"), configObject(values));
