@@ -336,6 +336,17 @@ private slots:
                                                << "1  00ab\n";
         QTest::newRow("bytes from before the open") << "--json version"
                                                     << "\"version\":\"10.02\"}";
+        // One wording for an address that is none, wherever it is given.
+        const QString notAnAddress = "'12' is not an address; use exactly four hex digits, such "
+                                     "as 00a1";
+        QTest::newRow("config set, bad address") << "config set address=12"
+                                                 << "address: " + notAnAddress;
+        QTest::newRow("send, bad target") << "send 12 01"
+                                          << "TARGET: " + notAnAddress;
+        QTest::newRow("provision, bad first address")
+            << "provision --from " + write("one.json", R"({"config":{"channel":"3"}})") +
+                   " --address 12"
+            << "--address: " + notAnAddress;
     }
     void oneLanguage()
     {

@@ -657,7 +657,7 @@ private slots:
             << "channel: 4294967301 is not allowed";
         QTest::newRow("number as address")
             << set + "PROFILE" << QByteArray(R"({"config":{"address":1234}})")
-            << "address: 1234 is not an address";
+            << "address: 1234 is not an address; use exactly four hex digits, such as 00a1";
         QTest::newRow("flag as list value")
             << set + "PROFILE" << QByteArray(R"({"config":{"whitelist":true}})")
             << "whitelist: true is not allowed";

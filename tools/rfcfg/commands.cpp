@@ -1,12 +1,12 @@
 #include "commands.h"
 
-#include "protocol/profile.h"
 #include "replywords.h"
 
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
 #include "protocol/linkstats.h"
 #include "protocol/payloads.h"
+#include "protocol/profile.h"
 #include "protocol/replyframe.h"
 #include "serial/discovery.h"
 #include "serial/linktest.h"

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "protocol/configfields.h"
 #include "replywords.h"
+
+#include "protocol/configfields.h"
 #include "serial/modulelink.h"
 
 #include <QByteArray>

@@ -4,14 +4,14 @@
 #include "discover.h"
 #include "helptext.h"
 #include "portaccess.h"
-#include "protocol/configfields.h"
-#include "protocol/profile.h"
 #include "provision.h"
 
+#include "protocol/configfields.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
+#include "protocol/profile.h"
 #include "serial/linesettings.h"
 #include "serial/portnames.h"
 
@@ -149,8 +149,7 @@ QString addressError(const QString &text, const QString &what)
 {
     if (isHexWord(text))
         return {};
-    return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, such as 00a1")
-        .arg(what, text);
+    return what + QStringLiteral(": ") + protocol::notAnAddress(QStringLiteral("'%1'").arg(text));
 }
 
 // The data-send frame and the link-test settings, or the usage error.

@@ -334,7 +334,7 @@ QString addressOf(const QString &text, std::optional<protocol::HexWord> *address
     *address = protocol::hexWordFromText(text.trimmed());
     if (*address)
         return {};
-    return QStringLiteral("'%1' is not an address; use four hex digits, such as 0101").arg(text);
+    return protocol::notAnAddress(QStringLiteral("'%1'").arg(text));
 }
 
 } // namespace
