@@ -5,6 +5,7 @@
 #include "protocol/datatext.h"
 #include "protocol/linkstats.h"
 #include "protocol/payloads.h"
+#include "protocol/profile.h"
 #include "protocol/replies.h"
 #include "serial/linesettings.h"
 #include "serial/modulelink.h"
@@ -16,19 +17,16 @@
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
 
-#include "protocol/profile.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QSaveFile>
 #include <QScreen>
 #include <QSerialPortInfo>
 #include <QTimer>
+#include <QValidator>
 
 #include <algorithm>
 #include <utility>
@@ -40,11 +38,23 @@ namespace {
 constexpr int readIntervalMs = 500;
 constexpr int sendIntervalStepMs = 500;
 
-const QRegularExpression &hexWordPattern()
+// What an address field takes: an address by the one rule, and while typing whatever more
+// digits could still make one.
+class HexWordValidator : public QValidator
 {
-    static const QRegularExpression pattern(QStringLiteral("([0-9A-Fa-f]{2}[0-9A-Fa-f]{2})"));
-    return pattern;
-}
+public:
+    using QValidator::QValidator;
+    State validate(QString &text, int &) const override
+    {
+        if (hexWordFromText(text))
+            return Acceptable;
+        const QStringView digits = QStringView(text).mid(
+            text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? 2 : 0);
+        return digits.size() < 4 && std::all_of(digits.begin(), digits.end(), isHexDigit)
+                   ? Intermediate
+                   : Invalid;
+    }
+};
 
 } // namespace
 
@@ -56,7 +66,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
 
-    hexWordValidator = new QRegularExpressionValidator(hexWordPattern(), this);
+    hexWordValidator = new HexWordValidator(this);
     for (QLineEdit *field : {ui->lineEdit_PanID, ui->lineEdit_moduleAddr, ui->lineEdit_routeDstAddr,
                              ui->lineEdit_dataDstAddr})
         field->setValidator(hexWordValidator);

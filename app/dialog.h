@@ -25,9 +25,9 @@
 class LinkTestPanel;
 class QLineEdit;
 class QPushButton;
-class QRegularExpressionValidator;
 class QTextBrowser;
 class QTimer;
+class QValidator;
 
 namespace Ui {
 class DialogForm;
@@ -199,7 +199,7 @@ private:
     QHash<QString, QWidget *> configWidgets;
     // What the window calls each checked field, for the refusal boxes.
     QHash<const QWidget *, QString> fieldLabels;
-    QRegularExpressionValidator *hexWordValidator = nullptr;
+    QValidator *hexWordValidator = nullptr;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
 
     // The link test's panel, made when it first runs, and the target of the send being built.
