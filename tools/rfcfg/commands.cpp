@@ -376,7 +376,6 @@ int configSet(Link &link, Run &run, const protocol::ConfigValues &changes, bool 
     if (f.status != success)
         return run.fail(f.status, f.message);
     protocol::ModuleConfig config = protocol::decodeConfigRecord(read.data());
-    const protocol::ConfigValues before = protocol::configValues(config, lora);
     QStringList named;
     for (const auto &[key, value] : changes) {
         protocol::setConfigValue(config, key, value, lora); // checked before the port was opened
@@ -384,17 +383,15 @@ int configSet(Link &link, Run &run, const protocol::ConfigValues &changes, bool 
     }
 
     const protocol::ConfigRecord record = protocol::withConfigKeys(read, config, named);
-    const protocol::ConfigValues written =
-        protocol::configValues(protocol::decodeConfigRecord(record.data()), lora);
+    const protocol::ModuleConfig toWrite = protocol::decodeConfigRecord(record.data());
+    const protocol::ConfigValues written = protocol::configValues(toWrite, lora);
     // Only what differs from the module's record counts as changed.
     protocol::ConfigValues changed;
     QStringList changeTexts;
-    for (int i = 0; i < written.size(); ++i) {
-        if (written[i].second != before[i].second) {
-            changed.append(written[i]);
-            changeTexts << QStringLiteral("%1 %2 -> %3")
-                               .arg(written[i].first, before[i].second, written[i].second);
-        }
+    for (const protocol::FieldChange &change :
+         protocol::configChanges(protocol::decodeConfigRecord(read.data()), toWrite, lora)) {
+        changed.append({change.key, change.after});
+        changeTexts << QStringLiteral("%1 %2 -> %3").arg(change.key, change.before, change.after);
     }
     run.doc.insert(QStringLiteral("lora"), lora);
     run.doc.insert(QStringLiteral("changed"), configObject(changed));

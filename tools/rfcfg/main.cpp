@@ -123,10 +123,7 @@ QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *l
                 changes->removeAt(i--);
         }
         // Stored as the list spells it, so the document shows what config get would.
-        for (const auto &[k, canonical] : protocol::configValues(scratch, *lora)) {
-            if (k == key)
-                changes->append({key, canonical});
-        }
+        changes->append({key, protocol::configValue(scratch, key)});
     }
     if (changes->isEmpty())
         return QStringLiteral("nothing to set; give KEY=VALUE pairs or --from FILE "
