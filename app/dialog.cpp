@@ -1,9 +1,11 @@
 #include "app/dialog.h"
 
+#include "protocol/configfields.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/linkstats.h"
 #include "protocol/payloads.h"
+#include "protocol/profile.h"
 #include "protocol/replies.h"
 #include "serial/linesettings.h"
 #include "serial/modulelink.h"
@@ -15,19 +17,16 @@
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
 
-#include "profile.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QSaveFile>
 #include <QScreen>
 #include <QSerialPortInfo>
 #include <QTimer>
+#include <QValidator>
 
 #include <algorithm>
 #include <utility>
@@ -39,11 +38,23 @@ namespace {
 constexpr int readIntervalMs = 500;
 constexpr int sendIntervalStepMs = 500;
 
-const QRegularExpression &hexWordPattern()
+// What an address field takes: an address by the one rule, and while typing whatever more
+// digits could still make one.
+class HexWordValidator : public QValidator
 {
-    static const QRegularExpression pattern(QStringLiteral("([0-9A-Fa-f]{2}[0-9A-Fa-f]{2})"));
-    return pattern;
-}
+public:
+    using QValidator::QValidator;
+    State validate(QString &text, int &) const override
+    {
+        if (hexWordFromText(text))
+            return Acceptable;
+        const QStringView digits = QStringView(text).mid(
+            text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? 2 : 0);
+        return digits.size() < 4 && std::all_of(digits.begin(), digits.end(), isHexDigit)
+                   ? Intermediate
+                   : Invalid;
+    }
+};
 
 } // namespace
 
@@ -55,7 +66,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
 
-    hexWordValidator = new QRegularExpressionValidator(hexWordPattern(), this);
+    hexWordValidator = new HexWordValidator(this);
     for (QLineEdit *field : {ui->lineEdit_PanID, ui->lineEdit_moduleAddr, ui->lineEdit_routeDstAddr,
                              ui->lineEdit_dataDstAddr})
         field->setValidator(hexWordValidator);
@@ -66,10 +77,6 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
 
     ui->comboBox_discoveryRoute->setCurrentIndex(1);
     ui->comboBox_dataMaxDepth->setCurrentIndex(6);
-    ui->comboBox_UartParaBaud->setCurrentIndex(3);
-    ui->comboBox_UartParity->setCurrentIndex(2);
-    ui->comboBox_UartStopBit->setCurrentIndex(0);
-    ui->comboBox_RfDataRate->setCurrentIndex(2);
 
     // Widgets that come and go with a mode keep their room, so the rest of the form stays put.
     auto keepRoomWhenHidden = [](QWidget *widget) {
@@ -124,10 +131,22 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (int n = 0; n < whitelistEntries; ++n)
         fieldLabels.insert(entries[n], caption(ui->label_24) + tr("（第%1个）").arg(n + 1));
 
-    QStringList channels;
-    for (int channel = 0; channel < 32; ++channel)
-        channels << QString::asprintf("%d", channel);
-    ui->comboBox_channelNum->addItems(channels);
+    configWidgets = {
+        {"channel", ui->comboBox_channelNum},           {"power", ui->comboBox_RfPower},
+        {"device_type", ui->comboBox_deviceType},       {"network_id", ui->lineEdit_PanID},
+        {"address", ui->lineEdit_moduleAddr},           {"interface_mode", ui->comboBox_UserMode},
+        {"uart_baud", ui->comboBox_UartParaBaud},       {"uart_parity", ui->comboBox_UartParity},
+        {"uart_stop_bits", ui->comboBox_UartStopBit},   {"rf_data_rate", ui->comboBox_RfDataRate},
+        {"whitelist", ui->checkBox_AclEnable},          {"bandwidth", ui->comboBox_bandwidth},
+        {"spreading_factor", ui->comboBox_SpreadFactor}};
+    ui->comboBox_channelNum->addItems(configField(QStringLiteral("channel"))->items);
+    // The lists start as a factory module holds them; the addresses stay blank until typed or
+    // read.
+    for (const ConfigFieldSpec &field : configFields()) {
+        if (field.position)
+            static_cast<QComboBox *>(configWidgets.value(field.key))
+                ->setCurrentIndex(int(field.items.indexOf(field.factory)));
+    }
     updateControls();
 
     // Connected last, so that nothing set above reaches a slot.
@@ -577,19 +596,16 @@ void Dialog::on_pushButton_writeCfg_clicked()
 ModuleConfig Dialog::formConfig() const
 {
     ModuleConfig c;
-    c.channel = ui->comboBox_channelNum->currentIndex();
-    c.rfPower = ui->comboBox_RfPower->currentIndex();
-    c.userMode = ui->comboBox_UserMode->currentIndex();
-    c.deviceType = ui->comboBox_deviceType->currentIndex();
-    c.networkId = hexWordFromText(ui->lineEdit_PanID->text()).value_or(HexWord{});
-    c.moduleAddress = hexWordFromText(ui->lineEdit_moduleAddr->text()).value_or(HexWord{});
-    c.whitelistEnabled = ui->checkBox_AclEnable->isChecked();
-    c.rfDataRate = ui->comboBox_RfDataRate->currentIndex();
-    c.uartBaud = ui->comboBox_UartParaBaud->currentIndex();
-    c.uartParity = ui->comboBox_UartParity->currentIndex();
-    c.uartStopBits = ui->comboBox_UartStopBit->currentIndex();
-    c.bandwidth = ui->comboBox_bandwidth->currentIndex();
-    c.spreadFactor = ui->comboBox_SpreadFactor->currentIndex();
+    for (const ConfigFieldSpec &field : configFields()) {
+        const QWidget *widget = configWidgets.value(field.key);
+        if (field.position)
+            c.*field.position = static_cast<const QComboBox *>(widget)->currentIndex();
+        else if (field.word)
+            c.*field.word =
+                hexWordFromText(static_cast<const QLineEdit *>(widget)->text()).value_or(HexWord{});
+        else
+            c.*field.flag = static_cast<const QCheckBox *>(widget)->isChecked();
+    }
     return c;
 }
 
@@ -600,13 +616,14 @@ std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
     // A list without a current item (left so by a read reply) or an unfinished address would
     // write values nobody chose: refuse and name them.
     FieldComplaint blankLists{tr("以下列表没有选定的值："), {}};
-    for (const ConfigField field : encoded.outOfRange)
-        blankLists.fields << configList(field);
+    for (const QString &key : encoded.outOfRange)
+        blankLists.fields << configWidgets.value(key);
     FieldComplaint addresses{incompleteAddressHeading(), {}};
-    if (!hexWordFromText(ui->lineEdit_PanID->text()))
-        addresses.fields << ui->lineEdit_PanID;
-    if (!hexWordFromText(ui->lineEdit_moduleAddr->text()))
-        addresses.fields << ui->lineEdit_moduleAddr;
+    for (const ConfigFieldSpec &field : configFields()) {
+        QWidget *widget = configWidgets.value(field.key);
+        if (field.word && !hexWordFromText(static_cast<const QLineEdit *>(widget)->text()))
+            addresses.fields << widget;
+    }
     if (refuseSend({blankLists, addresses}))
         return std::nullopt;
     return encoded;
@@ -614,19 +631,15 @@ std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
 
 void Dialog::showConfig(const ModuleConfig &c)
 {
-    ui->comboBox_channelNum->setCurrentIndex(c.channel);
-    ui->comboBox_RfPower->setCurrentIndex(c.rfPower);
-    ui->comboBox_UserMode->setCurrentIndex(c.userMode);
-    ui->comboBox_deviceType->setCurrentIndex(c.deviceType);
-    ui->lineEdit_PanID->setText(formatHexWord(c.networkId));
-    ui->lineEdit_moduleAddr->setText(formatHexWord(c.moduleAddress));
-    ui->checkBox_AclEnable->setChecked(c.whitelistEnabled);
-    ui->comboBox_RfDataRate->setCurrentIndex(c.rfDataRate);
-    ui->comboBox_UartParaBaud->setCurrentIndex(c.uartBaud);
-    ui->comboBox_UartParity->setCurrentIndex(c.uartParity);
-    ui->comboBox_UartStopBit->setCurrentIndex(c.uartStopBits);
-    ui->comboBox_bandwidth->setCurrentIndex(c.bandwidth);
-    ui->comboBox_SpreadFactor->setCurrentIndex(c.spreadFactor);
+    for (const ConfigFieldSpec &field : configFields()) {
+        QWidget *widget = configWidgets.value(field.key);
+        if (field.position)
+            static_cast<QComboBox *>(widget)->setCurrentIndex(c.*field.position);
+        else if (field.word)
+            static_cast<QLineEdit *>(widget)->setText(formatHexWord(c.*field.word));
+        else
+            static_cast<QCheckBox *>(widget)->setChecked(c.*field.flag);
+    }
     checkBox_AclEn_changed();
     rq520M_rfRate_changed();
 }
@@ -635,42 +648,23 @@ QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig
                                   bool lora) const
 {
     // The window's own words for each field: its label, and for a list the item it shows.
-    struct Field
-    {
-        const QWidget *widget;
-        int ModuleConfig::*index; // the list position; none for a typed field
-    };
-    const QHash<QString, Field> fields = {
-        {"channel", {ui->comboBox_channelNum, &ModuleConfig::channel}},
-        {"power", {ui->comboBox_RfPower, &ModuleConfig::rfPower}},
-        {"device_type", {ui->comboBox_deviceType, &ModuleConfig::deviceType}},
-        {"network_id", {ui->lineEdit_PanID, nullptr}},
-        {"address", {ui->lineEdit_moduleAddr, nullptr}},
-        {"interface_mode", {ui->comboBox_UserMode, &ModuleConfig::userMode}},
-        {"uart_baud", {ui->comboBox_UartParaBaud, &ModuleConfig::uartBaud}},
-        {"uart_parity", {ui->comboBox_UartParity, &ModuleConfig::uartParity}},
-        {"uart_stop_bits", {ui->comboBox_UartStopBit, &ModuleConfig::uartStopBits}},
-        {"rf_data_rate", {ui->comboBox_RfDataRate, &ModuleConfig::rfDataRate}},
-        {"bandwidth", {ui->comboBox_bandwidth, &ModuleConfig::bandwidth}},
-        {"spreading_factor", {ui->comboBox_SpreadFactor, &ModuleConfig::spreadFactor}},
-        {"whitelist", {ui->checkBox_AclEnable, nullptr}}};
-    auto shown = [&](const QString &key, const ModuleConfig &c, const QString &text) -> QString {
-        if (key == QLatin1String("whitelist"))
-            return c.whitelistEnabled ? tr("开") : tr("关");
-        const Field field = fields.value(key);
-        const auto *list = qobject_cast<const QComboBox *>(field.widget);
-        if (list && field.index && c.*field.index >= 0 && c.*field.index < list->count())
-            return list->itemText(c.*field.index);
+    auto shown = [&](const ConfigFieldSpec &field, const ModuleConfig &c,
+                     const QString &text) -> QString {
+        if (field.flag)
+            return c.*field.flag ? tr("开") : tr("关");
+        const auto *list = qobject_cast<const QComboBox *>(configWidgets.value(field.key));
+        if (list && c.*field.position >= 0 && c.*field.position < list->count())
+            return list->itemText(c.*field.position);
         return text;
     };
     QString lines;
-    for (const rfcfg::FieldChange &change : rfcfg::configChanges(before, after, lora)) {
-        const QWidget *widget = fields.value(change.key).widget;
-        const QString label = widget == ui->checkBox_AclEnable ? ui->checkBox_AclEnable->text()
-                                                               : fieldLabels.value(widget);
+    for (const FieldChange &change : configChanges(before, after, lora)) {
+        const ConfigFieldSpec &field = *configField(change.key);
+        const QWidget *widget = configWidgets.value(change.key);
+        const auto *box = qobject_cast<const QCheckBox *>(widget);
         lines += QStringLiteral("  %1：%2 → %3\n")
-                     .arg(label, shown(change.key, before, change.before),
-                          shown(change.key, after, change.after));
+                     .arg(box ? box->text() : fieldLabels.value(widget),
+                          shown(field, before, change.before), shown(field, after, change.after));
     }
     return lines;
 }
@@ -689,7 +683,7 @@ void Dialog::on_pushButton_exportCfg_clicked()
     const bool lora = ui->checkBox_rq520M->isChecked();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(rfcfg::profileJson(rfcfg::configValues(c, lora), lora)) < 0 || !file.commit()) {
+        file.write(profileJson(configValues(c, lora), lora)) < 0 || !file.commit()) {
         QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(file.errorString()));
         return;
     }
@@ -705,8 +699,8 @@ void Dialog::on_pushButton_importCfg_clicked()
     if (path.isEmpty())
         return;
     setLastFolder(kind, QFileInfo(path).absolutePath());
-    rfcfg::Profile profile;
-    const QString error = rfcfg::loadProfile(path, &profile);
+    Profile profile;
+    const QString error = loadProfile(path, &profile);
     if (!error.isEmpty()) {
         QMessageBox::warning(this, tr("Warning"), tr("无法导入配置：\n") + error, QMessageBox::Ok);
         return;
@@ -715,7 +709,7 @@ void Dialog::on_pushButton_importCfg_clicked()
     const ModuleConfig before = formConfig();
     ModuleConfig after = before;
     for (const auto &[key, value] : profile.values)
-        rfcfg::setConfigValue(after, key, value, true);
+        setConfigValue(after, key, value, true);
     const bool loraBefore = ui->checkBox_rq520M->isChecked();
     ui->checkBox_rq520M->setChecked(profile.lora);
     showConfig(after);
@@ -727,33 +721,6 @@ void Dialog::on_pushButton_importCfg_clicked()
     ui->ReceiveOutBrowser->appendText(tr("已导入配置（未写入模块）：") +
                                       QDir::toNativeSeparators(path) + QLatin1Char('\n') +
                                       (lines.isEmpty() ? tr("  没有字段改动\n") : lines));
-}
-
-QWidget *Dialog::configList(ConfigField field) const
-{
-    switch (field) {
-    case ConfigField::Channel:
-        return ui->comboBox_channelNum;
-    case ConfigField::RfPower:
-        return ui->comboBox_RfPower;
-    case ConfigField::UserMode:
-        return ui->comboBox_UserMode;
-    case ConfigField::DeviceType:
-        return ui->comboBox_deviceType;
-    case ConfigField::RfDataRate:
-        return ui->comboBox_RfDataRate;
-    case ConfigField::UartBaud:
-        return ui->comboBox_UartParaBaud;
-    case ConfigField::UartParity:
-        return ui->comboBox_UartParity;
-    case ConfigField::UartStopBits:
-        return ui->comboBox_UartStopBit;
-    case ConfigField::Bandwidth:
-        return ui->comboBox_bandwidth;
-    case ConfigField::SpreadFactor:
-        return ui->comboBox_SpreadFactor;
-    }
-    return nullptr;
 }
 
 QString Dialog::incompleteAddressHeading() const

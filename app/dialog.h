@@ -29,9 +29,9 @@ class Discovery;
 }
 class QLineEdit;
 class QPushButton;
-class QRegularExpressionValidator;
 class QTextBrowser;
 class QTimer;
+class QValidator;
 
 namespace Ui {
 class DialogForm;
@@ -149,7 +149,6 @@ private:
     // first; false when no complaint names a field.
     bool refuseSend(const QList<FieldComplaint> &complaints);
     QString incompleteAddressHeading() const;
-    QWidget *configList(protocol::ConfigField field) const;
     // The parameter box's values as they stand, blank lists and unfinished fields included.
     protocol::ModuleConfig formConfig() const;
     // The values "写配置" would write, or nothing after the box that names what is missing.
@@ -199,9 +198,11 @@ private:
     // The whitelist fields start enabled whatever their check box says; they follow it from
     // its first change (or a configuration read) on.
     bool whitelistFieldsFollowBox = false;
+    // Which widget shows which configuration field, by the field's key.
+    QHash<QString, QWidget *> configWidgets;
     // What the window calls each checked field, for the refusal boxes.
     QHash<const QWidget *, QString> fieldLabels;
-    QRegularExpressionValidator *hexWordValidator = nullptr;
+    QValidator *hexWordValidator = nullptr;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
 
     // The link test's panel, made when it first runs, and the target of the send being built.

@@ -1,6 +1,6 @@
 #include "serial/discovery.h"
 
-#include "protocol/configrecord.h"
+#include "protocol/configfields.h"
 #include "protocol/frame.h"
 #include "serial/devicelock.h"
 #include "serial/linesettings.h"
@@ -38,19 +38,21 @@ bool sameSettings(const LineSettings &a, const LineSettings &b)
 
 std::optional<LineSettings> moduleSerialSettings(const protocol::ModuleConfig &config)
 {
-    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                                   QSerialPort::EvenParity};
-    if (config.uartBaud < 0 || config.uartBaud >= int(protocol::uartBaudRates.size()) ||
-        config.uartParity < 0 || config.uartParity > 2 || config.uartStopBits < 0 ||
-        config.uartStopBits > 1)
+    // Read from the command line's texts: a value outside its list (unknown(N)) is none of them.
+    bool isRate = false;
+    const qint32 rate = protocol::configValue(config, QStringLiteral("uart_baud")).toInt(&isRate);
+    const auto parity =
+        parityFromText(protocol::configValue(config, QStringLiteral("uart_parity")).toUpper());
+    const auto stopBits =
+        stopBitsFromText(protocol::configValue(config, QStringLiteral("uart_stop_bits")));
+    if (!isRate || !parity || !stopBits)
         return std::nullopt;
-    return LineSettings{protocol::uartBaudRates[config.uartBaud], parities[config.uartParity],
-                        config.uartStopBits == 1 ? QSerialPort::TwoStop : QSerialPort::OneStop};
+    return LineSettings{rate, *parity, *stopBits};
 }
 
 LineSettings factorySettings()
 {
-    return {9600, QSerialPort::EvenParity, QSerialPort::OneStop};
+    return *moduleSerialSettings(protocol::factoryConfig());
 }
 
 QList<LineSettings> discoveryOrder(bool quick)
@@ -63,7 +65,7 @@ QList<LineSettings> discoveryOrder(bool quick)
     // Parity last: a line that cannot tell parities (a pseudo-terminal) meets the module's
     // rate and stop bits at the first of the three.
     for (const auto stop : {QSerialPort::OneStop, QSerialPort::TwoStop}) {
-        for (const qint32 rate : protocol::uartBaudRates) {
+        for (const qint32 rate : protocol::configField(QStringLiteral("uart_baud"))->values) {
             for (const auto parity :
                  {QSerialPort::NoParity, QSerialPort::EvenParity, QSerialPort::OddParity}) {
                 const LineSettings s{rate, parity, stop};

@@ -14,7 +14,7 @@ namespace serial {
 
 struct Outcome;
 
-// The settings a module leaves the factory with, as the window's parameter box shows them.
+// The serial settings a module leaves the factory with (protocol::factoryConfig()).
 LineSettings factorySettings();
 
 // Every setting a module can be given (its own rates, three parities, two stop bits), most

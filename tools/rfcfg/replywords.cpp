@@ -1,6 +1,6 @@
 #include "replywords.h"
 
-#include "configfields.h"
+#include "protocol/configfields.h"
 #include "protocol/frame.h"
 
 namespace rfcfg {
@@ -84,7 +84,7 @@ QString describeFrame(QByteArrayView frame)
         return QStringLiteral("configuration written: ") + statusWords(replyStatus(reply));
     case ReplyKind::ConfigRead: {
         QStringList pairs;
-        for (const auto &[key, value] : configValues(*reply.config, false))
+        for (const auto &[key, value] : protocol::configValues(*reply.config, false))
             pairs << key + QLatin1Char('=') + value;
         return QStringLiteral("configuration: ") + pairs.join(QLatin1Char(' '));
     }
