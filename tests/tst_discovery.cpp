@@ -259,19 +259,30 @@ private slots:
     {
         QTest::addColumn<QStringList>("set");
         QTest::addColumn<QStringList>("after"); // --baud, --parity, --stop-bits
+        QTest::addColumn<bool>("writeReplyLost");
         QTest::newRow("230400") << QStringList{"uart_baud=230400", "uart_parity=none"}
-                                << QStringList{"230400", "NONE", "1"};
+                                << QStringList{"230400", "NONE", "1"} << false;
         QTest::newRow("57600 odd 2")
             << QStringList{"uart_baud=57600", "uart_parity=odd", "uart_stop_bits=2"}
-            << QStringList{"57600", "ODD", "2"};
+            << QStringList{"57600", "ODD", "2"} << false;
+        QTest::newRow("230400, the write's reply lost")
+            << QStringList{"uart_baud=230400", "uart_parity=none"}
+            << QStringList{"230400", "NONE", "1"} << true;
     }
 
     void configSetFollowsNewSerialSettings()
     {
         QFETCH(QStringList, set);
         QFETCH(QStringList, after);
+        QFETCH(bool, writeReplyLost);
         Bench bench({"9600 even 1"});
         const QString port = bench.ports[0];
+        VirtualModule &module = *bench.modules[0];
+        connect(&module, &VirtualModule::requestReceived, &module, [&](const QByteArray &request) {
+            if (writeReplyLost && request.size() > 2 && quint8(request[0]) == 0x01 &&
+                quint8(request[2]) == 0x01) // the write: the module takes it, its reply is lost
+                module.dropNextReply();
+        });
         rfcfg(QStringList{"-p", port, "--parity", "EVEN", "config", "set"} + set);
         QCOMPARE(status, 0);
         QVERIFY(doc.value("verified").toBool());
