@@ -1,9 +1,11 @@
 #include "app/dialog.h"
 
+#include "protocol/configfields.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/linkstats.h"
 #include "protocol/payloads.h"
+#include "protocol/profile.h"
 #include "protocol/replies.h"
 #include "serial/linesettings.h"
 #include "serial/modulelink.h"
@@ -15,19 +17,16 @@
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
 
-#include "profile.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QSaveFile>
 #include <QScreen>
 #include <QSerialPortInfo>
 #include <QTimer>
+#include <QValidator>
 
 #include <algorithm>
 #include <utility>
@@ -39,11 +38,23 @@ namespace {
 constexpr int readIntervalMs = 500;
 constexpr int sendIntervalStepMs = 500;
 
-const QRegularExpression &hexWordPattern()
+// What an address field takes: an address by the one rule, and while typing whatever more
+// digits could still make one.
+class HexWordValidator : public QValidator
 {
-    static const QRegularExpression pattern(QStringLiteral("([0-9A-Fa-f]{2}[0-9A-Fa-f]{2})"));
-    return pattern;
-}
+public:
+    using QValidator::QValidator;
+    State validate(QString &text, int &) const override
+    {
+        if (hexWordFromText(text))
+            return Acceptable;
+        const QStringView digits = QStringView(text).mid(
+            text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? 2 : 0);
+        return digits.size() < 4 && std::all_of(digits.begin(), digits.end(), isHexDigit)
+                   ? Intermediate
+                   : Invalid;
+    }
+};
 
 } // namespace
 
@@ -55,7 +66,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
 
-    hexWordValidator = new QRegularExpressionValidator(hexWordPattern(), this);
+    hexWordValidator = new HexWordValidator(this);
     for (QLineEdit *field : {ui->lineEdit_PanID, ui->lineEdit_moduleAddr, ui->lineEdit_routeDstAddr,
                              ui->lineEdit_dataDstAddr})
         field->setValidator(hexWordValidator);
@@ -66,10 +77,6 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
 
     ui->comboBox_discoveryRoute->setCurrentIndex(1);
     ui->comboBox_dataMaxDepth->setCurrentIndex(6);
-    ui->comboBox_UartParaBaud->setCurrentIndex(3);
-    ui->comboBox_UartParity->setCurrentIndex(2);
-    ui->comboBox_UartStopBit->setCurrentIndex(0);
-    ui->comboBox_RfDataRate->setCurrentIndex(2);
 
     // Widgets that come and go with a mode keep their room, so the rest of the form stays put.
     auto keepRoomWhenHidden = [](QWidget *widget) {
@@ -85,8 +92,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
         keepRoomWhenHidden(field);
 
     link = new serial::ModuleLink(this);
-    // A reply after its request's wait is told as late, for whichever request it answers.
-    link->setTracksLateReplies(true);
+    session = new serial::Session(link, this);
     linkTest = new serial::LinkTest(link, this);
     replugWatch = new serial::ReplugWatch(
         [this] { return portEnumerator(); },
@@ -125,10 +131,22 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (int n = 0; n < whitelistEntries; ++n)
         fieldLabels.insert(entries[n], caption(ui->label_24) + tr("（第%1个）").arg(n + 1));
 
-    QStringList channels;
-    for (int channel = 0; channel < 32; ++channel)
-        channels << QString::asprintf("%d", channel);
-    ui->comboBox_channelNum->addItems(channels);
+    configWidgets = {
+        {"channel", ui->comboBox_channelNum},           {"power", ui->comboBox_RfPower},
+        {"device_type", ui->comboBox_deviceType},       {"network_id", ui->lineEdit_PanID},
+        {"address", ui->lineEdit_moduleAddr},           {"interface_mode", ui->comboBox_UserMode},
+        {"uart_baud", ui->comboBox_UartParaBaud},       {"uart_parity", ui->comboBox_UartParity},
+        {"uart_stop_bits", ui->comboBox_UartStopBit},   {"rf_data_rate", ui->comboBox_RfDataRate},
+        {"whitelist", ui->checkBox_AclEnable},          {"bandwidth", ui->comboBox_bandwidth},
+        {"spreading_factor", ui->comboBox_SpreadFactor}};
+    ui->comboBox_channelNum->addItems(configField(QStringLiteral("channel"))->items);
+    // The lists start as a factory module holds them; the addresses stay blank until typed or
+    // read.
+    for (const ConfigFieldSpec &field : configFields()) {
+        if (field.position)
+            static_cast<QComboBox *>(configWidgets.value(field.key))
+                ->setCurrentIndex(int(field.items.indexOf(field.factory)));
+    }
     updateControls();
 
     // Connected last, so that nothing set above reaches a slot.
@@ -159,15 +177,18 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             [this] { linkTest->setIntervalMs(repeatIntervalMs()); });
     connect(linkTest, &serial::LinkTest::sent, this,
             [this](qsizetype, serial::ModuleLink::RequestId id, const QByteArray &frame) {
-                noteSent(ui->pushButton_sendData, id, frame);
+                ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
+                linkTestRequest = id;
                 linkTestPanel->recordSend(linkTestTarget);
             });
     connect(linkTest, &serial::LinkTest::answered, this,
             [this](qsizetype sequence, std::optional<int> status, double latencyMs) {
                 linkTestPanel->recordReply(sequence, status, latencyMs);
             });
-    connect(linkTest, &serial::LinkTest::noReply, this,
-            [this](qsizetype sequence) { linkTestPanel->recordNoReply(sequence); });
+    connect(linkTest, &serial::LinkTest::noReply, this, [this](qsizetype sequence) {
+        linkTestPanel->recordNoReply(sequence);
+        noteUnanswered(linkTestRequest, ui->pushButton_sendData->text());
+    });
     connect(linkTest, &serial::LinkTest::late, this, [this] { linkTestPanel->recordLate(); });
     connect(linkTest, &serial::LinkTest::skipped, this, [this] { linkTestPanel->recordSkipped(); });
     connect(linkTest, &serial::LinkTest::finished, this, [this](serial::LinkTest::End end) {
@@ -176,37 +197,24 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     });
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
     connect(link, &serial::ModuleLink::lost, this, &Dialog::onDeviceLost);
-    connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
-                noteWrittenSerialSettings(request.frame, frame);
-            });
     connect(link, &serial::ModuleLink::bytesArrived, this,
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
+    // Every frame is shown as it came; what it answers is the session's to say.
     connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
-                requestSenders.remove(request.id);
+            [this](const serial::ModuleLink::Request &, const QByteArray &frame) {
                 framesSinceTick.append({frame, {}});
             });
     connect(link, &serial::ModuleLink::unsolicited, this, [this](const QByteArray &frame) {
         framesSinceTick.append({frame, {}});
     });
-    connect(link, &serial::ModuleLink::lateReply, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
-                const double latencyMs = (link->nowNs() - request.sentNs) / 1e6;
+    connect(session, &serial::Session::lateReply, this,
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame,
+                   double latencyMs) {
                 const QString sender =
                     overdueSender.first == request.id ? overdueSender.second : QString();
                 framesSinceTick.append({frame, tr("迟到的应答：%1（%2 ms）\n")
                                                    .arg(sender)
                                                    .arg(QString::number(latencyMs, 'f', 1))});
-            });
-    connect(link, &serial::ModuleLink::noReply, this,
-            [this](const serial::ModuleLink::Request &request) {
-                const auto sender = requestSenders.constFind(request.id);
-                if (sender == requestSenders.cend())
-                    return;
-                unansweredSinceTick << *sender;
-                overdueSender = {request.id, *sender};
-                requestSenders.erase(sender);
             });
     // Devices come and go: the closed port's list is read again whenever the user opens it.
     connect(ui->comboBox_comList, &PortComboBox::aboutToShowPopup, this, [this] {
@@ -308,7 +316,7 @@ void Dialog::updateControls()
     // A closing link already shows the closed state; its button waits until the frame is out.
     ui->pushButton_openCom->setText(open ? tr("关闭串口") : tr("打开串口"));
     ui->pushButton_openCom->setEnabled(state != State::Closing);
-    ui->pushButton_findModule->setEnabled(state == State::Closed);
+    ui->pushButton_findModule->setEnabled(state == State::Closed && !findSearch);
     for (QPushButton *button :
          {ui->pushButton_writeCfg, ui->pushButton_readCfg, ui->pushButton_enterCfgMode,
           ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule})
@@ -439,7 +447,6 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
         arrivedSinceTick.clear();
         framesSinceTick.clear();
         unansweredSinceTick.clear();
-        requestSenders.clear();
         overdueSender = {};
         shownAhead.clear();
     }
@@ -453,28 +460,36 @@ quint8 Dialog::buildCommandFrame(quint8 group, quint8 code, const quint8 *payloa
     return protocol::buildCommandFrame(txFrame.data(), group, code, payload, length);
 }
 
-std::optional<serial::ModuleLink::RequestId> Dialog::sendFrame(const QPushButton *sender,
-                                                               const quint8 *frame, quint8 length)
+bool Dialog::sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(frame), length);
-    // The send box records only what the port took: nothing for a closed or closing port.
-    const auto id = link->sendRequest(bytes);
-    if (id)
-        noteSent(sender, *id, bytes);
-    return id;
+    // One attempt, as the buttons always sent; the send box records only what the port took:
+    // nothing for a closed or closing port.
+    serial::Operation *operation = session->request(bytes, 0);
+    if (operation->isFinished())
+        return false;
+    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(bytes));
+    connect(operation, &serial::Operation::finished, this,
+            [this, text = sender->text(), id = operation->lastRequestId(),
+             bytes](const serial::Outcome &outcome) {
+                if (!portInUse())
+                    return; // what a closed port had not shown goes with it
+                if (outcome.kind == serial::Outcome::Kind::NoReply)
+                    noteUnanswered(id, text);
+                else if (!outcome.frame.isEmpty())
+                    noteWrittenSerialSettings(bytes, outcome.frame);
+            });
+    return true;
 }
 
-void Dialog::noteSent(const QPushButton *sender, serial::ModuleLink::RequestId id,
-                      const QByteArray &frame)
+void Dialog::noteUnanswered(serial::ModuleLink::RequestId id, const QString &sender)
 {
-    requestSenders.insert(id, sender->text());
-    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
+    unansweredSinceTick << sender;
+    overdueSender = {id, sender}; // its reply may still come, late
 }
 
-std::optional<serial::ModuleLink::RequestId> Dialog::sendCommand(const QPushButton *sender,
-                                                                 quint8 group, quint8 code,
-                                                                 const quint8 *payload,
-                                                                 quint8 length)
+bool Dialog::sendCommand(const QPushButton *sender, quint8 group, quint8 code,
+                         const quint8 *payload, quint8 length)
 {
     const quint8 frameLength = buildCommandFrame(group, code, payload, length);
     return sendFrame(sender, txFrame.data(), frameLength);
@@ -581,19 +596,16 @@ void Dialog::on_pushButton_writeCfg_clicked()
 ModuleConfig Dialog::formConfig() const
 {
     ModuleConfig c;
-    c.channel = ui->comboBox_channelNum->currentIndex();
-    c.rfPower = ui->comboBox_RfPower->currentIndex();
-    c.userMode = ui->comboBox_UserMode->currentIndex();
-    c.deviceType = ui->comboBox_deviceType->currentIndex();
-    c.networkId = hexWordFromText(ui->lineEdit_PanID->text()).value_or(HexWord{});
-    c.moduleAddress = hexWordFromText(ui->lineEdit_moduleAddr->text()).value_or(HexWord{});
-    c.whitelistEnabled = ui->checkBox_AclEnable->isChecked();
-    c.rfDataRate = ui->comboBox_RfDataRate->currentIndex();
-    c.uartBaud = ui->comboBox_UartParaBaud->currentIndex();
-    c.uartParity = ui->comboBox_UartParity->currentIndex();
-    c.uartStopBits = ui->comboBox_UartStopBit->currentIndex();
-    c.bandwidth = ui->comboBox_bandwidth->currentIndex();
-    c.spreadFactor = ui->comboBox_SpreadFactor->currentIndex();
+    for (const ConfigFieldSpec &field : configFields()) {
+        const QWidget *widget = configWidgets.value(field.key);
+        if (field.position)
+            c.*field.position = static_cast<const QComboBox *>(widget)->currentIndex();
+        else if (field.word)
+            c.*field.word =
+                hexWordFromText(static_cast<const QLineEdit *>(widget)->text()).value_or(HexWord{});
+        else
+            c.*field.flag = static_cast<const QCheckBox *>(widget)->isChecked();
+    }
     return c;
 }
 
@@ -604,13 +616,14 @@ std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
     // A list without a current item (left so by a read reply) or an unfinished address would
     // write values nobody chose: refuse and name them.
     FieldComplaint blankLists{tr("以下列表没有选定的值："), {}};
-    for (const ConfigField field : encoded.outOfRange)
-        blankLists.fields << configList(field);
+    for (const QString &key : encoded.outOfRange)
+        blankLists.fields << configWidgets.value(key);
     FieldComplaint addresses{incompleteAddressHeading(), {}};
-    if (!hexWordFromText(ui->lineEdit_PanID->text()))
-        addresses.fields << ui->lineEdit_PanID;
-    if (!hexWordFromText(ui->lineEdit_moduleAddr->text()))
-        addresses.fields << ui->lineEdit_moduleAddr;
+    for (const ConfigFieldSpec &field : configFields()) {
+        QWidget *widget = configWidgets.value(field.key);
+        if (field.word && !hexWordFromText(static_cast<const QLineEdit *>(widget)->text()))
+            addresses.fields << widget;
+    }
     if (refuseSend({blankLists, addresses}))
         return std::nullopt;
     return encoded;
@@ -618,19 +631,15 @@ std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
 
 void Dialog::showConfig(const ModuleConfig &c)
 {
-    ui->comboBox_channelNum->setCurrentIndex(c.channel);
-    ui->comboBox_RfPower->setCurrentIndex(c.rfPower);
-    ui->comboBox_UserMode->setCurrentIndex(c.userMode);
-    ui->comboBox_deviceType->setCurrentIndex(c.deviceType);
-    ui->lineEdit_PanID->setText(formatHexWord(c.networkId));
-    ui->lineEdit_moduleAddr->setText(formatHexWord(c.moduleAddress));
-    ui->checkBox_AclEnable->setChecked(c.whitelistEnabled);
-    ui->comboBox_RfDataRate->setCurrentIndex(c.rfDataRate);
-    ui->comboBox_UartParaBaud->setCurrentIndex(c.uartBaud);
-    ui->comboBox_UartParity->setCurrentIndex(c.uartParity);
-    ui->comboBox_UartStopBit->setCurrentIndex(c.uartStopBits);
-    ui->comboBox_bandwidth->setCurrentIndex(c.bandwidth);
-    ui->comboBox_SpreadFactor->setCurrentIndex(c.spreadFactor);
+    for (const ConfigFieldSpec &field : configFields()) {
+        QWidget *widget = configWidgets.value(field.key);
+        if (field.position)
+            static_cast<QComboBox *>(widget)->setCurrentIndex(c.*field.position);
+        else if (field.word)
+            static_cast<QLineEdit *>(widget)->setText(formatHexWord(c.*field.word));
+        else
+            static_cast<QCheckBox *>(widget)->setChecked(c.*field.flag);
+    }
     checkBox_AclEn_changed();
     rq520M_rfRate_changed();
 }
@@ -639,42 +648,23 @@ QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig
                                   bool lora) const
 {
     // The window's own words for each field: its label, and for a list the item it shows.
-    struct Field
-    {
-        const QWidget *widget;
-        int ModuleConfig::*index; // the list position; none for a typed field
-    };
-    const QHash<QString, Field> fields = {
-        {"channel", {ui->comboBox_channelNum, &ModuleConfig::channel}},
-        {"power", {ui->comboBox_RfPower, &ModuleConfig::rfPower}},
-        {"device_type", {ui->comboBox_deviceType, &ModuleConfig::deviceType}},
-        {"network_id", {ui->lineEdit_PanID, nullptr}},
-        {"address", {ui->lineEdit_moduleAddr, nullptr}},
-        {"interface_mode", {ui->comboBox_UserMode, &ModuleConfig::userMode}},
-        {"uart_baud", {ui->comboBox_UartParaBaud, &ModuleConfig::uartBaud}},
-        {"uart_parity", {ui->comboBox_UartParity, &ModuleConfig::uartParity}},
-        {"uart_stop_bits", {ui->comboBox_UartStopBit, &ModuleConfig::uartStopBits}},
-        {"rf_data_rate", {ui->comboBox_RfDataRate, &ModuleConfig::rfDataRate}},
-        {"bandwidth", {ui->comboBox_bandwidth, &ModuleConfig::bandwidth}},
-        {"spreading_factor", {ui->comboBox_SpreadFactor, &ModuleConfig::spreadFactor}},
-        {"whitelist", {ui->checkBox_AclEnable, nullptr}}};
-    auto shown = [&](const QString &key, const ModuleConfig &c, const QString &text) -> QString {
-        if (key == QLatin1String("whitelist"))
-            return c.whitelistEnabled ? tr("开") : tr("关");
-        const Field field = fields.value(key);
-        const auto *list = qobject_cast<const QComboBox *>(field.widget);
-        if (list && field.index && c.*field.index >= 0 && c.*field.index < list->count())
-            return list->itemText(c.*field.index);
+    auto shown = [&](const ConfigFieldSpec &field, const ModuleConfig &c,
+                     const QString &text) -> QString {
+        if (field.flag)
+            return c.*field.flag ? tr("开") : tr("关");
+        const auto *list = qobject_cast<const QComboBox *>(configWidgets.value(field.key));
+        if (list && c.*field.position >= 0 && c.*field.position < list->count())
+            return list->itemText(c.*field.position);
         return text;
     };
     QString lines;
-    for (const rfcfg::FieldChange &change : rfcfg::configChanges(before, after, lora)) {
-        const QWidget *widget = fields.value(change.key).widget;
-        const QString label = widget == ui->checkBox_AclEnable ? ui->checkBox_AclEnable->text()
-                                                               : fieldLabels.value(widget);
+    for (const FieldChange &change : configChanges(before, after, lora)) {
+        const ConfigFieldSpec &field = *configField(change.key);
+        const QWidget *widget = configWidgets.value(change.key);
+        const auto *box = qobject_cast<const QCheckBox *>(widget);
         lines += QStringLiteral("  %1：%2 → %3\n")
-                     .arg(label, shown(change.key, before, change.before),
-                          shown(change.key, after, change.after));
+                     .arg(box ? box->text() : fieldLabels.value(widget),
+                          shown(field, before, change.before), shown(field, after, change.after));
     }
     return lines;
 }
@@ -693,7 +683,7 @@ void Dialog::on_pushButton_exportCfg_clicked()
     const bool lora = ui->checkBox_rq520M->isChecked();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(rfcfg::profileJson(rfcfg::configValues(c, lora), lora)) < 0 || !file.commit()) {
+        file.write(profileJson(configValues(c, lora), lora)) < 0 || !file.commit()) {
         QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(file.errorString()));
         return;
     }
@@ -709,8 +699,8 @@ void Dialog::on_pushButton_importCfg_clicked()
     if (path.isEmpty())
         return;
     setLastFolder(kind, QFileInfo(path).absolutePath());
-    rfcfg::Profile profile;
-    const QString error = rfcfg::loadProfile(path, &profile);
+    Profile profile;
+    const QString error = loadProfile(path, &profile);
     if (!error.isEmpty()) {
         QMessageBox::warning(this, tr("Warning"), tr("无法导入配置：\n") + error, QMessageBox::Ok);
         return;
@@ -719,7 +709,7 @@ void Dialog::on_pushButton_importCfg_clicked()
     const ModuleConfig before = formConfig();
     ModuleConfig after = before;
     for (const auto &[key, value] : profile.values)
-        rfcfg::setConfigValue(after, key, value, true);
+        setConfigValue(after, key, value, true);
     const bool loraBefore = ui->checkBox_rq520M->isChecked();
     ui->checkBox_rq520M->setChecked(profile.lora);
     showConfig(after);
@@ -731,33 +721,6 @@ void Dialog::on_pushButton_importCfg_clicked()
     ui->ReceiveOutBrowser->appendText(tr("已导入配置（未写入模块）：") +
                                       QDir::toNativeSeparators(path) + QLatin1Char('\n') +
                                       (lines.isEmpty() ? tr("  没有字段改动\n") : lines));
-}
-
-QWidget *Dialog::configList(ConfigField field) const
-{
-    switch (field) {
-    case ConfigField::Channel:
-        return ui->comboBox_channelNum;
-    case ConfigField::RfPower:
-        return ui->comboBox_RfPower;
-    case ConfigField::UserMode:
-        return ui->comboBox_UserMode;
-    case ConfigField::DeviceType:
-        return ui->comboBox_deviceType;
-    case ConfigField::RfDataRate:
-        return ui->comboBox_RfDataRate;
-    case ConfigField::UartBaud:
-        return ui->comboBox_UartParaBaud;
-    case ConfigField::UartParity:
-        return ui->comboBox_UartParity;
-    case ConfigField::UartStopBits:
-        return ui->comboBox_UartStopBit;
-    case ConfigField::Bandwidth:
-        return ui->comboBox_bandwidth;
-    case ConfigField::SpreadFactor:
-        return ui->comboBox_SpreadFactor;
-    }
-    return nullptr;
 }
 
 QString Dialog::incompleteAddressHeading() const

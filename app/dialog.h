@@ -8,6 +8,7 @@
 #include "serial/modulelink.h"
 #include "serial/portlist.h"
 #include "serial/replug.h"
+#include "serial/session.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -23,11 +24,14 @@
 #include <optional>
 
 class LinkTestPanel;
+namespace serial {
+class Discovery;
+}
 class QLineEdit;
 class QPushButton;
-class QRegularExpressionValidator;
 class QTextBrowser;
 class QTimer;
+class QValidator;
 
 namespace Ui {
 class DialogForm;
@@ -107,6 +111,8 @@ private:
     // holds other ones than the port's.
     void noteWrittenSerialSettings(const QByteArray &request, const QByteArray &reply);
     void offerSerialSwitch(const serial::LineSettings &settings);
+    // The end of a find-module search: what it found, and the module opened when it found one.
+    void showFindings(const QStringList &ports);
     bool reopenReplugged(const QString &name);
     // The link is open and not on its way to closing.
     bool portInUse() const;
@@ -115,15 +121,12 @@ private:
     quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
     // Hands a request to the link and echoes it after "send->" in the send box when the link
     // took it; a request without a reply by its deadline is reported under the sender's text.
-    std::optional<serial::ModuleLink::RequestId> sendFrame(const QPushButton *sender,
-                                                           const quint8 *frame, quint8 length);
-    // The echo and the no-reply bookkeeping of a request the link took.
-    void noteSent(const QPushButton *sender, serial::ModuleLink::RequestId id,
-                  const QByteArray &frame);
-    std::optional<serial::ModuleLink::RequestId> sendCommand(const QPushButton *sender,
-                                                             quint8 group, quint8 code,
-                                                             const quint8 *payload = nullptr,
-                                                             quint8 length = 0);
+    bool sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length);
+    bool sendCommand(const QPushButton *sender, quint8 group, quint8 code,
+                     const quint8 *payload = nullptr, quint8 length = 0);
+    // A request without a reply by its wait: its line on the next tick, and its name for a late
+    // reply.
+    void noteUnanswered(serial::ModuleLink::RequestId id, const QString &sender);
     // Fills the widgets a configuration or whitelist read carries; the reply's text.
     QString showReply(const protocol::Reply &reply);
     // Builds and sends one application-data frame, or refuses with a box. A repeating send
@@ -146,7 +149,6 @@ private:
     // first; false when no complaint names a field.
     bool refuseSend(const QList<FieldComplaint> &complaints);
     QString incompleteAddressHeading() const;
-    QWidget *configList(protocol::ConfigField field) const;
     // The parameter box's values as they stand, blank lists and unfinished fields included.
     protocol::ModuleConfig formConfig() const;
     // The values "写配置" would write, or nothing after the box that names what is missing.
@@ -163,7 +165,9 @@ private:
     std::future<void> backgroundPortRead;
     PortEnumerator portEnumerator = &serial::availablePortFacts;
     serial::ModuleLink *link = nullptr;
+    serial::Session *session = nullptr;
     serial::ReplugWatch *replugWatch = nullptr;
+    serial::Discovery *findSearch = nullptr; // while "查找模块" searches
     QString openedPortName; // as it was opened, for finding it again after a replug
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
@@ -180,9 +184,7 @@ private:
     };
     QList<ArrivedFrame> framesSinceTick;
     QStringList unansweredSinceTick;
-    // The sender's text of each request still waiting for its reply, and of the last one left
-    // unanswered (its late reply may still come).
-    QHash<serial::ModuleLink::RequestId, QString> requestSenders;
+    // The sender's text of the last request left unanswered (its late reply may still come).
     std::pair<serial::ModuleLink::RequestId, QString> overdueSender;
     // Chunks shown as a reply before the link found their frame (it was still busy with bytes
     // before them): when it finds one of them, it is not shown again.
@@ -196,12 +198,15 @@ private:
     // The whitelist fields start enabled whatever their check box says; they follow it from
     // its first change (or a configuration read) on.
     bool whitelistFieldsFollowBox = false;
+    // Which widget shows which configuration field, by the field's key.
+    QHash<QString, QWidget *> configWidgets;
     // What the window calls each checked field, for the refusal boxes.
     QHash<const QWidget *, QString> fieldLabels;
-    QRegularExpressionValidator *hexWordValidator = nullptr;
+    QValidator *hexWordValidator = nullptr;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
 
     // The link test's panel, made when it first runs, and the target of the send being built.
     LinkTestPanel *linkTestPanel = nullptr;
     quint16 linkTestTarget = 0;
+    serial::ModuleLink::RequestId linkTestRequest = 0;
 };

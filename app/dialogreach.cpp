@@ -15,34 +15,46 @@
 
 void Dialog::on_pushButton_findModule_clicked()
 {
-    if (link->state() != serial::ModuleLink::State::Closed)
+    if (link->state() != serial::ModuleLink::State::Closed || findSearch)
         return;
     const QString typed = ui->comboBox_comList->currentText().trimmed();
     const QStringList ports = typed.isEmpty() ? serial::portListEntries(portEnumerator())
                                               : QStringList{serial::portNameForOpen(typed)};
-    serial::Discovery discovery(ports, serial::discoveryOrder(false));
-    QProgressDialog progress(tr("正在查找模块…"), tr("取消"), 0, discovery.triesInAll(), this);
-    progress.setObjectName(QStringLiteral("findModuleProgress"));
-    progress.setWindowTitle(tr("查找模块"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(0);
-    connect(&discovery, &serial::Discovery::trying, &progress,
-            [&](const QString &port, const serial::LineSettings &s) {
-                progress.setLabelText(
+    findSearch = new serial::Discovery(ports, serial::discoveryOrder(false), this);
+    auto *progress =
+        new QProgressDialog(tr("正在查找模块…"), tr("取消"), 0, findSearch->triesInAll(), this);
+    progress->setObjectName(QStringLiteral("findModuleProgress"));
+    progress->setWindowTitle(tr("查找模块"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    connect(findSearch, &serial::Discovery::trying, progress,
+            [this, progress](const QString &port, const serial::LineSettings &s) {
+                progress->setLabelText(
                     tr("正在查找模块：%1，%2").arg(port, serial::settingsText(s)));
-                progress.setValue(std::min(discovery.triesMade(), progress.maximum() - 1));
+                progress->setValue(std::min(findSearch->triesMade(), progress->maximum() - 1));
             });
-    connect(&progress, &QProgressDialog::canceled, &discovery, &serial::Discovery::cancel);
-    ui->pushButton_findModule->setEnabled(false);
-    discovery.run();
-    progress.reset();
+    connect(progress, &QProgressDialog::canceled, findSearch, &serial::Discovery::cancel);
+    // The search runs on from the event loop; its end is shown, and the module opened, then.
+    connect(findSearch, &serial::Discovery::finished, this, [this, progress, ports] {
+        progress->reset();
+        progress->deleteLater();
+        showFindings(ports);
+    });
     updateControls();
+    findSearch->start();
+}
 
-    if (discovery.wasCancelled()) {
+void Dialog::showFindings(const QStringList &ports)
+{
+    // Still inside the search's own signal: it goes once that has returned.
+    serial::Discovery *search = std::exchange(findSearch, nullptr);
+    search->deleteLater();
+    updateControls();
+    if (search->wasCancelled()) {
         ui->ReceiveOutBrowser->appendText(tr("查找模块已取消。\n"));
         return;
     }
-    const QList<serial::PortFinding> &findings = discovery.findings();
+    const QList<serial::PortFinding> &findings = search->findings();
     for (const serial::PortFinding &f : findings) {
         if (f.busy)
             ui->ReceiveOutBrowser->appendText(tr("%1 正被其他程序使用，未查找。\n").arg(f.port));
@@ -56,14 +68,10 @@ void Dialog::on_pushButton_findModule_clicked()
         return;
     }
     const protocol::ModuleVersion &v = found->version;
-    ui->ReceiveOutBrowser->appendText(
-        tr("找到模块：%1，%2，程序版本：%3.%4，发布日期：20%5-%6-%7\n")
-            .arg(found->port, serial::settingsText(*found->settings))
-            .arg(v.main, 0, 16)
-            .arg(v.sub, 2, 16, QLatin1Char('0'))
-            .arg(v.year, 2, 16, QLatin1Char('0'))
-            .arg(v.month, 2, 16, QLatin1Char('0'))
-            .arg(v.day, 2, 16, QLatin1Char('0')));
+    ui->ReceiveOutBrowser->appendText(tr("找到模块：%1，%2，程序版本：%3，发布日期：%4\n")
+                                          .arg(found->port, serial::settingsText(*found->settings),
+                                               protocol::versionNumberText(v),
+                                               protocol::releaseDateText(v)));
     const int listed = ui->comboBox_comList->findText(found->port);
     if (listed >= 0)
         ui->comboBox_comList->setCurrentIndex(listed);
@@ -71,6 +79,9 @@ void Dialog::on_pushButton_findModule_clicked()
         ui->comboBox_comList->setEditText(found->port);
     selectLineSettings(*found->settings);
     openPort();
+    // The box then shows what the module holds, not the defaults.
+    if (portInUse())
+        on_pushButton_readCfg_clicked();
 }
 
 void Dialog::selectLineSettings(const serial::LineSettings &s)
@@ -96,7 +107,10 @@ void Dialog::noteWrittenSerialSettings(const QByteArray &request, const QByteArr
         return;
     const auto record = reinterpret_cast<const quint8 *>(request.constData()) + 4;
     const auto written = serial::moduleSerialSettings(protocol::decodeConfigRecord(record));
-    if (!written || serial::sameSettings(*written, chosenLineSettings()))
+    // Against what the module held when last read; without a read, against the port's.
+    const std::optional<serial::LineSettings> held =
+        lastReadConfig ? serial::moduleSerialSettings(*lastReadConfig) : chosenLineSettings();
+    if (!written || (held && serial::sameSettings(*written, *held)))
         return;
     // After the tick that shows the write's result, and outside the link's own handling.
     QMetaObject::invokeMethod(

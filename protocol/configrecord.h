@@ -2,8 +2,8 @@
 
 #include "protocol/frame.h"
 
-#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -14,12 +14,9 @@ constexpr int configRecordSize = 16;
 constexpr quint8 configMarker = 0xA5;
 using ConfigRecord = std::array<quint8, configRecordSize>;
 
-// The module's own serial rates in its list's order: record byte 13 carries the position + 1.
-constexpr std::array<qint32, 12> uartBaudRates{1200,  2400,  4800,  9600,  14400,  19200,
-                                               28800, 38400, 57600, 76800, 115200, 230400};
-
 // The module's radio and serial parameters as the front ends show them. Most fields
 // are list positions: the record carries the index of each fixed list, not its value.
+// configFields() tells each one's key, items and bits.
 struct ModuleConfig
 {
     int channel = 0;       // the channel number itself
@@ -37,31 +34,19 @@ struct ModuleConfig
     int spreadFactor = 0; // position in the spreading-factor list
 };
 
-// The record fields that carry a list position.
-enum class ConfigField {
-    Channel,
-    RfPower,
-    UserMode,
-    DeviceType,
-    RfDataRate,
-    UartBaud,
-    UartParity,
-    UartStopBits,
-    Bandwidth,
-    SpreadFactor,
-};
-
 struct EncodedConfig
 {
     ConfigRecord record{};
-    // Fields whose value is no position of their list; the record must not be sent then.
-    QList<ConfigField> outOfRange;
+    // Keys of the fields whose value is no position of their list, in record order; the record
+    // must not be sent then.
+    QStringList outOfRange;
     bool isValid() const { return outOfRange.isEmpty(); }
 };
 
-// The write command's payload. Bandwidth and spreading factor are sent only for the LoRa
-// model; otherwise both bytes are zero and not checked. Each value is masked to the bits of its
-// own field, so no value ever reaches a neighbour's bits; values outside their lists are listed.
+// The write command's payload, field by field as configFields() lays them out. Bandwidth and
+// spreading factor are sent only for the LoRa model; otherwise both bytes are zero and not
+// checked. Each value is masked to the bits of its own field, so no value ever reaches a
+// neighbour's bits; values outside their lists are listed.
 EncodedConfig encodeConfigRecord(const ModuleConfig &config, bool loraModel);
 
 // Decodes record bytes as the module returns them. Indexes are not range-checked: a value

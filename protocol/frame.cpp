@@ -97,14 +97,16 @@ HexWord parseHexField(const QString &text)
 
 std::optional<HexWord> hexWordFromText(const QString &text)
 {
-    if (text.size() != 4)
+    const bool logged =
+        text.size() == 6 && text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    const QStringView digits = QStringView(text).mid(logged ? 2 : 0);
+    if (digits.size() != 4)
         return std::nullopt;
-    for (const QChar c : text) {
+    for (const QChar c : digits) {
         if (!isHexDigit(c))
             return std::nullopt;
     }
-    bool ok = false;
-    const uint value = text.toUInt(&ok, 16);
+    const uint value = digits.toUInt(nullptr, 16);
     return HexWord{quint8(value >> 8), quint8(value & 0xff)};
 }
 

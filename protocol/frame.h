@@ -75,8 +75,8 @@ struct HexWord
 
 HexWord parseHexField(const QString &text);
 
-// The address when the text holds exactly four hex digits, nothing otherwise: a command never
-// sends an address the user did not finish typing.
+// The one rule for an address: exactly four hex digits, also with 0x in front as the window logs
+// addresses; nothing otherwise, so a command never sends an address nobody finished typing.
 std::optional<HexWord> hexWordFromText(const QString &text);
 
 // Positions of the texts that do not hold exactly four hex digits, in order.

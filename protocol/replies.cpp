@@ -46,9 +46,8 @@ QString routeText(const ReplyFrame &r)
 QString versionText(const ModuleVersion &v)
 {
     // Date bytes are shown as hex digits, BCD or not.
-    return ReplyText::tr("模块程序版本：") + QString::asprintf("V%x.%02x ", v.main, v.sub) +
-           ReplyText::tr("发布日期：") +
-           QString::asprintf("20%02x-%02x-%02x\n", v.year, v.month, v.day);
+    return ReplyText::tr("模块程序版本：") + QLatin1Char('V') + versionNumberText(v) +
+           QLatin1Char(' ') + ReplyText::tr("发布日期：") + releaseDateText(v) + QLatin1Char('\n');
 }
 
 } // namespace

@@ -215,4 +215,14 @@ QString replyFaultText(ReplyFaults faults)
     return parts.join(QLatin1String(", "));
 }
 
+QString versionNumberText(const ModuleVersion &v)
+{
+    return QString::asprintf("%x.%02x", v.main, v.sub);
+}
+
+QString releaseDateText(const ModuleVersion &v)
+{
+    return QString::asprintf("20%02x-%02x-%02x", v.year, v.month, v.day);
+}
+
 } // namespace protocol

@@ -87,6 +87,12 @@ ReplyFrame decodeReplyFrame(QByteArrayView bytes);
 // The faults in English words, joined by ", " ("" for none).
 QString replyFaultText(ReplyFaults faults);
 
+// The version as every front end shows it, "10.02": the main number in hex without padding,
+// the sub number as two hex digits.
+QString versionNumberText(const ModuleVersion &version);
+// The release date, "2014-03-25": each byte as two hex digits, BCD or not.
+QString releaseDateText(const ModuleVersion &version);
+
 // True when each of the byte's two hex digits is a decimal digit.
 bool isBcdByte(quint8 byte);
 

@@ -1,12 +1,10 @@
 #include "serial/discovery.h"
 
-#include "protocol/configrecord.h"
+#include "protocol/configfields.h"
 #include "protocol/frame.h"
 #include "serial/devicelock.h"
 #include "serial/linesettings.h"
-
-#include <QEventLoop>
-#include <QTimer>
+#include "serial/session.h"
 
 #include <cstring>
 
@@ -16,12 +14,18 @@ namespace {
 
 // A module answers a version request within this on top of the bytes' time on the line.
 constexpr int probeTurnaroundMs = 100;
-constexpr int stopPollMs = 50;
 
 const QByteArray &versionRequest()
 {
     static const QByteArray frame =
         protocol::commandFrame(protocol::group::module, protocol::code::readVersion);
+    return frame;
+}
+
+const QByteArray &readConfigRequest()
+{
+    static const QByteArray frame =
+        protocol::commandFrame(protocol::group::module, protocol::code::readConfig);
     return frame;
 }
 
@@ -34,19 +38,21 @@ bool sameSettings(const LineSettings &a, const LineSettings &b)
 
 std::optional<LineSettings> moduleSerialSettings(const protocol::ModuleConfig &config)
 {
-    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                                   QSerialPort::EvenParity};
-    if (config.uartBaud < 0 || config.uartBaud >= int(protocol::uartBaudRates.size()) ||
-        config.uartParity < 0 || config.uartParity > 2 || config.uartStopBits < 0 ||
-        config.uartStopBits > 1)
+    // Read from the command line's texts: a value outside its list (unknown(N)) is none of them.
+    bool isRate = false;
+    const qint32 rate = protocol::configValue(config, QStringLiteral("uart_baud")).toInt(&isRate);
+    const auto parity =
+        parityFromText(protocol::configValue(config, QStringLiteral("uart_parity")).toUpper());
+    const auto stopBits =
+        stopBitsFromText(protocol::configValue(config, QStringLiteral("uart_stop_bits")));
+    if (!isRate || !parity || !stopBits)
         return std::nullopt;
-    return LineSettings{protocol::uartBaudRates[config.uartBaud], parities[config.uartParity],
-                        config.uartStopBits == 1 ? QSerialPort::TwoStop : QSerialPort::OneStop};
+    return LineSettings{rate, *parity, *stopBits};
 }
 
 LineSettings factorySettings()
 {
-    return {9600, QSerialPort::EvenParity, QSerialPort::OneStop};
+    return *moduleSerialSettings(protocol::factoryConfig());
 }
 
 QList<LineSettings> discoveryOrder(bool quick)
@@ -59,7 +65,7 @@ QList<LineSettings> discoveryOrder(bool quick)
     // Parity last: a line that cannot tell parities (a pseudo-terminal) meets the module's
     // rate and stop bits at the first of the three.
     for (const auto stop : {QSerialPort::OneStop, QSerialPort::TwoStop}) {
-        for (const qint32 rate : protocol::uartBaudRates) {
+        for (const qint32 rate : protocol::configField(QStringLiteral("uart_baud"))->values) {
             for (const auto parity :
                  {QSerialPort::NoParity, QSerialPort::EvenParity, QSerialPort::OddParity}) {
                 const LineSettings s{rate, parity, stop};
@@ -72,9 +78,10 @@ QList<LineSettings> discoveryOrder(bool quick)
     return order;
 }
 
-int probeDeadlineMs(const LineSettings &s)
+int probeDeadlineMs(const LineSettings &s, QByteArrayView request)
 {
-    const QByteArray &request = versionRequest();
+    if (request.isEmpty())
+        request = versionRequest();
     return lineTimeMs(request.size(), s.baudRate, s.parity, s.stopBits) +
            lineTimeMs(protocol::longestReplyLength(request), s.baudRate, s.parity, s.stopBits) +
            probeTurnaroundMs;
@@ -91,21 +98,31 @@ QString settingsText(const LineSettings &s)
         .arg(s.stopBits == QSerialPort::TwoStop ? 2 : 1);
 }
 
-// One port's search. A reply that comes after its setting's time may be taken for the next
-// setting's: so a reply after the first try is confirmed by a second request, and when that
-// one goes unanswered the setting before is asked again with the full deadline.
+// One port's search. A setting whose version request is answered is confirmed with a
+// configuration read at it: an unasked version frame, or a version reply that came after its own
+// setting's time and answered the next setting's request, is never taken for a find. When that
+// read goes unanswered and the setting before got no reply to its version request, the reply may
+// have been that setting's, late: the read is made there as well, with the full reply wait.
 struct Discovery::Search
 {
-    enum class Phase { Probe, Confirm, StepBack };
     enum class State { Waiting, Open, Done };
+    ~Search() { link->deleteLater(); }
+
     int index = 0; // in results
     ModuleLink *link = nullptr;
+    Session *session = nullptr;
+    QObject guard; // ends the connections to this search with it
     DeviceLock lock;
-    int next = 0;     // the next setting to try
-    int current = -1; // the setting of the request in flight
-    int resumeAt = 0; // where a step back continues
-    Phase phase = Phase::Probe;
+    int next = 0;        // the next setting to try
+    int current = -1;    // the setting of the request in flight
+    int unanswered = -1; // the last setting whose version request went unanswered
+    Step step = Step::Probe;
     State state = State::Waiting;
+    // The module sends frames that answer nothing asked: its version replies prove nothing, and
+    // its confirmations wait only as long as a probe.
+    bool talksUnasked = false;
+    std::optional<QByteArray> lateFrame; // the session's late reply to the request that ended
+    protocol::ModuleVersion version;     // from the answered version request
 };
 
 Discovery::Discovery(const QStringList &ports, const QList<LineSettings> &order, QObject *parent)
@@ -146,21 +163,19 @@ void Discovery::start()
         auto *search = new Search;
         search->index = i;
         search->link = new ModuleLink(this);
+        search->session = new Session(search->link, search->link);
+        search->session->setRetries(0);
         searches << search;
         waiting << search;
-        connect(search->link, &ModuleLink::answered, this,
-                [this, search](const ModuleLink::Request &, const QByteArray &reply, qint64) {
-                    // Handled after the link's own read is done with the frame.
-                    QMetaObject::invokeMethod(
-                        this, [this, search, reply] { onAnswered(*search, reply); },
-                        Qt::QueuedConnection);
-                });
-        connect(search->link, &ModuleLink::noReply, this, [this, search] {
-            QMetaObject::invokeMethod(
-                this, [this, search] { onNoReply(*search); }, Qt::QueuedConnection);
-        });
-        connect(search->link, &ModuleLink::lost, this,
+        connect(search->link, &ModuleLink::lost, &search->guard,
                 [this, search](const QString &reason) { finish(*search, reason); });
+        connect(search->session, &Session::unsolicited, &search->guard,
+                [search] { search->talksUnasked = true; });
+        // Only the request that just ended is owed a late reply: the next send ends that.
+        connect(search->session, &Session::lateReply, &search->guard,
+                [search](const ModuleLink::Request &, const QByteArray &frame) {
+                    search->lateFrame = frame;
+                });
     }
     startWaiting();
 }
@@ -234,12 +249,35 @@ void Discovery::cancel()
     }
 }
 
-void Discovery::ask(Search &search, const LineSettings &settings, int timeoutMs)
+bool Discovery::ask(Search &search, Step step, int setting)
 {
-    ModuleLink &link = *search.link;
-    link.setLineSettings(settings);
-    if (!link.sendRequest(versionRequest(), timeoutMs))
-        finish(search, link.port()->errorString());
+    search.step = step;
+    search.current = setting;
+    search.lateFrame.reset();
+    const LineSettings &settings = order[setting];
+    search.link->setLineSettings(settings);
+    Session &session = *search.session;
+    Operation *operation = nullptr;
+    if (step == Step::Probe) {
+        session.setReplyWaitMs(probeDeadlineMs(settings));
+        operation = session.version();
+    } else {
+        // The version reply may have been a slow module's, late: the read waits as long as any
+        // request. A module heard talking unasked answers a version request at every setting,
+        // so its reads wait only as long as a probe, or the search would take seconds a setting.
+        if (step == Step::Confirm && search.talksUnasked)
+            session.setReplyWaitMs(probeDeadlineMs(settings, readConfigRequest()));
+        else
+            session.setReplyWaitMs(std::nullopt);
+        operation = session.readConfig();
+    }
+    if (operation->isFinished()) { // the port did not take the request
+        finish(search, search.link->port()->errorString());
+        return false;
+    }
+    connect(operation, &Operation::finished, &search.guard,
+            [this, &search](const Outcome &outcome) { onOutcome(search, outcome); });
+    return true;
 }
 
 void Discovery::tryNext(Search &search)
@@ -250,59 +288,56 @@ void Discovery::tryNext(Search &search)
         finish(search);
         return;
     }
-    search.current = search.next++;
-    search.phase = Search::Phase::Probe;
-    const LineSettings &settings = order[search.current];
-    emit trying(results[search.index].port, settings, search.current + 1, int(order.size()));
-    ask(search, settings, probeDeadlineMs(settings));
+    const int setting = search.next++;
+    emit trying(results[search.index].port, order[setting], setting + 1, int(order.size()));
     // A request the port did not take tried nothing.
-    if (search.state == Search::State::Open || results[search.index].failure.isEmpty())
+    if (ask(search, Step::Probe, setting))
         ++results[search.index].tried;
 }
 
-void Discovery::onAnswered(Search &search, const QByteArray &reply)
+void Discovery::onOutcome(Search &search, const Outcome &outcome)
 {
     if (search.state != Search::State::Open)
         return;
-    const protocol::ReplyFrame frame = protocol::decodeReplyFrame(reply);
-    if (!frame.isReadable() || !frame.version) {
-        onNoReply(search);
+    if (outcome.kind == Outcome::Kind::Cancelled) {
+        finish(search, outcome.reason);
         return;
     }
-    const LineSettings &settings = order[search.current];
-    if (search.phase == Search::Phase::Probe && search.current > 0) {
-        search.phase = Search::Phase::Confirm;
-        ask(search, settings, replyDeadlineMs(versionRequest(), settings));
-        return;
+    // A reply the session heard only after the wait answers the request all the same, at the
+    // settings it was sent at.
+    protocol::ReplyFrame reply = outcome.reply;
+    if (!outcome.answered() && search.lateFrame)
+        reply = protocol::decodeReplyFrame(*search.lateFrame);
+    const bool readable = (outcome.answered() || search.lateFrame) && reply.isReadable();
+    search.lateFrame.reset();
+    const int setting = search.current;
+    switch (search.step) {
+    case Step::Probe:
+        if (readable && reply.version) {
+            search.version = *reply.version;
+            ask(search, Step::Confirm, setting);
+            return;
+        }
+        search.unanswered = setting;
+        break;
+    case Step::Confirm:
+    case Step::StepBack:
+        if (readable && reply.record) {
+            // Where the confirming read was sent: nothing was sent since.
+            PortFinding &finding = results[search.index];
+            finding.settings =
+                outcome.answered() ? outcome.answeredAt : search.link->lineSettings();
+            finding.version = search.version;
+            finish(search);
+            return;
+        }
+        if (search.step == Step::Confirm && setting > 0 && search.unanswered == setting - 1) {
+            ask(search, Step::StepBack, setting - 1);
+            return;
+        }
+        break;
     }
-    PortFinding &finding = results[search.index];
-    finding.settings = settings;
-    finding.version = *frame.version;
-    finish(search);
-}
-
-void Discovery::onNoReply(Search &search)
-{
-    if (search.state != Search::State::Open)
-        return;
-    switch (search.phase) {
-    case Search::Phase::Probe:
-        tryNext(search);
-        return;
-    case Search::Phase::Confirm: {
-        // The answer was late, so it may have been the setting before's.
-        search.resumeAt = search.current + 1;
-        search.current -= 1;
-        search.phase = Search::Phase::StepBack;
-        const LineSettings &settings = order[search.current];
-        ask(search, settings, replyDeadlineMs(versionRequest(), settings));
-        return;
-    }
-    case Search::Phase::StepBack:
-        search.next = search.resumeAt;
-        tryNext(search);
-        return;
-    }
+    tryNext(search);
 }
 
 void Discovery::finish(Search &search, const QString &failure)
@@ -318,21 +353,6 @@ void Discovery::finish(Search &search, const QString &failure)
     search.lock.release();
     emit portFinished(results[search.index]);
     startWaiting();
-}
-
-void Discovery::run(const std::function<bool()> &stopRequested)
-{
-    QEventLoop loop;
-    connect(this, &Discovery::finished, &loop, &QEventLoop::quit);
-    QTimer stopPoll;
-    connect(&stopPoll, &QTimer::timeout, &loop, [&] {
-        if (stopRequested && stopRequested())
-            cancel();
-    });
-    stopPoll.start(stopPollMs);
-    start();
-    if (running)
-        loop.exec();
 }
 
 } // namespace serial

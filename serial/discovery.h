@@ -8,12 +8,13 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <optional>
 
 namespace serial {
 
-// The settings a module leaves the factory with, as the window's parameter box shows them.
+struct Outcome;
+
+// The serial settings a module leaves the factory with (protocol::factoryConfig()).
 LineSettings factorySettings();
 
 // Every setting a module can be given (its own rates, three parities, two stop bits), most
@@ -21,10 +22,10 @@ LineSettings factorySettings();
 // bits, rate and parity. `quick` keeps only those first three.
 QList<LineSettings> discoveryOrder(bool quick);
 
-// How long a version request waits at these settings while searching: the request's and its
-// reply's time on the line and a short turnaround. A missing module costs this per setting,
-// far less than the second an ordinary request grants.
-int probeDeadlineMs(const LineSettings &settings);
+// How long a request waits at these settings while searching (without one, the version
+// request): the request's and its reply's time on the line and a short turnaround. A missing
+// module costs this per setting, far less than the second an ordinary request grants.
+int probeDeadlineMs(const LineSettings &settings, QByteArrayView request = {});
 
 bool sameSettings(const LineSettings &a, const LineSettings &b);
 
@@ -39,7 +40,8 @@ QString settingsText(const LineSettings &settings);
 struct PortFinding
 {
     QString port;
-    std::optional<LineSettings> settings; // where the module answered; nothing: not found
+    // Where a configuration read confirmed the module; nothing: not found.
+    std::optional<LineSettings> settings;
     protocol::ModuleVersion version;
     int tried = 0;     // settings tried on this port
     QString failure;   // the port could not be opened or was lost
@@ -47,9 +49,12 @@ struct PortFinding
 };
 
 // Searches ports for a module, many at the same time in the caller's event loop: each port has
-// its own link that tries the settings in order and stops at the first valid reply to a version
-// request. A port another program holds (its device locked) is not touched. As many ports are
-// searched at once as the descriptors allow, the next one starting when one ends.
+// its own link and session that try the settings in order with version requests. A setting
+// whose version request is answered is taken only once a configuration read at it is answered
+// too: a module that sends version frames unasked answers a version request at any setting, but
+// nothing answers the read there. A port another program holds (its device locked) is not
+// touched. As many ports are searched at once as the descriptors allow, the next one starting
+// when one ends.
 class Discovery : public QObject
 {
     Q_OBJECT
@@ -63,6 +68,8 @@ public:
     // allow when the search starts. Fewer are taken while the system runs short.
     void setMaxOpen(int ports) { maxOpen = ports; }
 
+    // Runs in the caller's event loop. finished() comes once every port is done: from within
+    // start() when all of them end at once (none given, all held or failing to open).
     void start();
     // Ends the search at once; the ports still searched count as not found.
     void cancel();
@@ -73,10 +80,6 @@ public:
     int triesMade() const;
     int triesInAll() const { return int(ports.size() * order.size()); }
 
-    // For command-line use: starts and runs a local event loop until the search ends; the stop
-    // request is asked every 50 ms and cancels it.
-    void run(const std::function<bool()> &stopRequested = {});
-
 signals:
     void trying(const QString &port, const serial::LineSettings &settings, int number, int count);
     void portFinished(const serial::PortFinding &finding);
@@ -84,14 +87,16 @@ signals:
 
 private:
     struct Search;
+    // A version request at a setting; the configuration read that confirms its answer; the same
+    // read at the setting before, whose version reply may have come too late.
+    enum class Step { Probe, Confirm, StepBack };
     // Starts waiting searches while fewer than the limit are open; ends the search when all
     // ports are done.
     void startWaiting();
     void begin(Search &search);
     void tryNext(Search &search);
-    void ask(Search &search, const LineSettings &settings, int timeoutMs);
-    void onAnswered(Search &search, const QByteArray &reply);
-    void onNoReply(Search &search);
+    bool ask(Search &search, Step step, int setting);
+    void onOutcome(Search &search, const Outcome &outcome);
     void finish(Search &search, const QString &failure = {});
 
     QStringList ports;

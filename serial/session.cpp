@@ -65,7 +65,7 @@ void Operation::ask(const QByteArray &request, int retries)
         finish(Outcome::Kind::Cancelled);
         return;
     }
-    inFlight = *id;
+    inFlight = lastSent = *id;
     lateFor.reset();
 }
 

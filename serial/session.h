@@ -53,6 +53,8 @@ class Operation : public QObject
 
 public:
     bool isFinished() const { return done; }
+    // The link's id of the request last sent (a late reply names it).
+    ModuleLink::RequestId lastRequestId() const { return lastSent; }
     const Outcome &outcome() const { return result; }
     // Ends it as Cancelled at once; a reply that comes later answers nothing.
     void cancel(const QString &reason = QStringLiteral("cancelled"));
@@ -75,6 +77,7 @@ private:
     QByteArray frame;
     int retriesLeft = 0;
     ModuleLink::RequestId inFlight = 0;
+    ModuleLink::RequestId lastSent = 0;
     std::optional<ModuleLink::RequestId> lateFor; // a late reply to it still decides the step
     LineSettings askedAt;
     Outcome result;

@@ -170,6 +170,10 @@ private slots:
         QCOMPARE(state("G"), QValidator::Invalid);
         QCOMPARE(state("1A"), QValidator::Intermediate);
         QCOMPARE(state(""), QValidator::Intermediate);
+        // The address rule's other spelling, as the window logs addresses.
+        QCOMPARE(state("0x1A2b"), QValidator::Acceptable);
+        QCOMPARE(state("0X1A"), QValidator::Intermediate);
+        QCOMPARE(state("0x1A2b3"), QValidator::Invalid);
 
         // Typing into a field: the fifth digit and a non-hex letter are refused.
         auto *field = ui->widget<QLineEdit>("lineEdit_routeDstAddr");

@@ -1,6 +1,6 @@
 // Profiles and provisioning: the profile file read and written exactly, and rfcfg provision run
 // as a real process against several virtual modules on pseudo-terminals.
-#include "profile.h"
+#include "protocol/profile.h"
 #include "serial/discovery.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
@@ -133,12 +133,12 @@ private slots:
         QCOMPARE(last.status, 0);
         const QJsonObject read = lastJson().value("config").toObject();
 
-        rfcfg::Profile imported;
-        QCOMPARE(rfcfg::parseProfile(last.out.toUtf8(), &imported), QString());
-        const QByteArray exported = rfcfg::profileJson(imported.values, imported.lora);
-        rfcfg::Profile again;
-        QCOMPARE(rfcfg::parseProfile(exported, &again), QString());
-        QCOMPARE(rfcfg::profileJson(again.values, again.lora), exported);
+        protocol::Profile imported;
+        QCOMPARE(protocol::parseProfile(last.out.toUtf8(), &imported), QString());
+        const QByteArray exported = protocol::profileJson(imported.values, imported.lora);
+        protocol::Profile again;
+        QCOMPARE(protocol::parseProfile(exported, &again), QString());
+        QCOMPARE(protocol::profileJson(again.values, again.lora), exported);
 
         run({"-p", target.devicePath(), "config", "set", "--from",
              write("exported.json", exported)});
@@ -187,8 +187,8 @@ private slots:
     {
         QFETCH(QByteArray, profile);
         QFETCH(QString, expected);
-        rfcfg::Profile parsed;
-        const QString error = rfcfg::parseProfile(profile, &parsed);
+        protocol::Profile parsed;
+        const QString error = protocol::parseProfile(profile, &parsed);
         QVERIFY2(error.contains(expected), qPrintable(error));
         QVERIFY(parsed.values.isEmpty());
         VirtualModule module;
@@ -225,7 +225,7 @@ private slots:
         QFETCH(QByteArray, json);
         QFETCH(QString, path);
         QVERIFY(!QJsonDocument::fromJson(json).isNull());
-        QCOMPARE(rfcfg::duplicateJsonKey(json), path);
+        QCOMPARE(protocol::duplicateJsonKey(json), path);
     }
 
     // Three modules at once; the middle one may be in trouble, the others are provisioned.
@@ -445,6 +445,17 @@ private slots:
                                                << "1  00ab\n";
         QTest::newRow("bytes from before the open") << "--json version"
                                                     << "\"version\":\"10.02\"}";
+        // One wording for an address that is none, wherever it is given.
+        const QString notAnAddress = "'12' is not an address; use exactly four hex digits, such "
+                                     "as 00a1";
+        QTest::newRow("config set, bad address") << "config set address=12"
+                                                 << "address: " + notAnAddress;
+        QTest::newRow("send, bad target") << "send 12 01"
+                                          << "TARGET: " + notAnAddress;
+        QTest::newRow("provision, bad first address")
+            << "provision --from " + write("one.json", R"({"config":{"channel":"3"}})") +
+                   " --address 12"
+            << "--address: " + notAnAddress;
     }
     void oneLanguage()
     {

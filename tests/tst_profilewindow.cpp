@@ -2,7 +2,7 @@
 // nothing was read; through the real window over a pseudo-terminal.
 #include "app/dialog.h"
 #include "dialogdriver.h"
-#include "profile.h"
+#include "protocol/profile.h"
 #include "ptypair.h"
 #include "testbytes.h"
 
@@ -117,8 +117,8 @@ private slots:
         const QString second = dir.filePath(tag + " second.json");
         chooseFile(first);
         ui->click("pushButton_exportCfg");
-        rfcfg::Profile profile;
-        QCOMPARE(rfcfg::loadProfile(first, &profile), QString());
+        protocol::Profile profile;
+        QCOMPARE(protocol::loadProfile(first, &profile), QString());
         QCOMPARE(profile.lora, lora);
         QVERIFY(profile.values.contains({"uart_parity", "odd"}));
         QVERIFY(profile.values.contains({"address", "00a1"}));

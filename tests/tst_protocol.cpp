@@ -1,3 +1,4 @@
+#include "protocol/configfields.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/frame.h"
@@ -225,6 +226,45 @@ private slots:
         QCOMPARE(back.rfDataRate, c.rfDataRate);
     }
 
+    // Every item of every field lands in that field's bits alone and reads back as itself, with
+    // every other field as it was; a record for another model leaves each LoRa field's bits zero.
+    void everyFieldItemKeepsToItsBits_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("item");
+        for (const ConfigFieldSpec &field : configFields()) {
+            const QStringList items =
+                field.word ? QStringList{"0000", "12ab", "ffff"} : field.items;
+            for (const QString &item : items)
+                QTest::addRow("%s %s", field.key, qPrintable(item)) << field.key << item;
+        }
+    }
+    void everyFieldItemKeepsToItsBits()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, item);
+        const ModuleConfig factory = factoryConfig();
+        ModuleConfig config = factory;
+        QCOMPARE(setConfigValue(config, key, item, true), QString());
+        const EncodedConfig encoded = encodeConfigRecord(config, true);
+        QVERIFY(encoded.isValid());
+        const ConfigRecord before = encodeConfigRecord(factory, true).record;
+        const ConfigRecord bits = fieldBits(*configField(key));
+        for (size_t b = 0; b < before.size(); ++b)
+            QCOMPARE((encoded.record[b] ^ before[b]) & ~bits[b], 0);
+        // Read back, every field is as written: no item reaches another field's bits.
+        const ConfigValues back = configValues(decodeConfigRecord(encoded.record.data()), true);
+        QCOMPARE(back, configValues(config, true));
+        QVERIFY(back.contains({key, item}));
+
+        const ConfigRecord plain = encodeConfigRecord(config, false).record;
+        for (const ConfigFieldSpec &field : configFields()) {
+            const ConfigRecord loraBits = field.lora ? fieldBits(field) : ConfigRecord{};
+            for (size_t b = 0; b < plain.size(); ++b)
+                QCOMPARE(plain[b] & loraBits[b], 0);
+        }
+    }
+
     void indexesOutsideTheirListsEncodeInEightBits()
     {
         ModuleConfig c;
@@ -235,10 +275,8 @@ private slots:
         c.bandwidth = -1;
         c.spreadFactor = INT_MAX;
         const EncodedConfig encoded = encodeConfigRecord(c, true);
-        QCOMPARE(encoded.outOfRange,
-                 QList<ConfigField>({ConfigField::Channel, ConfigField::RfDataRate,
-                                     ConfigField::UartBaud, ConfigField::UartParity,
-                                     ConfigField::Bandwidth, ConfigField::SpreadFactor}));
+        QCOMPARE(encoded.outOfRange, QStringList({"channel", "rf_data_rate", "uart_baud",
+                                                  "uart_parity", "bandwidth", "spreading_factor"}));
         const ConfigRecord &r = encoded.record;
         QCOMPARE(r[2], quint8(0xff));
         QCOMPARE(r[12], quint8(0x00));

@@ -1,7 +1,7 @@
 // The command line, run as a real process against the virtual module on a pseudo-terminal.
 #include "commands.h"
-#include "configfields.h"
 #include "network.h"
+#include "protocol/configfields.h"
 #include "protocol/frame.h"
 #include "protocol/linkstats.h"
 #include "protocol/replyframe.h"
@@ -181,7 +181,7 @@ private slots:
         QFETCH(bool, accepted);
         QCOMPARE(rfcfg::isHexWord(text), accepted);
         protocol::ModuleConfig config;
-        QCOMPARE(rfcfg::setConfigValue(config, "address", text, false).isEmpty(), accepted);
+        QCOMPARE(protocol::setConfigValue(config, "address", text, false).isEmpty(), accepted);
     }
 
     void replyPairing_data()
@@ -657,7 +657,7 @@ private slots:
             << "channel: 4294967301 is not allowed";
         QTest::newRow("number as address")
             << set + "PROFILE" << QByteArray(R"({"config":{"address":1234}})")
-            << "address: 1234 is not an address";
+            << "address: 1234 is not an address; use exactly four hex digits, such as 00a1";
         QTest::newRow("flag as list value")
             << set + "PROFILE" << QByteArray(R"({"config":{"whitelist":true}})")
             << "whitelist: true is not allowed";

@@ -1,3 +1,4 @@
+#include "protocol/configfields.h"
 #include "protocol/configrecord.h"
 #include "protocol/payloads.h"
 #include "serial/discovery.h"
@@ -176,9 +177,8 @@ private slots:
         protocol::ModuleConfig config = protocol::decodeConfigRecord(held.data());
         config.channel = 7;
         if (baud)
-            config.uartBaud = int(
-                std::find(protocol::uartBaudRates.begin(), protocol::uartBaudRates.end(), baud) -
-                protocol::uartBaudRates.begin());
+            QCOMPARE(protocol::setConfigValue(config, "uart_baud", QString::number(baud), false),
+                     QString());
         protocol::ConfigRecord record = protocol::encodeConfigRecord(config, false).record;
         for (int b : {11, 14, 15}) // bits no field shows stay as the module holds them
             record[size_t(b)] = held[size_t(b)];

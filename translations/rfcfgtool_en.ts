@@ -221,9 +221,9 @@ Continue?</translation>
         <translation>, </translation>
     </message>
     <message>
-        <source>找到模块：%1，%2，程序版本：%3.%4，发布日期：20%5-%6-%7
+        <source>找到模块：%1，%2，程序版本：%3，发布日期：%4
 </source>
-        <translation>Module found: %1, %2, firmware version: %3.%4, release date: 20%5-%6-%7
+        <translation>Module found: %1, %2, firmware version: %3, release date: %4
 </translation>
     </message>
     <message>

@@ -1,12 +1,12 @@
 #include "commands.h"
 
-#include "profile.h"
 #include "replywords.h"
 
 #include "protocol/configrecord.h"
 #include "protocol/frame.h"
 #include "protocol/linkstats.h"
 #include "protocol/payloads.h"
+#include "protocol/profile.h"
 #include "protocol/replyframe.h"
 #include "serial/discovery.h"
 #include "serial/linktest.h"
@@ -166,7 +166,7 @@ int statusExit(Run &run, int status, const QString &what, const QString &hint)
     return run.finish(success);
 }
 
-QJsonObject configObject(const ConfigValues &values)
+QJsonObject configObject(const protocol::ConfigValues &values)
 {
     QJsonObject object;
     for (const auto &[key, value] : values)
@@ -174,7 +174,7 @@ QJsonObject configObject(const ConfigValues &values)
     return object;
 }
 
-QString configLines(const ConfigValues &values)
+QString configLines(const protocol::ConfigValues &values)
 {
     QString text;
     for (const auto &[key, value] : values)
@@ -265,7 +265,7 @@ int withOutputChecked(int status)
 
 bool isHexWord(const QString &text)
 {
-    return hexWordFromText(text).has_value();
+    return protocol::hexWordFromText(text).has_value();
 }
 
 QJsonObject serialObject(const serial::LineSettings &s)
@@ -325,41 +325,41 @@ int configGet(Link &link, Run &run, bool lora)
     if (f.status != success)
         return run.fail(f.status, f.message);
     const protocol::ModuleConfig config = protocol::decodeConfigRecord(record.data());
-    ConfigValues values = configValues(config, lora);
+    protocol::ConfigValues values = protocol::configValues(config, lora);
     if (lora)
-        values.append({QStringLiteral("lora_bit_rate"), loraBitRate(config)});
-    run.doc.insert(QStringLiteral("format"), profileFormat); // the document is a profile
+        values.append(
+            {QStringLiteral("lora_bit_rate"),
+             protocol::loraBitRateText(config.bandwidth, config.spreadFactor).value_or(QString())});
+    run.doc.insert(QStringLiteral("format"), protocol::profileFormat); // the document is a profile
     run.doc.insert(QStringLiteral("lora"), lora);
     run.doc.insert(QStringLiteral("config"), configObject(values));
     run.text(configLines(values));
     return run.finish(success);
 }
 
-int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool verify)
+int configSet(Link &link, Run &run, const protocol::ConfigValues &changes, bool lora, bool verify)
 {
     protocol::ConfigRecord read;
     Failure f = readConfig(link, &read);
     if (f.status != success)
         return run.fail(f.status, f.message);
     protocol::ModuleConfig config = protocol::decodeConfigRecord(read.data());
-    const ConfigValues before = configValues(config, lora);
     QStringList named;
     for (const auto &[key, value] : changes) {
-        setConfigValue(config, key, value, lora); // checked before the port was opened
+        protocol::setConfigValue(config, key, value, lora); // checked before the port was opened
         named << key;
     }
 
-    const protocol::ConfigRecord record = withConfigKeys(read, config, named);
-    const ConfigValues written = configValues(protocol::decodeConfigRecord(record.data()), lora);
+    const protocol::ConfigRecord record = protocol::withConfigKeys(read, config, named);
+    const protocol::ModuleConfig toWrite = protocol::decodeConfigRecord(record.data());
+    const protocol::ConfigValues written = protocol::configValues(toWrite, lora);
     // Only what differs from the module's record counts as changed.
-    ConfigValues changed;
+    protocol::ConfigValues changed;
     QStringList changeTexts;
-    for (int i = 0; i < written.size(); ++i) {
-        if (written[i].second != before[i].second) {
-            changed.append(written[i]);
-            changeTexts << QStringLiteral("%1 %2 -> %3")
-                               .arg(written[i].first, before[i].second, written[i].second);
-        }
+    for (const protocol::FieldChange &change :
+         protocol::configChanges(protocol::decodeConfigRecord(read.data()), toWrite, lora)) {
+        changed.append({change.key, change.after});
+        changeTexts << QStringLiteral("%1 %2 -> %3").arg(change.key, change.before, change.after);
     }
     run.doc.insert(QStringLiteral("lora"), lora);
     run.doc.insert(QStringLiteral("changed"), configObject(changed));
@@ -367,7 +367,8 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
 
     // The module holds a value that no list offers: writing it back would send bits nobody
     // chose, so the user must name a value for each such key.
-    if (const QStringList unknown = keysOutsideLists(config, lora, named); !unknown.isEmpty())
+    if (const QStringList unknown = protocol::keysOutsideLists(config, lora, named);
+        !unknown.isEmpty())
         return run.fail(badUsage,
                         QStringLiteral("the module's configuration holds values outside their "
                                        "lists (%1); set them with KEY=VALUE and try again")
@@ -413,7 +414,8 @@ int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool
     // The whole record counts: a bit no key shows may still have been lost.
     QJsonArray differences;
     QStringList described;
-    for (const RecordDifference &d : recordDifferences(record, readBack, lora)) {
+    for (const protocol::RecordDifference &d :
+         protocol::recordDifferences(record, readBack, lora)) {
         QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
         if (d.key.isEmpty())
             entry.insert(QStringLiteral("byte"), d.byte);
@@ -502,7 +504,8 @@ int whitelistSet(Link &link, Run &run, QStringList entries)
 int route(Link &link, Run &run, const QString &target, int maxHops)
 {
     // The target was checked when the arguments were read.
-    const auto payload = protocol::routeSearchPayload(*hexWordFromText(target), maxHops - 1);
+    const auto payload =
+        protocol::routeSearchPayload(*protocol::hexWordFromText(target), maxHops - 1);
     protocol::ReplyFrame reply;
     const Failure f =
         ask(link,

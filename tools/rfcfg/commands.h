@@ -1,7 +1,8 @@
 #pragma once
 
-#include "configfields.h"
 #include "replywords.h"
+
+#include "protocol/configfields.h"
 #include "serial/modulelink.h"
 #include "serial/session.h"
 
@@ -146,7 +147,7 @@ QJsonObject serialObject(const serial::LineSettings &settings);
 int listPorts(Run &run);
 int configGet(Link &link, Run &run, bool lora);
 // Read, change, write and (when `verify`) read back and compare.
-int configSet(Link &link, Run &run, const ConfigValues &changes, bool lora, bool verify);
+int configSet(Link &link, Run &run, const protocol::ConfigValues &changes, bool lora, bool verify);
 int version(Link &link, Run &run);
 int reset(Link &link, Run &run);
 int whitelistGet(Link &link, Run &run);

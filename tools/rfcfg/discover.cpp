@@ -5,8 +5,10 @@
 #include "serial/devicelock.h"
 #include "serial/discovery.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QSerialPortInfo>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -60,7 +62,19 @@ int discover(Run &run, QStringList ports, bool quick)
                                                .arg(of));
                          });
     }
-    discovery.run(stopRequested);
+    // The search runs in the application's event loop; Ctrl+C and SIGTERM end it.
+    QObject::connect(&discovery, &serial::Discovery::finished, &discovery,
+                     [] { QCoreApplication::exit(); });
+    QTimer stopPoll;
+    QObject::connect(&stopPoll, &QTimer::timeout, &discovery, [&discovery] {
+        if (stopRequested())
+            discovery.cancel();
+    });
+    stopPoll.start(50);
+    discovery.start();
+    if (discovery.isRunning())
+        QCoreApplication::exec();
+    stopPoll.stop();
     if (live)
         print(stderr, QStringLiteral("\r\033[K"));
 

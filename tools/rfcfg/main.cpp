@@ -1,17 +1,17 @@
 // rfcfg: the radio module's configuration and tests from the command line, for scripts,
 // production lines and long link tests.
 #include "commands.h"
-#include "configfields.h"
 #include "discover.h"
 #include "helptext.h"
 #include "portaccess.h"
-#include "profile.h"
 #include "provision.h"
 
+#include "protocol/configfields.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
+#include "protocol/profile.h"
 #include "serial/linesettings.h"
 #include "serial/portnames.h"
 
@@ -94,12 +94,13 @@ std::optional<int> number(const QString &text, int low, int high, const QString 
 
 // KEY=VALUE pairs and --from FILE, checked; the file's lora flag may switch on the LoRa keys.
 QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *lora,
-                      ConfigValues *changes)
+                      protocol::ConfigValues *changes)
 {
-    ConfigValues raw;
+    protocol::ConfigValues raw;
     if (!fromFile.isEmpty()) {
-        Profile profile;
-        if (const QString error = loadProfile(fromFile, &profile, *lora); !error.isEmpty())
+        protocol::Profile profile;
+        if (const QString error = protocol::loadProfile(fromFile, &profile, *lora);
+            !error.isEmpty())
             return QStringLiteral("--from: ") + error +
                    QStringLiteral("; give a profile, such as config get --json writes");
         *lora = *lora || profile.lora;
@@ -113,7 +114,7 @@ QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *l
     }
     protocol::ModuleConfig scratch;
     for (const auto &[key, value] : raw) {
-        const QString error = setConfigValue(scratch, key, value, *lora);
+        const QString error = protocol::setConfigValue(scratch, key, value, *lora);
         if (!error.isEmpty())
             return error;
         // A later value of the same key replaces the earlier one.
@@ -122,10 +123,7 @@ QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *l
                 changes->removeAt(i--);
         }
         // Stored as the list spells it, so the document shows what config get would.
-        for (const auto &[k, canonical] : configValues(scratch, *lora)) {
-            if (k == key)
-                changes->append({key, canonical});
-        }
+        changes->append({key, protocol::configValue(scratch, key)});
     }
     if (changes->isEmpty())
         return QStringLiteral("nothing to set; give KEY=VALUE pairs or --from FILE "
@@ -148,8 +146,7 @@ QString addressError(const QString &text, const QString &what)
 {
     if (isHexWord(text))
         return {};
-    return QStringLiteral("%1: '%2' is not an address; use exactly four hex digits, such as 00a1")
-        .arg(what, text);
+    return what + QStringLiteral(": ") + protocol::notAnAddress(QStringLiteral("'%1'").arg(text));
 }
 
 // The data-send frame and the link-test settings, or the usage error.
@@ -180,7 +177,7 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
         for (const QString &relay : relays) {
             if (!(error = addressError(relay, QStringLiteral("--via"))).isEmpty())
                 return error;
-            request.relays << *rfcfg::hexWordFromText(relay);
+            request.relays << *protocol::hexWordFromText(relay);
         }
     }
     // --max-hops as route takes it, or --hops; both must agree.
@@ -196,7 +193,7 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
             return QStringLiteral("--hops and --max-hops differ; give one of them");
         hops = *n;
     }
-    request.target = *rfcfg::hexWordFromText(words[0]);
+    request.target = *protocol::hexWordFromText(words[0]);
     request.ackRequested = parser.isSet(o.ack);
     request.hopIndex = hops - 1;
     request.declaredLength = int(request.data.size());
@@ -235,7 +232,7 @@ QString planProvision(const QCommandLineParser &parser, const Options &o, const 
                               "--help");
     if (parser.value(o.from).isEmpty())
         return QStringLiteral("provision needs --from PROFILE, such as config get --json writes");
-    if (const QString error = loadProfile(parser.value(o.from), &plan->profile, lora);
+    if (const QString error = protocol::loadProfile(parser.value(o.from), &plan->profile, lora);
         !error.isEmpty())
         return QStringLiteral("--from: ") + error;
     plan->profile.lora = plan->profile.lora || lora;
@@ -271,7 +268,7 @@ QString planProvision(const QCommandLineParser &parser, const Options &o, const 
 QStringList addressWords(QStringList words)
 {
     for (QString &w : words)
-        w = protocol::formatHexWord(*rfcfg::hexWordFromText(w));
+        w = protocol::formatHexWord(*protocol::hexWordFromText(w));
     return words;
 }
 
@@ -397,7 +394,7 @@ int runCommandLine()
             return run.fail(badUsage, error);
         return provision(plan, run);
     }
-    ConfigValues changes;
+    protocol::ConfigValues changes;
     SendPlan plan;
     int maxHops = 7, monitorCount = 0, monitorDurationMs = 0;
     if (command == QLatin1String("config set")) {

@@ -154,7 +154,7 @@ public:
     QJsonArray differencesJson() const
     {
         QJsonArray list;
-        for (const RecordDifference &d : differences) {
+        for (const protocol::RecordDifference &d : differences) {
             QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
             if (d.key.isEmpty())
                 entry.insert(QStringLiteral("byte"), d.byte);
@@ -194,7 +194,7 @@ public:
     QString summaryRow() const
     {
         QStringList described;
-        for (const RecordDifference &d : differences)
+        for (const protocol::RecordDifference &d : differences)
             described << QStringLiteral("%1 wrote %2, reads %3")
                              .arg(d.key.isEmpty() ? QStringLiteral("byte %1").arg(d.byte) : d.key,
                                   d.written, d.readBack);
@@ -271,7 +271,7 @@ private:
             serialAfter = outcome.answeredAt;
             followed = outcome.followed;
             // The whole record counts: a bit no key shows may still have been lost.
-            differences = recordDifferences(
+            differences = protocol::recordDifferences(
                 written, outcome.readBack.value_or(protocol::ConfigRecord{}), plan.profile.lora);
             if (differences.isEmpty())
                 finish(QStringLiteral("ok"), success, {});
@@ -293,21 +293,22 @@ private:
         for (const auto &[key, value] : plan.profile.values) {
             if (key == QLatin1String("address"))
                 continue;
-            setConfigValue(config, key, value, lora); // checked when the profile was read
+            protocol::setConfigValue(config, key, value, lora); // checked when the profile was read
             named << key;
         }
         if (target.address) {
             config.moduleAddress = *target.address;
             named << QStringLiteral("address");
         }
-        if (const QStringList unknown = keysOutsideLists(config, lora, named); !unknown.isEmpty()) {
+        if (const QStringList unknown = protocol::keysOutsideLists(config, lora, named);
+            !unknown.isEmpty()) {
             finish(QStringLiteral("failed"), badUsage,
                    QStringLiteral("the module's configuration holds values outside their lists "
                                   "(%1) that the profile does not set; nothing was written")
                        .arg(unknown.join(QLatin1String(", "))));
             return;
         }
-        written = withConfigKeys(*readRecord, config, named);
+        written = protocol::withConfigKeys(*readRecord, config, named);
         writeFrame = protocol::commandFrame(protocol::group::module, protocol::code::writeConfig,
                                             QByteArrayView(written.data(), written.size()));
         // Verified by reading it back; new serial settings are followed, also when the write's
@@ -339,7 +340,7 @@ private:
     QString firmware, usbSerial, result, error;
     std::optional<protocol::ConfigRecord> readRecord;
     protocol::ConfigRecord written{};
-    QList<RecordDifference> differences;
+    QList<protocol::RecordDifference> differences;
     std::optional<serial::LineSettings> serialAfter; // where the verifying read was answered
     bool followed = false;
     QDateTime finishedAt;
@@ -426,10 +427,10 @@ private:
 
 QString addressOf(const QString &text, std::optional<protocol::HexWord> *address)
 {
-    *address = hexWordFromText(text.trimmed());
+    *address = protocol::hexWordFromText(text.trimmed());
     if (*address)
         return {};
-    return QStringLiteral("'%1' is not an address; use four hex digits, such as 0101").arg(text);
+    return protocol::notAnAddress(QStringLiteral("'%1'").arg(text));
 }
 
 } // namespace
@@ -453,7 +454,7 @@ QString applyAddressMap(QList<ProvisionTarget> &targets, const QString &csvPath)
 {
     QByteArray contents;
     // The same bounds as a profile: a regular file, not too large.
-    if (const QString error = readProfileFile(csvPath, &contents); !error.isEmpty())
+    if (const QString error = protocol::readProfileFile(csvPath, &contents); !error.isEmpty())
         return QStringLiteral("--map: ") + error;
     QList<ProvisionTarget> mapped;
     QString text = QString::fromUtf8(contents);

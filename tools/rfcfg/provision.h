@@ -1,9 +1,9 @@
 #pragma once
 
 #include "commands.h"
-#include "profile.h"
 
 #include "protocol/frame.h"
+#include "protocol/profile.h"
 #include "serial/modulelink.h"
 
 #include <QList>
@@ -22,7 +22,8 @@ struct ProvisionTarget
 
 struct ProvisionPlan
 {
-    Profile profile; // its address key is never written: each module keeps or gets its own
+    // Its address key is never written: each module keeps or gets its own.
+    protocol::Profile profile;
     QList<ProvisionTarget> targets;
     serial::LineSettings settings;
     int timeoutMs = 1000;

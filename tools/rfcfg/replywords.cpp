@@ -1,6 +1,6 @@
 #include "replywords.h"
 
-#include "configfields.h"
+#include "protocol/configfields.h"
 #include "protocol/frame.h"
 
 namespace rfcfg {
@@ -32,8 +32,7 @@ QString statusWords(int status)
 
 VersionInfo versionOf(const protocol::ModuleVersion &v)
 {
-    return {QString::asprintf("%x.%02x", v.main, v.sub),
-            QString::asprintf("20%02x-%02x-%02x", v.year, v.month, v.day)};
+    return {protocol::versionNumberText(v), protocol::releaseDateText(v)};
 }
 
 QStringList whitelistOf(const protocol::ReplyFrame &reply)
@@ -85,7 +84,7 @@ QString describeFrame(QByteArrayView frame)
         return QStringLiteral("configuration written: ") + statusWords(replyStatus(reply));
     case ReplyKind::ConfigRead: {
         QStringList pairs;
-        for (const auto &[key, value] : configValues(*reply.config, false))
+        for (const auto &[key, value] : protocol::configValues(*reply.config, false))
             pairs << key + QLatin1Char('=') + value;
         return QStringLiteral("configuration: ") + pairs.join(QLatin1Char(' '));
     }

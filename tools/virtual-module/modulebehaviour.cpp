@@ -1,5 +1,6 @@
 #include "modulebehaviour.h"
 
+#include "protocol/configfields.h"
 #include "protocol/frame.h"
 
 #include <algorithm>
@@ -32,6 +33,11 @@ void appendWord(QByteArray &bytes, quint16 word)
     bytes.append(char(word >> 8));
 }
 
+const QList<qint32> &uartBaudRates()
+{
+    return configField(QStringLiteral("uart_baud"))->values;
+}
+
 quint8 packedDecimal(int value)
 {
     return quint8(((value / 10 % 10) << 4) | (value % 10));
@@ -41,13 +47,7 @@ quint8 packedDecimal(int value)
 
 ModuleBehaviour::ModuleBehaviour(Network network) : network(std::move(network))
 {
-    ModuleConfig defaults;
-    defaults.networkId = HexWord{0x12, 0x34};
-    defaults.moduleAddress = HexWord{0x00, 0x01};
-    defaults.rfDataRate = 2; // 9600
-    defaults.uartBaud = 3;   // 9600, even parity, one stop bit
-    defaults.uartParity = 2;
-    record = encodeConfigRecord(defaults, false).record;
+    record = encodeConfigRecord(factoryConfig(), false).record;
     whitelist.fill(0);
     for (int n = 0; n < whitelistEntries; ++n)
         whitelist[3 * n] = whitelist[3 * n + 1] = 0xff;
@@ -72,19 +72,17 @@ bool ModuleBehaviour::setReleaseDate(const QDate &date)
 
 ModuleBehaviour::SerialSettings ModuleBehaviour::serialSettings() const
 {
-    const int position = (record[13] >> 4) - 1;
-    const qint32 rate =
-        position >= 0 && position < int(uartBaudRates.size()) ? uartBaudRates[position] : 0;
-    return {rate, (record[13] >> 1) & 3, (record[13] & 1) != 0};
+    const ModuleConfig c = decodeConfigRecord(record.data());
+    return {uartBaudRates().value(c.uartBaud), c.uartParity, c.uartStopBits != 0};
 }
 
 bool ModuleBehaviour::setSerialSettings(const SerialSettings &settings)
 {
-    const auto it = std::find(uartBaudRates.begin(), uartBaudRates.end(), settings.baudRate);
-    if (it == uartBaudRates.end() || settings.parity < 0 || settings.parity > 2)
+    const qsizetype position = uartBaudRates().indexOf(settings.baudRate);
+    if (position < 0 || settings.parity < 0 || settings.parity > 2)
         return false;
-    record[13] = quint8((int(it - uartBaudRates.begin()) + 1) << 4 | settings.parity << 1 |
-                        (settings.twoStopBits ? 1 : 0));
+    record[13] =
+        quint8((position + 1) << 4 | settings.parity << 1 | (settings.twoStopBits ? 1 : 0));
     return true;
 }
 

@@ -1,4 +1,4 @@
-#include "profile.h"
+#include "protocol/profile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace rfcfg {
+namespace protocol {
 
 namespace {
 
@@ -205,7 +205,7 @@ QString parseProfile(const QByteArray &json, Profile *profile, bool loraModel)
         }
     }
 
-    protocol::ModuleConfig scratch;
+    ModuleConfig scratch;
     QStringList given;
     for (auto it = config.begin(); it != config.end(); ++it) {
         if (it.key() == QLatin1String("lora_bit_rate"))
@@ -258,17 +258,4 @@ QByteArray profileJson(const ConfigValues &values, bool lora)
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
 }
 
-QList<FieldChange> configChanges(const protocol::ModuleConfig &before,
-                                 const protocol::ModuleConfig &after, bool lora)
-{
-    QList<FieldChange> changes;
-    const ConfigValues a = configValues(before, lora);
-    const ConfigValues b = configValues(after, lora);
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a[i].second != b[i].second)
-            changes.append({a[i].first, a[i].second, b[i].second});
-    }
-    return changes;
-}
-
-} // namespace rfcfg
+} // namespace protocol

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "configfields.h"
+#include "protocol/configfields.h"
 
 #include <QByteArray>
 #include <QString>
 
-namespace rfcfg {
+namespace protocol {
 
 // A configuration profile: one JSON file that the window exports and imports and rfcfg reads
 // (config set --from, provision --from). Version 1:
@@ -51,14 +51,4 @@ QString loadProfile(const QString &path, Profile *profile, bool loraModel = fals
 // always give the same bytes.
 QByteArray profileJson(const ConfigValues &values, bool lora);
 
-// A key whose value differs between two configurations, as config get spells the values.
-struct FieldChange
-{
-    QString key;
-    QString before;
-    QString after;
-};
-QList<FieldChange> configChanges(const protocol::ModuleConfig &before,
-                                 const protocol::ModuleConfig &after, bool lora);
-
-} // namespace rfcfg
+} // namespace protocol
