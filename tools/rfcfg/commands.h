@@ -3,7 +3,6 @@
 #include "replywords.h"
 
 #include "protocol/configfields.h"
-#include "serial/modulelink.h"
 #include "serial/session.h"
 
 #include <QByteArray>
