@@ -3,8 +3,8 @@
 #include "commands.h"
 
 #include "protocol/frame.h"
-#include "serial/session.h"
 #include "protocol/profile.h"
+#include "serial/session.h"
 
 #include <QList>
 #include <QString>
