@@ -268,6 +268,30 @@ bool isHexWord(const QString &text)
     return protocol::hexWordFromText(text).has_value();
 }
 
+QJsonArray differencesJson(const QList<protocol::RecordDifference> &differences)
+{
+    QJsonArray list;
+    for (const protocol::RecordDifference &d : differences) {
+        QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
+        if (d.key.isEmpty())
+            entry.insert(QStringLiteral("byte"), d.byte);
+        else
+            entry.insert(QStringLiteral("key"), d.key);
+        list.append(entry);
+    }
+    return list;
+}
+
+QStringList differencesText(const QList<protocol::RecordDifference> &differences)
+{
+    QStringList described;
+    for (const protocol::RecordDifference &d : differences)
+        described << QStringLiteral("%1 wrote %2, reads %3")
+                         .arg(d.key.isEmpty() ? QStringLiteral("byte %1").arg(d.byte) : d.key,
+                              d.written, d.readBack);
+    return described;
+}
+
 QJsonObject serialObject(const serial::LineSettings &s)
 {
     return {{"baud", s.baudRate},
@@ -412,27 +436,15 @@ int configSet(Link &link, Run &run, const protocol::ConfigValues &changes, bool 
     const protocol::ConfigRecord readBack =
         writeOutcome.readBack.value_or(protocol::ConfigRecord{});
     // The whole record counts: a bit no key shows may still have been lost.
-    QJsonArray differences;
-    QStringList described;
-    for (const protocol::RecordDifference &d :
-         protocol::recordDifferences(record, readBack, lora)) {
-        QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
-        if (d.key.isEmpty())
-            entry.insert(QStringLiteral("byte"), d.byte);
-        else
-            entry.insert(QStringLiteral("key"), d.key);
-        differences.append(entry);
-        described << QStringLiteral("%1 wrote %2, reads %3")
-                         .arg(d.key.isEmpty() ? QStringLiteral("byte %1").arg(d.byte) : d.key,
-                              d.written, d.readBack);
-    }
+    const QList<protocol::RecordDifference> differences =
+        protocol::recordDifferences(record, readBack, lora);
     run.doc.insert(QStringLiteral("verified"), differences.isEmpty());
-    run.doc.insert(QStringLiteral("differences"), differences);
+    run.doc.insert(QStringLiteral("differences"), differencesJson(differences));
     if (!differences.isEmpty())
         return run.fail(moduleFailure,
                         QStringLiteral("verification failed: %1; write again, and check that "
                                        "the module is in configuration mode")
-                            .arg(described.join(QLatin1String("; "))));
+                            .arg(differencesText(differences).join(QLatin1String("; "))));
     run.text(QStringLiteral("verified: the module reads back what was written\n"));
     return run.finish(success);
 }

@@ -3,7 +3,6 @@
 #include "replywords.h"
 
 #include "protocol/configfields.h"
-#include "serial/modulelink.h"
 #include "serial/session.h"
 
 #include <QByteArray>
@@ -140,6 +139,11 @@ struct SendPlan
     int intervalMs = 500;
     int retries = 0;
 };
+
+// How a record read back differs from the one written, for JSON and for people ("KEY wrote A,
+// reads B"); config set and provision report verification alike.
+QJsonArray differencesJson(const QList<protocol::RecordDifference> &differences);
+QStringList differencesText(const QList<protocol::RecordDifference> &differences);
 
 // Line settings as the JSON output names them: {"baud", "parity", "stop_bits"}.
 QJsonObject serialObject(const serial::LineSettings &settings);

@@ -151,20 +151,6 @@ public:
         return {};
     }
 
-    QJsonArray differencesJson() const
-    {
-        QJsonArray list;
-        for (const protocol::RecordDifference &d : differences) {
-            QJsonObject entry{{"written", d.written}, {"read_back", d.readBack}};
-            if (d.key.isEmpty())
-                entry.insert(QStringLiteral("byte"), d.byte);
-            else
-                entry.insert(QStringLiteral("key"), d.key);
-            list.append(entry);
-        }
-        return list;
-    }
-
     QJsonObject summaryJson() const
     {
         QJsonObject o{
@@ -172,7 +158,7 @@ public:
             {"address", orNull(addressText())},
             {"firmware", orNull(firmware)},
             {"result", result},
-            {"differences", differencesJson()},
+            {"differences", differencesJson(differences)},
             {"serial_after", serialAfter ? QJsonValue(serialObject(*serialAfter)) : QJsonValue()}};
         if (!error.isEmpty())
             o.insert(QStringLiteral("error"), error);
@@ -193,11 +179,7 @@ public:
 
     QString summaryRow() const
     {
-        QStringList described;
-        for (const protocol::RecordDifference &d : differences)
-            described << QStringLiteral("%1 wrote %2, reads %3")
-                             .arg(d.key.isEmpty() ? QStringLiteral("byte %1").arg(d.byte) : d.key,
-                                  d.written, d.readBack);
+        QStringList described = differencesText(differences);
         if (described.isEmpty() && !ok())
             described << error;
         // Where the module answers from now on, when that is no longer where the batch began.

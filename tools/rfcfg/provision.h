@@ -4,7 +4,7 @@
 
 #include "protocol/frame.h"
 #include "protocol/profile.h"
-#include "serial/modulelink.h"
+#include "serial/session.h"
 
 #include <QList>
 #include <QString>
