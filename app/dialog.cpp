@@ -13,6 +13,7 @@
 #include "serial/portlist.h"
 #include "serial/portnames.h"
 #include "ui_dialog.h"
+#include "widgets/fieldcheck.h"
 #include "widgets/lastfolder.h"
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
@@ -26,7 +27,6 @@
 #include <QScreen>
 #include <QSerialPortInfo>
 #include <QTimer>
-#include <QValidator>
 
 #include <algorithm>
 #include <utility>
@@ -38,24 +38,6 @@ namespace {
 constexpr int readIntervalMs = 500;
 constexpr int sendIntervalStepMs = 500;
 
-// What an address field takes: an address by the one rule, and while typing whatever more
-// digits could still make one.
-class HexWordValidator : public QValidator
-{
-public:
-    using QValidator::QValidator;
-    State validate(QString &text, int &) const override
-    {
-        if (hexWordFromText(text))
-            return Acceptable;
-        const QStringView digits = QStringView(text).mid(
-            text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? 2 : 0);
-        return digits.size() < 4 && std::all_of(digits.begin(), digits.end(), isHexDigit)
-                   ? Intermediate
-                   : Invalid;
-    }
-};
-
 } // namespace
 
 Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
@@ -66,7 +48,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
 
-    hexWordValidator = new HexWordValidator(this);
+    auto *hexWordValidator = new HexWordValidator(this);
     for (QLineEdit *field : {ui->lineEdit_PanID, ui->lineEdit_moduleAddr, ui->lineEdit_routeDstAddr,
                              ui->lineEdit_dataDstAddr})
         field->setValidator(hexWordValidator);
@@ -107,12 +89,6 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     readTimer->setObjectName(QStringLiteral("readTimer"));
     connect(readTimer, &QTimer::timeout, this, &Dialog::readMyCom);
 
-    auto caption = [](const QLabel *label) {
-        QString text = label->text();
-        if (text.endsWith(u'：'))
-            text.chop(1);
-        return text;
-    };
     const std::pair<const QWidget *, const QLabel *> captioned[] = {
         {ui->comboBox_channelNum, ui->label_3},    {ui->comboBox_RfPower, ui->label_4},
         {ui->comboBox_deviceType, ui->label_5},    {ui->lineEdit_PanID, ui->label_6},
@@ -122,14 +98,13 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
         {ui->comboBox_bandwidth, ui->label_28},    {ui->comboBox_SpreadFactor, ui->label_29},
         {ui->lineEdit_routeDstAddr, ui->label_11}, {ui->lineEdit_dataDstAddr, ui->label_13}};
     for (const auto &[field, label] : captioned)
-        fieldLabels.insert(field, caption(label));
-    // Fields that share one label are told apart by their place in the row.
+        fieldNames.name(field, label);
     const auto relays = relayAddressFields();
     for (int k = 0; k < maxRelays; ++k)
-        fieldLabels.insert(relays[k], caption(ui->label_relayList) + tr("（第%1个）").arg(k + 1));
+        fieldNames.name(relays[k], ui->label_relayList, k + 1);
     const auto entries = whitelistFields();
     for (int n = 0; n < whitelistEntries; ++n)
-        fieldLabels.insert(entries[n], caption(ui->label_24) + tr("（第%1个）").arg(n + 1));
+        fieldNames.name(entries[n], ui->label_24, n + 1);
 
     configWidgets = {
         {"channel", ui->comboBox_channelNum},           {"power", ui->comboBox_RfPower},
@@ -618,13 +593,13 @@ std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
     FieldComplaint blankLists{tr("以下列表没有选定的值："), {}};
     for (const QString &key : encoded.outOfRange)
         blankLists.fields << configWidgets.value(key);
-    FieldComplaint addresses{incompleteAddressHeading(), {}};
+    FieldComplaint addresses{FieldNames::incompleteAddressHeading(), {}};
     for (const ConfigFieldSpec &field : configFields()) {
         QWidget *widget = configWidgets.value(field.key);
         if (field.word && !hexWordFromText(static_cast<const QLineEdit *>(widget)->text()))
             addresses.fields << widget;
     }
-    if (refuseSend({blankLists, addresses}))
+    if (fieldNames.refuse(this, {blankLists, addresses}))
         return std::nullopt;
     return encoded;
 }
@@ -663,7 +638,7 @@ QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig
         const QWidget *widget = configWidgets.value(change.key);
         const auto *box = qobject_cast<const QCheckBox *>(widget);
         lines += QStringLiteral("  %1：%2 → %3\n")
-                     .arg(box ? box->text() : fieldLabels.value(widget),
+                     .arg(box ? box->text() : fieldNames.of(widget),
                           shown(field, before, change.before), shown(field, after, change.after));
     }
     return lines;
@@ -723,32 +698,6 @@ void Dialog::on_pushButton_importCfg_clicked()
                                       (lines.isEmpty() ? tr("  没有字段改动\n") : lines));
 }
 
-QString Dialog::incompleteAddressHeading() const
-{
-    return tr("以下字段需要四位十六进制数：");
-}
-
-bool Dialog::refuseSend(const QList<FieldComplaint> &complaints)
-{
-    QStringList lines;
-    QWidget *first = nullptr;
-    for (const FieldComplaint &complaint : complaints) {
-        if (complaint.fields.isEmpty())
-            continue;
-        QStringList names;
-        for (const QWidget *field : complaint.fields)
-            names << fieldLabels.value(field);
-        lines << complaint.heading + names.join(tr("、"));
-        if (!first)
-            first = complaint.fields.first();
-    }
-    if (lines.isEmpty())
-        return false;
-    QMessageBox::warning(this, tr("Warning"), lines.join(QLatin1Char('\n')), QMessageBox::Ok);
-    first->setFocus();
-    return true;
-}
-
 void Dialog::checkBox_Rq520M_Changed()
 {
     updateControls();
@@ -768,7 +717,8 @@ void Dialog::on_pushButton_routeDiscovery_clicked()
 {
     const auto target = hexWordFromText(ui->lineEdit_routeDstAddr->text());
     if (!target) {
-        refuseSend({{incompleteAddressHeading(), {ui->lineEdit_routeDstAddr}}});
+        fieldNames.refuse(this,
+                          {{FieldNames::incompleteAddressHeading(), {ui->lineEdit_routeDstAddr}}});
         return;
     }
     const auto payload = routeSearchPayload(*target, ui->comboBox_routeMaxDepth->currentIndex());
@@ -846,12 +796,12 @@ std::optional<QByteArray> Dialog::applicationDataFrame(bool repeating)
             addressTexts << fields[k]->text();
         }
     }
-    FieldComplaint incomplete{incompleteAddressHeading(), {}};
+    FieldComplaint incomplete{FieldNames::incompleteAddressHeading(), {}};
     for (const int position : incompleteHexWords(addressTexts))
         incomplete.fields << addressFields[position];
     if (!incomplete.fields.isEmpty()) {
         stopRepeating();
-        refuseSend({incomplete});
+        fieldNames.refuse(this, {incomplete});
         return std::nullopt;
     }
 
@@ -973,7 +923,7 @@ void Dialog::on_pushButton_writeAcl_clicked()
     for (const int n : invalidWhitelistEntries(texts))
         invalid.fields << fields[n];
     const auto payload = whitelistPayload(texts);
-    if (refuseSend({invalid}) || !payload)
+    if (fieldNames.refuse(this, {invalid}) || !payload)
         return;
     sendCommand(ui->pushButton_writeAcl, group::whitelist, code::writeWhitelist, payload->data(),
                 whitelistPayloadSize);

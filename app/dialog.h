@@ -9,6 +9,7 @@
 #include "serial/portlist.h"
 #include "serial/replug.h"
 #include "serial/session.h"
+#include "widgets/fieldcheck.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -31,7 +32,6 @@ class QLineEdit;
 class QPushButton;
 class QTextBrowser;
 class QTimer;
-class QValidator;
 
 namespace Ui {
 class DialogForm;
@@ -139,16 +139,6 @@ private:
     void startLinkTest();
     void showDataTextWarning();
 
-    // Fields named in a refusal, under one heading such as "these need four hex digits".
-    struct FieldComplaint
-    {
-        QString heading;
-        QList<QWidget *> fields;
-    };
-    // Shows one warning box that names the fields by their on-screen labels and focuses the
-    // first; false when no complaint names a field.
-    bool refuseSend(const QList<FieldComplaint> &complaints);
-    QString incompleteAddressHeading() const;
     // The parameter box's values as they stand, blank lists and unfinished fields included.
     protocol::ModuleConfig formConfig() const;
     // The values "写配置" would write, or nothing after the box that names what is missing.
@@ -200,9 +190,7 @@ private:
     bool whitelistFieldsFollowBox = false;
     // Which widget shows which configuration field, by the field's key.
     QHash<QString, QWidget *> configWidgets;
-    // What the window calls each checked field, for the refusal boxes.
-    QHash<const QWidget *, QString> fieldLabels;
-    QValidator *hexWordValidator = nullptr;
+    FieldNames fieldNames;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
 
     // The link test's panel, made when it first runs, and the target of the send being built.

@@ -69,20 +69,8 @@ The port does not exist or is in use.</translation>
         <translation>Data too long: at most %1 bytes can be sent</translation>
     </message>
     <message>
-        <source>（第%1个）</source>
-        <translation> (no. %1)</translation>
-    </message>
-    <message>
         <source>以下列表没有选定的值：</source>
         <translation>These lists have no value selected: </translation>
-    </message>
-    <message>
-        <source>以下字段需要四位十六进制数：</source>
-        <translation>These fields need four hex digits: </translation>
-    </message>
-    <message>
-        <source>、</source>
-        <translation>, </translation>
     </message>
     <message>
         <source>以下字段需要留空或填写四位十六进制数：</source>
@@ -696,6 +684,25 @@ Switch the port to %1 now?</translation>
     <message>
         <source> ms</source>
         <translation> ms</translation>
+    </message>
+</context>
+<context>
+    <name>FieldNames</name>
+    <message>
+        <source>（第%1个）</source>
+        <translation> (no. %1)</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>以下字段需要四位十六进制数：</source>
+        <translation>These fields need four hex digits: </translation>
     </message>
 </context>
 <context>
