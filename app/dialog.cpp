@@ -7,16 +7,13 @@
 #include "protocol/payloads.h"
 #include "protocol/profile.h"
 #include "protocol/replies.h"
-#include "serial/linesettings.h"
 #include "serial/modulelink.h"
-#include "serial/openfailure.h"
-#include "serial/portlist.h"
-#include "serial/portnames.h"
 #include "ui_dialog.h"
 #include "widgets/fieldcheck.h"
 #include "widgets/lastfolder.h"
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
+#include "widgets/portcontroller.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -25,7 +22,6 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScreen>
-#include <QSerialPortInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -73,17 +69,13 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (QLineEdit *field : relayAddressFields())
         keepRoomWhenHidden(field);
 
-    link = new serial::ModuleLink(this);
+    port = new PortController({ui->comboBox_comList, ui->comboBox_baudList, ui->comboBox_parityList,
+                               ui->comboBox_StopBitsList, ui->pushButton_openCom,
+                               ui->pushButton_findModule, ui->ReceiveOutBrowser},
+                              this);
+    link = port->link();
     session = new serial::Session(link, this);
     linkTest = new serial::LinkTest(link, this);
-    replugWatch = new serial::ReplugWatch(
-        [this] { return portEnumerator(); },
-        [this](const QString &name) { return reopenReplugged(name); }, this);
-    // Any device path can be typed in (links, pseudo-terminals); it is opened as typed.
-    ui->comboBox_comList->setEditable(true);
-    ui->comboBox_comList->setInsertPolicy(QComboBox::NoInsert);
-    ui->comboBox_comList->setCompleter(nullptr);
-    fillLineSettingLists();
 
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
@@ -171,7 +163,10 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             ui->checkBox_continueSend->setChecked(false);
     });
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
-    connect(link, &serial::ModuleLink::lost, this, &Dialog::onDeviceLost);
+    // The link closed the port once; the window shows it as the button would have.
+    connect(port, &PortController::lost, this,
+            [this] { ui->checkBox_continueSend->setChecked(false); });
+    connect(port, &PortController::foundAndOpened, this, &Dialog::on_pushButton_readCfg_clicked);
     connect(link, &serial::ModuleLink::bytesArrived, this,
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
     // Every frame is shown as it came; what it answers is the session's to say.
@@ -191,11 +186,6 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
                                                    .arg(sender)
                                                    .arg(QString::number(latencyMs, 'f', 1))});
             });
-    // Devices come and go: the closed port's list is read again whenever the user opens it.
-    connect(ui->comboBox_comList, &PortComboBox::aboutToShowPopup, this, [this] {
-        if (link->state() == serial::ModuleLink::State::Closed)
-            showPorts(portEnumerator());
-    });
 }
 
 Dialog::~Dialog()
@@ -234,64 +224,18 @@ std::array<QLineEdit *, whitelistEntries> Dialog::whitelistFields() const
 
 void Dialog::setPortEnumerator(PortEnumerator enumerator)
 {
-    portEnumerator = std::move(enumerator);
+    port->setPortEnumerator(std::move(enumerator));
 }
 
 void Dialog::readPortListInBackground()
 {
-    if (backgroundPortRead.valid())
-        return;
-    backgroundPortRead = std::async(std::launch::async, [this, read = portEnumerator] {
-        const QList<serial::PortFacts> ports = read();
-        // Delivered on the window's thread; a window on its way out waits for this thread
-        // first (the future's destructor), and its pending call goes with it.
-        QMetaObject::invokeMethod(
-            this,
-            [this, ports] {
-                if (link->state() == serial::ModuleLink::State::Closed)
-                    showPorts(ports);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void Dialog::fillLineSettingLists()
-{
-    ui->comboBox_baudList->addItems(serial::baudRateItems());
-    ui->comboBox_baudList->setCurrentIndex(serial::defaultBaudRateIndex);
-    ui->comboBox_parityList->addItems(serial::parityItems());
-    ui->comboBox_parityList->setCurrentIndex(0);
-    ui->comboBox_StopBitsList->addItems(serial::stopBitsItems());
-}
-
-void Dialog::showPorts(const QList<serial::PortFacts> &ports)
-{
-    QComboBox *list = ui->comboBox_comList;
-    QStringList before;
-    for (int i = 0; i < list->count(); ++i)
-        before << list->itemText(i);
-    const QString current = list->currentText();
-    const QStringList entries = serial::portListEntries(ports);
-    list->clear();
-    for (int i = 0; i < entries.size(); ++i) {
-        list->addItem(entries[i]);
-        list->setItemData(i, serial::portToolTip(ports[i]), Qt::ToolTipRole);
-    }
-    const serial::PortSelection selection = serial::selectionAfterRefresh(before, entries, current);
-    list->setCurrentIndex(selection.index);
-    if (selection.index < 0)
-        list->setEditText(selection.typedText);
+    port->readPortListInBackground();
 }
 
 void Dialog::updateControls()
 {
-    using State = serial::ModuleLink::State;
-    const State state = link->state();
-    const bool open = state == State::Open;
-    // A closing link already shows the closed state; its button waits until the frame is out.
-    ui->pushButton_openCom->setText(open ? tr("关闭串口") : tr("打开串口"));
-    ui->pushButton_openCom->setEnabled(state != State::Closing);
-    ui->pushButton_findModule->setEnabled(state == State::Closed && !findSearch);
+    port->showState();
+    const bool open = port->isOpen();
     for (QPushButton *button :
          {ui->pushButton_writeCfg, ui->pushButton_readCfg, ui->pushButton_enterCfgMode,
           ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule})
@@ -304,8 +248,6 @@ void Dialog::updateControls()
         for (QLineEdit *field : whitelistFields())
             field->setEnabled(whitelist);
     }
-    // While open, the list shows the port in use and nothing else.
-    ui->comboBox_comList->setEnabled(!open);
 
     const bool sourceRouted = ui->comboBox_discoveryRoute->currentIndex() == sourceRoutingMode;
     ui->label_relayCount->setVisible(sourceRouted);
@@ -327,87 +269,30 @@ void Dialog::updateControls()
     ui->lineEdit_rfRate->setVisible(lora);
 }
 
-bool Dialog::portInUse() const
-{
-    return link->state() == serial::ModuleLink::State::Open;
-}
-
-serial::LineSettings Dialog::chosenLineSettings() const
-{
-    serial::LineSettings settings = link->lineSettings();
-    if (const auto rate = serial::baudRateFromText(ui->comboBox_baudList->currentText()))
-        settings.baudRate = *rate;
-    if (const auto parity = serial::parityFromText(ui->comboBox_parityList->currentText()))
-        settings.parity = *parity;
-    if (const auto stopBits = serial::stopBitsFromText(ui->comboBox_StopBitsList->currentText()))
-        settings.stopBits = *stopBits;
-    return settings;
-}
-
-void Dialog::applyRateAndParity()
-{
-    const serial::LineSettings chosen = chosenLineSettings();
-    serial::LineSettings settings = link->lineSettings();
-    // Only a change is applied: some drivers refuse to set the same parity again.
-    if (chosen.baudRate == settings.baudRate && chosen.parity == settings.parity)
-        return;
-    settings.baudRate = chosen.baudRate;
-    settings.parity = chosen.parity;
-    link->setLineSettings(settings);
-}
-
 void Dialog::comboBox_BaudRate_currentIndexChanged(const QString &)
 {
-    applyRateAndParity();
+    port->applyRateAndParity();
 }
 
 void Dialog::comboBox_Parity_currentIndexChanged(const QString &)
 {
-    applyRateAndParity();
+    port->applyRateAndParity();
 }
 
 void Dialog::on_pushButton_openCom_clicked()
 {
-    if (link->state() == serial::ModuleLink::State::Open)
-        closePort();
-    else
-        openPort();
-}
-
-void Dialog::openPort()
-{
-    const QString portName = serial::portNameForOpen(ui->comboBox_comList->currentText());
-    // A path too long for the port's lock file is opened through the device it leads to; the
-    // box still names the path as given.
-    const auto failure = link->open(portName, chosenLineSettings());
-    if (!failure) {
-        openedPortName = portName;
-        replugWatch->stop();
+    if (!port->isOpen()) {
+        port->open();
         return;
     }
-    QMessageBox::critical(this, tr("错误"),
-                          tr("无法打开串口： ") + portName + tr("\n指定的串口不存在或者被占用。") +
-                              QLatin1Char('\n') + serial::openFailureReason(*failure),
-                          QMessageBox::Ok);
-}
-
-void Dialog::closePort()
-{
     // Repeated sending ends with the port, however the port ends.
     ui->checkBox_continueSend->setChecked(false);
-    link->close();
+    port->close();
 }
 
-void Dialog::onDeviceLost(const QString &reason)
+void Dialog::on_pushButton_findModule_clicked()
 {
-    // The link closed the port once; the window shows it as the button would have.
-    ui->checkBox_continueSend->setChecked(false);
-    // A run left overnight tells when and why it stopped.
-    ui->ReceiveOutBrowser->appendText(
-        tr("%1 串口已断开：%2\n")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                 reason.isEmpty() ? tr("设备已移除") : reason));
-    replugWatch->watch(serial::identifyPort(openedPortName, portEnumerator()));
+    port->findModule();
 }
 
 void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
@@ -447,7 +332,7 @@ bool Dialog::sendFrame(const QPushButton *sender, const quint8 *frame, quint8 le
     connect(operation, &serial::Operation::finished, this,
             [this, text = sender->text(), id = operation->lastRequestId(),
              bytes](const serial::Outcome &outcome) {
-                if (!portInUse())
+                if (!port->isOpen())
                     return; // what a closed port had not shown goes with it
                 if (outcome.kind == serial::Outcome::Kind::NoReply)
                     noteUnanswered(id, text);
@@ -472,7 +357,7 @@ bool Dialog::sendCommand(const QPushButton *sender, quint8 group, quint8 code,
 
 void Dialog::readMyCom()
 {
-    if (!portInUse())
+    if (!port->isOpen())
         return;
     if (arrivedSinceTick.isEmpty() && framesSinceTick.isEmpty() && unansweredSinceTick.isEmpty())
         return;

@@ -7,27 +7,22 @@
 #include "serial/linktest.h"
 #include "serial/modulelink.h"
 #include "serial/portlist.h"
-#include "serial/replug.h"
 #include "serial/session.h"
 #include "widgets/fieldcheck.h"
+#include "widgets/portcontroller.h"
 
 #include <QByteArray>
 #include <QDialog>
 #include <QHash>
 #include <QList>
-#include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 
 #include <array>
 #include <functional>
-#include <future>
 #include <optional>
 
 class LinkTestPanel;
-namespace serial {
-class Discovery;
-}
 class QLineEdit;
 class QPushButton;
 class QTextBrowser;
@@ -52,7 +47,7 @@ public:
     // Where the port list is read from each time the user opens it: the platform's list
     // unless the caller supplies its own (the demo adds its virtual module, tests simulate
     // devices coming and going).
-    using PortEnumerator = std::function<QList<serial::PortFacts>()>;
+    using PortEnumerator = PortController::PortEnumerator;
     void setPortEnumerator(PortEnumerator enumerator);
     // Reads the port list on a thread of its own and shows it when it is in, keeping a port the
     // user picked or typed meanwhile. A program calls it once its window is shown: the read asks
@@ -89,33 +84,15 @@ private slots:
     void on_pushButton_importCfg_clicked();
 
 private:
-    void fillLineSettingLists();
-    // Fills the port list with tooltips, keeping the selection on its port.
-    void showPorts(const QList<serial::PortFacts> &ports);
-    // The rate, parity and stop bits the three lists show; a text no table knows keeps the
-    // link's setting.
-    serial::LineSettings chosenLineSettings() const;
-    // Rate and parity follow their lists at once; the stop bits wait for the next open.
-    void applyRateAndParity();
-    void openPort();
-    void closePort();
     // Every enabled state, visibility and button text that follows the link's state and the
-    // check boxes: the open button, the seven command buttons, the send and whitelist buttons,
+    // check boxes: the port's widgets, the seven command buttons, the send and whitelist buttons,
     // the port list, the relay fields and the model's rate widgets.
     void updateControls();
     void onLinkStateChanged(serial::ModuleLink::State state);
-    void onDeviceLost(const QString &reason);
-    // The three lists show these settings (a rate no list item has is left as it is).
-    void selectLineSettings(const serial::LineSettings &settings);
     // After a successful configuration write: the module's new serial settings, when the record
     // holds other ones than the port's.
     void noteWrittenSerialSettings(const QByteArray &request, const QByteArray &reply);
     void offerSerialSwitch(const serial::LineSettings &settings);
-    // The end of a find-module search: what it found, and the module opened when it found one.
-    void showFindings(const QStringList &ports);
-    bool reopenReplugged(const QString &name);
-    // The link is open and not on its way to closing.
-    bool portInUse() const;
     int repeatIntervalMs() const;
 
     quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
@@ -151,14 +128,9 @@ private:
     std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
 
-    // The read started by readPortListInBackground; its end is waited for when the window goes.
-    std::future<void> backgroundPortRead;
-    PortEnumerator portEnumerator = &serial::availablePortFacts;
-    serial::ModuleLink *link = nullptr;
+    PortController *port = nullptr;
+    serial::ModuleLink *link = nullptr; // the port's
     serial::Session *session = nullptr;
-    serial::ReplugWatch *replugWatch = nullptr;
-    serial::Discovery *findSearch = nullptr; // while "查找模块" searches
-    QString openedPortName; // as it was opened, for finding it again after a replug
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
     // Repeated sending: its ticks, its waits and what each report answers.

@@ -35,26 +35,8 @@
         <translation>TQ-520M module</translation>
     </message>
     <message>
-        <source>关闭串口</source>
-        <translation>Close port</translation>
-    </message>
-    <message>
         <source>错误</source>
         <translation>Error</translation>
-    </message>
-    <message>
-        <source>无法打开串口： </source>
-        <translation>Cannot open serial port: </translation>
-    </message>
-    <message>
-        <source>
-指定的串口不存在或者被占用。</source>
-        <translation>
-The port does not exist or is in use.</translation>
-    </message>
-    <message>
-        <source>打开串口</source>
-        <translation>Open port</translation>
     </message>
     <message>
         <source>Warning</source>
@@ -157,64 +139,6 @@ Continue?</translation>
         <translation>malformed (character %1)</translation>
     </message>
     <message>
-        <source>%1 串口已断开：%2
-</source>
-        <translation>%1 Port lost: %2
-</translation>
-    </message>
-    <message>
-        <source>设备已移除</source>
-        <translation>the device was removed</translation>
-    </message>
-    <message>
-        <source>正在查找模块…</source>
-        <translation>Finding the module…</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
-        <source>查找模块</source>
-        <translation>Find module</translation>
-    </message>
-    <message>
-        <source>正在查找模块：%1，%2</source>
-        <translation>Finding the module: %1, %2</translation>
-    </message>
-    <message>
-        <source>查找模块已取消。
-</source>
-        <translation>Finding the module was cancelled.
-</translation>
-    </message>
-    <message>
-        <source>%1 正被其他程序使用，未查找。
-</source>
-        <translation>%1 is in use by another program; not searched.
-</translation>
-    </message>
-    <message>
-        <source>未找到模块（%1）。
-</source>
-        <translation>No module found (%1).
-</translation>
-    </message>
-    <message>
-        <source>没有串口</source>
-        <translation>no serial ports</translation>
-    </message>
-    <message>
-        <source>，</source>
-        <translation>, </translation>
-    </message>
-    <message>
-        <source>找到模块：%1，%2，程序版本：%3，发布日期：%4
-</source>
-        <translation>Module found: %1, %2, firmware version: %3, release date: %4
-</translation>
-    </message>
-    <message>
         <source>模块串口参数已改为 %1
 </source>
         <translation>The module&apos;s serial settings are now %1
@@ -229,12 +153,6 @@ Continue?</translation>
 现在把串口切换到 %1 吗？</source>
         <translation>The module now uses %1; the port still runs %2.
 Switch the port to %1 now?</translation>
-    </message>
-    <message>
-        <source>%1 串口已重新连接：%2（%3）
-</source>
-        <translation>%1 Port reconnected: %2 (%3)
-</translation>
     </message>
     <message>
         <source>迟到的应答：%1（%2 ms）
@@ -809,6 +727,95 @@ Switch the port to %1 now?</translation>
     <message>
         <source>无法保存文件：%1</source>
         <translation>Cannot save the file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PortController</name>
+    <message>
+        <source>关闭串口</source>
+        <translation>Close port</translation>
+    </message>
+    <message>
+        <source>打开串口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无法打开串口： </source>
+        <translation>Cannot open serial port: </translation>
+    </message>
+    <message>
+        <source>
+指定的串口不存在或者被占用。</source>
+        <translation>
+The port does not exist or is in use.</translation>
+    </message>
+    <message>
+        <source>%1 串口已断开：%2
+</source>
+        <translation>%1 Port lost: %2
+</translation>
+    </message>
+    <message>
+        <source>设备已移除</source>
+        <translation>the device was removed</translation>
+    </message>
+    <message>
+        <source>%1 串口已重新连接：%2（%3）
+</source>
+        <translation>%1 Port reconnected: %2 (%3)
+</translation>
+    </message>
+    <message>
+        <source>正在查找模块…</source>
+        <translation>Finding the module…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>查找模块</source>
+        <translation>Find module</translation>
+    </message>
+    <message>
+        <source>正在查找模块：%1，%2</source>
+        <translation>Finding the module: %1, %2</translation>
+    </message>
+    <message>
+        <source>查找模块已取消。
+</source>
+        <translation>Finding the module was cancelled.
+</translation>
+    </message>
+    <message>
+        <source>%1 正被其他程序使用，未查找。
+</source>
+        <translation>%1 is in use by another program; not searched.
+</translation>
+    </message>
+    <message>
+        <source>未找到模块（%1）。
+</source>
+        <translation>No module found (%1).
+</translation>
+    </message>
+    <message>
+        <source>没有串口</source>
+        <translation>no serial ports</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>找到模块：%1，%2，程序版本：%3，发布日期：%4
+</source>
+        <translation>Module found: %1, %2, firmware version: %3, release date: %4
+</translation>
     </message>
 </context>
 <context>
