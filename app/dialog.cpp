@@ -1,26 +1,20 @@
 #include "app/dialog.h"
 
-#include "protocol/configfields.h"
 #include "protocol/configrecord.h"
 #include "protocol/datatext.h"
 #include "protocol/linkstats.h"
 #include "protocol/payloads.h"
-#include "protocol/profile.h"
 #include "protocol/replies.h"
 #include "serial/modulelink.h"
 #include "ui_dialog.h"
+#include "widgets/configform.h"
 #include "widgets/fieldcheck.h"
-#include "widgets/lastfolder.h"
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
 #include "widgets/portcontroller.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QTimer>
 
@@ -98,7 +92,8 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (int n = 0; n < whitelistEntries; ++n)
         fieldNames.name(entries[n], ui->label_24, n + 1);
 
-    configWidgets = {
+    ConfigForm::Widgets form;
+    form.fields = {
         {"channel", ui->comboBox_channelNum},           {"power", ui->comboBox_RfPower},
         {"device_type", ui->comboBox_deviceType},       {"network_id", ui->lineEdit_PanID},
         {"address", ui->lineEdit_moduleAddr},           {"interface_mode", ui->comboBox_UserMode},
@@ -106,14 +101,12 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
         {"uart_stop_bits", ui->comboBox_UartStopBit},   {"rf_data_rate", ui->comboBox_RfDataRate},
         {"whitelist", ui->checkBox_AclEnable},          {"bandwidth", ui->comboBox_bandwidth},
         {"spreading_factor", ui->comboBox_SpreadFactor}};
-    ui->comboBox_channelNum->addItems(configField(QStringLiteral("channel"))->items);
-    // The lists start as a factory module holds them; the addresses stay blank until typed or
-    // read.
-    for (const ConfigFieldSpec &field : configFields()) {
-        if (field.position)
-            static_cast<QComboBox *>(configWidgets.value(field.key))
-                ->setCurrentIndex(int(field.items.indexOf(field.factory)));
-    }
+    form.loraModel = ui->checkBox_rq520M;
+    form.loraRate = ui->lineEdit_rfRate;
+    form.loraOnly = {ui->label_28, ui->label_29, ui->comboBox_bandwidth, ui->comboBox_SpreadFactor,
+                     ui->lineEdit_rfRate};
+    form.plainOnly = {ui->comboBox_RfDataRate};
+    configForm = new ConfigForm(form, &fieldNames, this);
     updateControls();
 
     // Connected last, so that nothing set above reaches a slot.
@@ -137,6 +130,8 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             &Dialog::rq520M_rfRate_changed);
     connect(ui->checkBox_AclEnable, &QCheckBox::stateChanged, this,
             &Dialog::checkBox_AclEn_changed);
+    // A read or a profile sets the whitelist box: its fields follow it from then on.
+    connect(configForm, &ConfigForm::shown, this, &Dialog::checkBox_AclEn_changed);
     connect(ui->checkBox_continueSend, &QCheckBox::stateChanged, this,
             &Dialog::checkBox_continueSend_changed);
     // A new interval takes effect at once, so the list never shows one that is not in use.
@@ -259,14 +254,7 @@ void Dialog::updateControls()
         relays[k]->setVisible(sourceRouted);
         relays[k]->setEnabled(k < relayCount);
     }
-
-    const bool lora = ui->checkBox_rq520M->isChecked();
-    ui->label_28->setVisible(lora);
-    ui->label_29->setVisible(lora);
-    ui->comboBox_bandwidth->setVisible(lora);
-    ui->comboBox_SpreadFactor->setVisible(lora);
-    ui->comboBox_RfDataRate->setVisible(!lora);
-    ui->lineEdit_rfRate->setVisible(lora);
+    configForm->showModel();
 }
 
 void Dialog::comboBox_BaudRate_currentIndexChanged(const QString &)
@@ -400,7 +388,7 @@ QString Dialog::showReply(const Reply &reply)
     switch (reply.kind) {
     case Reply::Kind::ConfigRead:
         lastReadConfig = reply.config;
-        showConfig(reply.config);
+        configForm->show(reply.config);
         break;
     case Reply::Kind::WhitelistRead: {
         const auto fields = whitelistFields();
@@ -432,10 +420,9 @@ void Dialog::on_pushButton_readCfg_clicked()
 void Dialog::on_pushButton_writeCfg_clicked()
 {
     ModuleConfig c;
-    const auto encoded = checkedFormConfig(&c);
+    const auto encoded = configForm->checkedConfig(&c);
     if (!encoded)
         return;
-    const bool lora = ui->checkBox_rq520M->isChecked();
     if (!lastReadConfig &&
         QMessageBox::question(this, tr("写配置"),
                               tr("还没有从这个模块读过配置。\n所有字段都将按界面所示写入模块。\n"
@@ -446,141 +433,23 @@ void Dialog::on_pushButton_writeCfg_clicked()
     sendCommand(ui->pushButton_writeCfg, group::module, code::writeConfig, encoded->record.data(),
                 configRecordSize);
     if (lastReadConfig) {
-        const QString changes = configChangeLines(*lastReadConfig, c, lora);
+        const QString changes = configForm->changeLines(*lastReadConfig, c, configForm->lora());
         ui->ReceiveOutBrowser->appendText(changes.isEmpty()
                                               ? tr("写配置：与上次读到的配置相同\n")
                                               : tr("写配置，改动的字段：\n") + changes);
     }
 }
 
-ModuleConfig Dialog::formConfig() const
-{
-    ModuleConfig c;
-    for (const ConfigFieldSpec &field : configFields()) {
-        const QWidget *widget = configWidgets.value(field.key);
-        if (field.position)
-            c.*field.position = static_cast<const QComboBox *>(widget)->currentIndex();
-        else if (field.word)
-            c.*field.word =
-                hexWordFromText(static_cast<const QLineEdit *>(widget)->text()).value_or(HexWord{});
-        else
-            c.*field.flag = static_cast<const QCheckBox *>(widget)->isChecked();
-    }
-    return c;
-}
-
-std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
-{
-    *config = formConfig();
-    const EncodedConfig encoded = encodeConfigRecord(*config, ui->checkBox_rq520M->isChecked());
-    // A list without a current item (left so by a read reply) or an unfinished address would
-    // write values nobody chose: refuse and name them.
-    FieldComplaint blankLists{tr("以下列表没有选定的值："), {}};
-    for (const QString &key : encoded.outOfRange)
-        blankLists.fields << configWidgets.value(key);
-    FieldComplaint addresses{FieldNames::incompleteAddressHeading(), {}};
-    for (const ConfigFieldSpec &field : configFields()) {
-        QWidget *widget = configWidgets.value(field.key);
-        if (field.word && !hexWordFromText(static_cast<const QLineEdit *>(widget)->text()))
-            addresses.fields << widget;
-    }
-    if (fieldNames.refuse(this, {blankLists, addresses}))
-        return std::nullopt;
-    return encoded;
-}
-
-void Dialog::showConfig(const ModuleConfig &c)
-{
-    for (const ConfigFieldSpec &field : configFields()) {
-        QWidget *widget = configWidgets.value(field.key);
-        if (field.position)
-            static_cast<QComboBox *>(widget)->setCurrentIndex(c.*field.position);
-        else if (field.word)
-            static_cast<QLineEdit *>(widget)->setText(formatHexWord(c.*field.word));
-        else
-            static_cast<QCheckBox *>(widget)->setChecked(c.*field.flag);
-    }
-    checkBox_AclEn_changed();
-    rq520M_rfRate_changed();
-}
-
-QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig &after,
-                                  bool lora) const
-{
-    // The window's own words for each field: its label, and for a list the item it shows.
-    auto shown = [&](const ConfigFieldSpec &field, const ModuleConfig &c,
-                     const QString &text) -> QString {
-        if (field.flag)
-            return c.*field.flag ? tr("开") : tr("关");
-        const auto *list = qobject_cast<const QComboBox *>(configWidgets.value(field.key));
-        if (list && c.*field.position >= 0 && c.*field.position < list->count())
-            return list->itemText(c.*field.position);
-        return text;
-    };
-    QString lines;
-    for (const FieldChange &change : configChanges(before, after, lora)) {
-        const ConfigFieldSpec &field = *configField(change.key);
-        const QWidget *widget = configWidgets.value(change.key);
-        const auto *box = qobject_cast<const QCheckBox *>(widget);
-        lines += QStringLiteral("  %1：%2 → %3\n")
-                     .arg(box ? box->text() : fieldNames.of(widget),
-                          shown(field, before, change.before), shown(field, after, change.after));
-    }
-    return lines;
-}
-
 void Dialog::on_pushButton_exportCfg_clicked()
 {
-    ModuleConfig c;
-    if (!checkedFormConfig(&c))
-        return;
-    const QString kind = QStringLiteral("profiles");
-    const QString path = QFileDialog::getSaveFileName(this, tr("导出配置"), lastFolder(kind),
-                                                      tr("配置文件 (*.json);;所有文件 (*)"));
-    if (path.isEmpty())
-        return;
-    setLastFolder(kind, QFileInfo(path).absolutePath());
-    const bool lora = ui->checkBox_rq520M->isChecked();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(profileJson(configValues(c, lora), lora)) < 0 || !file.commit()) {
-        QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(file.errorString()));
-        return;
-    }
-    ui->ReceiveOutBrowser->appendText(tr("已导出配置：") + QDir::toNativeSeparators(path) +
-                                      QLatin1Char('\n'));
+    if (const auto line = configForm->exportProfile())
+        ui->ReceiveOutBrowser->appendText(*line);
 }
 
 void Dialog::on_pushButton_importCfg_clicked()
 {
-    const QString kind = QStringLiteral("profiles");
-    const QString path = QFileDialog::getOpenFileName(this, tr("导入配置"), lastFolder(kind),
-                                                      tr("配置文件 (*.json);;所有文件 (*)"));
-    if (path.isEmpty())
-        return;
-    setLastFolder(kind, QFileInfo(path).absolutePath());
-    Profile profile;
-    const QString error = loadProfile(path, &profile);
-    if (!error.isEmpty()) {
-        QMessageBox::warning(this, tr("Warning"), tr("无法导入配置：\n") + error, QMessageBox::Ok);
-        return;
-    }
-    // Keys the profile leaves out keep what the box shows.
-    const ModuleConfig before = formConfig();
-    ModuleConfig after = before;
-    for (const auto &[key, value] : profile.values)
-        setConfigValue(after, key, value, true);
-    const bool loraBefore = ui->checkBox_rq520M->isChecked();
-    ui->checkBox_rq520M->setChecked(profile.lora);
-    showConfig(after);
-    QString lines = configChangeLines(before, after, profile.lora);
-    if (loraBefore != profile.lora)
-        lines.prepend(QStringLiteral("  %1：%2 → %3\n")
-                          .arg(ui->checkBox_rq520M->text(), loraBefore ? tr("开") : tr("关"),
-                               profile.lora ? tr("开") : tr("关")));
-    ui->ReceiveOutBrowser->appendText(tr("已导入配置（未写入模块）：") +
-                                      QDir::toNativeSeparators(path) + QLatin1Char('\n') +
-                                      (lines.isEmpty() ? tr("  没有字段改动\n") : lines));
+    if (const auto lines = configForm->importProfile())
+        ui->ReceiveOutBrowser->appendText(*lines);
 }
 
 void Dialog::checkBox_Rq520M_Changed()
@@ -590,10 +459,7 @@ void Dialog::checkBox_Rq520M_Changed()
 
 void Dialog::rq520M_rfRate_changed()
 {
-    const auto text = loraBitRateText(ui->comboBox_bandwidth->currentIndex(),
-                                      ui->comboBox_SpreadFactor->currentIndex());
-    if (text)
-        ui->lineEdit_rfRate->setText(*text);
+    configForm->showLoraRate();
 }
 
 // ---- Route search ---------------------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <functional>
 #include <optional>
 
+class ConfigForm;
 class LinkTestPanel;
 class QLineEdit;
 class QPushButton;
@@ -116,15 +117,6 @@ private:
     void startLinkTest();
     void showDataTextWarning();
 
-    // The parameter box's values as they stand, blank lists and unfinished fields included.
-    protocol::ModuleConfig formConfig() const;
-    // The values "写配置" would write, or nothing after the box that names what is missing.
-    std::optional<protocol::EncodedConfig> checkedFormConfig(protocol::ModuleConfig *config);
-    void showConfig(const protocol::ModuleConfig &config);
-    // One line per field that differs, "label：old → new", in the box's order.
-    QString configChangeLines(const protocol::ModuleConfig &before,
-                              const protocol::ModuleConfig &after, bool lora) const;
-
     std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
 
@@ -160,8 +152,7 @@ private:
     // The whitelist fields start enabled whatever their check box says; they follow it from
     // its first change (or a configuration read) on.
     bool whitelistFieldsFollowBox = false;
-    // Which widget shows which configuration field, by the field's key.
-    QHash<QString, QWidget *> configWidgets;
+    ConfigForm *configForm = nullptr;
     FieldNames fieldNames;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
 

@@ -2,6 +2,65 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>ConfigForm</name>
+    <message>
+        <source>以下列表没有选定的值：</source>
+        <translation>These lists have no value selected: </translation>
+    </message>
+    <message>
+        <source>开</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>关</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>导出配置</source>
+        <translation>Export configuration</translation>
+    </message>
+    <message>
+        <source>配置文件 (*.json);;所有文件 (*)</source>
+        <translation>Configuration files (*.json);;All files (*)</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无法保存文件：%1</source>
+        <translation>Cannot save the file: %1</translation>
+    </message>
+    <message>
+        <source>已导出配置：</source>
+        <translation>Configuration exported: </translation>
+    </message>
+    <message>
+        <source>导入配置</source>
+        <translation>Import configuration</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>无法导入配置：
+</source>
+        <translation>Cannot import the configuration:
+</translation>
+    </message>
+    <message>
+        <source>已导入配置（未写入模块）：</source>
+        <translation>Configuration imported (not written to the module): </translation>
+    </message>
+    <message>
+        <source>  没有字段改动
+</source>
+        <translation>  no field changed
+</translation>
+    </message>
+</context>
+<context>
     <name>Demo</name>
     <message>
         <source>无法创建虚拟模块。</source>
@@ -51,10 +110,6 @@
         <translation>Data too long: at most %1 bytes can be sent</translation>
     </message>
     <message>
-        <source>以下列表没有选定的值：</source>
-        <translation>These lists have no value selected: </translation>
-    </message>
-    <message>
         <source>以下字段需要留空或填写四位十六进制数：</source>
         <translation>These fields must be empty or hold four hex digits: </translation>
     </message>
@@ -84,50 +139,6 @@ Continue?</translation>
         <source>写配置，改动的字段：
 </source>
         <translation>Write config, fields changed:
-</translation>
-    </message>
-    <message>
-        <source>开</source>
-        <translation>on</translation>
-    </message>
-    <message>
-        <source>关</source>
-        <translation>off</translation>
-    </message>
-    <message>
-        <source>导出配置</source>
-        <translation>Export configuration</translation>
-    </message>
-    <message>
-        <source>配置文件 (*.json);;所有文件 (*)</source>
-        <translation>Configuration files (*.json);;All files (*)</translation>
-    </message>
-    <message>
-        <source>无法保存文件：%1</source>
-        <translation>Cannot save the file: %1</translation>
-    </message>
-    <message>
-        <source>已导出配置：</source>
-        <translation>Configuration exported: </translation>
-    </message>
-    <message>
-        <source>导入配置</source>
-        <translation>Import configuration</translation>
-    </message>
-    <message>
-        <source>无法导入配置：
-</source>
-        <translation>Cannot import the configuration:
-</translation>
-    </message>
-    <message>
-        <source>已导入配置（未写入模块）：</source>
-        <translation>Configuration imported (not written to the module): </translation>
-    </message>
-    <message>
-        <source>  没有字段改动
-</source>
-        <translation>  no field changed
 </translation>
     </message>
     <message>
