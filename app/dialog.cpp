@@ -9,13 +9,12 @@
 #include "ui_dialog.h"
 #include "widgets/configform.h"
 #include "widgets/fieldcheck.h"
-#include "widgets/linktestpanel.h"
+#include "widgets/linktestview.h"
 #include "widgets/logview.h"
 #include "widgets/portcontroller.h"
 
 #include <QDateTime>
 #include <QMessageBox>
-#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,7 +25,6 @@ using namespace protocol;
 namespace {
 
 constexpr int readIntervalMs = 500;
-constexpr int sendIntervalStepMs = 500;
 
 } // namespace
 
@@ -69,7 +67,10 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
                               this);
     link = port->link();
     session = new serial::Session(link, this);
-    linkTest = new serial::LinkTest(link, this);
+    linkTestView = new LinkTestView(link,
+                                    {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
+                                     ui->spinBox_replyWait, ui->SendOutBrowser},
+                                    this);
 
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
@@ -134,29 +135,12 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     connect(configForm, &ConfigForm::shown, this, &Dialog::checkBox_AclEn_changed);
     connect(ui->checkBox_continueSend, &QCheckBox::stateChanged, this,
             &Dialog::checkBox_continueSend_changed);
-    // A new interval takes effect at once, so the list never shows one that is not in use.
-    connect(ui->comboBox_msTime, &QComboBox::currentIndexChanged, this,
-            [this] { linkTest->setIntervalMs(repeatIntervalMs()); });
-    connect(linkTest, &serial::LinkTest::sent, this,
-            [this](qsizetype, serial::ModuleLink::RequestId id, const QByteArray &frame) {
-                ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
-                linkTestRequest = id;
-                linkTestPanel->recordSend(linkTestTarget);
+    connect(linkTestView, &LinkTestView::unanswered, this,
+            [this](serial::ModuleLink::RequestId id) {
+                noteUnanswered(id, ui->pushButton_sendData->text());
             });
-    connect(linkTest, &serial::LinkTest::answered, this,
-            [this](qsizetype sequence, std::optional<int> status, double latencyMs) {
-                linkTestPanel->recordReply(sequence, status, latencyMs);
-            });
-    connect(linkTest, &serial::LinkTest::noReply, this, [this](qsizetype sequence) {
-        linkTestPanel->recordNoReply(sequence);
-        noteUnanswered(linkTestRequest, ui->pushButton_sendData->text());
-    });
-    connect(linkTest, &serial::LinkTest::late, this, [this] { linkTestPanel->recordLate(); });
-    connect(linkTest, &serial::LinkTest::skipped, this, [this] { linkTestPanel->recordSkipped(); });
-    connect(linkTest, &serial::LinkTest::finished, this, [this](serial::LinkTest::End end) {
-        if (end != serial::LinkTest::End::Stopped)
-            ui->checkBox_continueSend->setChecked(false);
-    });
+    connect(linkTestView, &LinkTestView::ended, this,
+            [this] { ui->checkBox_continueSend->setChecked(false); });
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
     // The link closed the port once; the window shows it as the button would have.
     connect(port, &PortController::lost, this,
@@ -190,7 +174,7 @@ Dialog::~Dialog()
 
 void Dialog::reject()
 {
-    if (linkTest->isRunning() &&
+    if (linkTestView->isRunning() &&
         QMessageBox::question(this, tr("连续发送"), tr("连续发送正在进行，确定要结束并退出吗？"),
                               QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
@@ -524,12 +508,13 @@ void Dialog::comboBox_relayCount_currentIndexChanged(const QString &)
 
 void Dialog::sendApplicationData(bool repeating)
 {
-    if (const auto frame = applicationDataFrame(repeating))
-        sendFrame(ui->pushButton_sendData, reinterpret_cast<const quint8 *>(frame->constData()),
-                  quint8(frame->size()));
+    if (const auto send = applicationDataFrame(repeating))
+        sendFrame(ui->pushButton_sendData,
+                  reinterpret_cast<const quint8 *>(send->frame.constData()),
+                  quint8(send->frame.size()));
 }
 
-std::optional<QByteArray> Dialog::applicationDataFrame(bool repeating)
+std::optional<LinkTestView::Send> Dialog::applicationDataFrame(bool repeating)
 {
     auto stopRepeating = [&] {
         if (repeating)
@@ -580,11 +565,11 @@ std::optional<QByteArray> Dialog::applicationDataFrame(bool repeating)
         showDataTooLong();
         return std::nullopt;
     }
-    linkTestTarget = quint16(request.target.high << 8 | request.target.low);
     const quint8 length = buildCommandFrame(group::network, code::sendData,
                                             reinterpret_cast<const quint8 *>(payload->data()),
                                             quint8(payload->size()));
-    return QByteArray(reinterpret_cast<const char *>(txFrame.data()), length);
+    return LinkTestView::Send{QByteArray(reinterpret_cast<const char *>(txFrame.data()), length),
+                              quint16(request.target.high << 8 | request.target.low)};
 }
 
 void Dialog::showDataTooLong()
@@ -602,49 +587,16 @@ void Dialog::on_pushButton_sendData_clicked()
 
 void Dialog::continueSendData()
 {
-    linkTest->tick();
-}
-
-int Dialog::repeatIntervalMs() const
-{
-    return (ui->comboBox_msTime->currentIndex() + 1) * sendIntervalStepMs;
+    linkTestView->tick();
 }
 
 void Dialog::checkBox_continueSend_changed()
 {
     if (ui->checkBox_continueSend->isChecked())
-        startLinkTest();
+        linkTestView->start([this] { return applicationDataFrame(true); });
     else
-        linkTest->stop();
+        linkTestView->stop();
     updateControls();
-}
-
-void Dialog::startLinkTest()
-{
-    // Made on the first run, so that a window that never repeats a send never builds it. It
-    // stays after the run ends, until the next run or its own clear button.
-    if (!linkTestPanel) {
-        linkTestPanel = new LinkTestPanel(ui->groupBox_4);
-        linkTestPanel->setObjectName(QStringLiteral("linkTestPanel"));
-        ui->dataLayout->addWidget(linkTestPanel, ui->dataLayout->rowCount(), 0, 1, 2);
-    }
-    linkTestPanel->start();
-    serial::LinkTest::Plan plan;
-    plan.intervalMs = repeatIntervalMs();
-    plan.replyWaitMs = ui->spinBox_replyWait->value();
-    plan.firstAtOnce = false; // the first send comes one interval after the switch
-    linkTest->start(plan, [this] { return applicationDataFrame(true); });
-    // The window grows by what the panel needs, as far as the screen allows, so that nothing
-    // else is squeezed for it.
-    layout()->activate();
-    const int wanted = layout()->sizeHint().height();
-    if (height() < wanted && !isMaximized() && !isFullScreen()) {
-        const QScreen *shown = screen();
-        const int room =
-            shown ? shown->availableGeometry().height() - frameGeometry().height() + height()
-                  : wanted;
-        resize(width(), std::min(wanted, std::max(height(), room)));
-    }
 }
 
 // ---- Version, reset and whitelist -----------------------------------------------------------

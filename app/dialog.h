@@ -9,6 +9,7 @@
 #include "serial/portlist.h"
 #include "serial/session.h"
 #include "widgets/fieldcheck.h"
+#include "widgets/linktestview.h"
 #include "widgets/portcontroller.h"
 
 #include <QByteArray>
@@ -23,7 +24,6 @@
 #include <optional>
 
 class ConfigForm;
-class LinkTestPanel;
 class QLineEdit;
 class QPushButton;
 class QTextBrowser;
@@ -94,7 +94,6 @@ private:
     // holds other ones than the port's.
     void noteWrittenSerialSettings(const QByteArray &request, const QByteArray &reply);
     void offerSerialSwitch(const serial::LineSettings &settings);
-    int repeatIntervalMs() const;
 
     quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
     // Hands a request to the link and echoes it after "send->" in the send box when the link
@@ -111,10 +110,8 @@ private:
     // switches repetition off before its box, so that the box shows once.
     void sendApplicationData(bool repeating);
     // The frame sendApplicationData would send, or nothing after its box.
-    std::optional<QByteArray> applicationDataFrame(bool repeating);
+    std::optional<LinkTestView::Send> applicationDataFrame(bool repeating);
     void showDataTooLong();
-    // Starts the link-test panel's new run, making the panel the first time.
-    void startLinkTest();
     void showDataTextWarning();
 
     std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
@@ -125,8 +122,8 @@ private:
     serial::Session *session = nullptr;
     Ui::DialogForm *ui = nullptr;
     QTimer *readTimer = nullptr;
-    // Repeated sending: its ticks, its waits and what each report answers.
-    serial::LinkTest *linkTest = nullptr;
+    // Repeated sending: its ticks, its waits and the panel.
+    LinkTestView *linkTestView = nullptr;
 
     // What the next receive tick shows: the bytes since the last one, the frames that became
     // complete meanwhile (in stream order) and the senders of requests left unanswered.
@@ -155,9 +152,4 @@ private:
     ConfigForm *configForm = nullptr;
     FieldNames fieldNames;
     std::array<quint8, protocol::txFrameCapacity> txFrame{};
-
-    // The link test's panel, made when it first runs, and the target of the send being built.
-    LinkTestPanel *linkTestPanel = nullptr;
-    quint16 linkTestTarget = 0;
-    serial::ModuleLink::RequestId linkTestRequest = 0;
 };
