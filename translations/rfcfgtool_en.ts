@@ -61,6 +61,29 @@
     </message>
 </context>
 <context>
+    <name>DataSendForm</name>
+    <message>
+        <source>第%1个字符不符合格式：每个字节两位十六进制数，字节之间可空一格</source>
+        <translation>Character %1 does not fit: two hex digits a byte, at most one blank between bytes</translation>
+    </message>
+    <message>
+        <source>格式有误（第%1个字符）</source>
+        <translation>malformed (character %1)</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>请输入正确格式</source>
+        <translation>Please enter the data in the correct format</translation>
+    </message>
+    <message>
+        <source>数据过长：最多可发送%1字节</source>
+        <translation>Data too long: at most %1 bytes can be sent</translation>
+    </message>
+</context>
+<context>
     <name>Demo</name>
     <message>
         <source>无法创建虚拟模块。</source>
@@ -98,24 +121,8 @@
         <translation>Error</translation>
     </message>
     <message>
-        <source>Warning</source>
-        <translation>Warning</translation>
-    </message>
-    <message>
-        <source>请输入正确格式</source>
-        <translation>Please enter the data in the correct format</translation>
-    </message>
-    <message>
-        <source>数据过长：最多可发送%1字节</source>
-        <translation>Data too long: at most %1 bytes can be sent</translation>
-    </message>
-    <message>
         <source>以下字段需要留空或填写四位十六进制数：</source>
         <translation>These fields must be empty or hold four hex digits: </translation>
-    </message>
-    <message>
-        <source>无应答：</source>
-        <translation>No reply: </translation>
     </message>
     <message>
         <source>写配置</source>
@@ -139,36 +146,6 @@ Continue?</translation>
         <source>写配置，改动的字段：
 </source>
         <translation>Write config, fields changed:
-</translation>
-    </message>
-    <message>
-        <source>第%1个字符不符合格式：每个字节两位十六进制数，字节之间可空一格</source>
-        <translation>Character %1 does not fit: two hex digits a byte, at most one blank between bytes</translation>
-    </message>
-    <message>
-        <source>格式有误（第%1个字符）</source>
-        <translation>malformed (character %1)</translation>
-    </message>
-    <message>
-        <source>模块串口参数已改为 %1
-</source>
-        <translation>The module&apos;s serial settings are now %1
-</translation>
-    </message>
-    <message>
-        <source>模块串口参数已改变</source>
-        <translation>Module serial settings changed</translation>
-    </message>
-    <message>
-        <source>模块现在使用 %1，串口仍是 %2。
-现在把串口切换到 %1 吗？</source>
-        <translation>The module now uses %1; the port still runs %2.
-Switch the port to %1 now?</translation>
-    </message>
-    <message>
-        <source>迟到的应答：%1（%2 ms）
-</source>
-        <translation>Late reply: %1 (%2 ms)
 </translation>
     </message>
     <message>
@@ -827,6 +804,35 @@ The port does not exist or is in use.</translation>
 </source>
         <translation>Module found: %1, %2, firmware version: %3, release date: %4
 </translation>
+    </message>
+    <message>
+        <source>模块串口参数已改为 %1
+</source>
+        <translation>The module&apos;s serial settings are now %1
+</translation>
+    </message>
+    <message>
+        <source>模块串口参数已改变</source>
+        <translation>Module serial settings changed</translation>
+    </message>
+    <message>
+        <source>模块现在使用 %1，串口仍是 %2。
+现在把串口切换到 %1 吗？</source>
+        <translation>The module now uses %1; the port still runs %2.
+Switch the port to %1 now?</translation>
+    </message>
+</context>
+<context>
+    <name>ReceiveTick</name>
+    <message>
+        <source>迟到的应答：%1（%2 ms）
+</source>
+        <translation>Late reply: %1 (%2 ms)
+</translation>
+    </message>
+    <message>
+        <source>无应答：</source>
+        <translation>No reply: </translation>
     </message>
 </context>
 <context>

@@ -33,6 +33,8 @@ ConfigForm::ConfigForm(const Widgets &widgets, const FieldNames *names, QWidget 
             static_cast<QComboBox *>(ui.fields.value(field.key))
                 ->setCurrentIndex(int(field.items.indexOf(field.factory)));
     }
+    for (QWidget *widget : ui.loraOnly)
+        keepRoomWhenHidden(widget);
 }
 
 bool ConfigForm::lora() const
@@ -130,6 +132,7 @@ void ConfigForm::showModel()
     const bool lora = this->lora();
     for (QWidget *widget : ui.loraOnly)
         widget->setVisible(lora);
+    ui.loraRate->setVisible(lora);
     for (QWidget *widget : ui.plainOnly)
         widget->setVisible(!lora);
 }

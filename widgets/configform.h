@@ -27,7 +27,7 @@ public:
         QHash<QString, QWidget *> fields; // by field key: a list, an address field or a box
         QCheckBox *loraModel;
         QLineEdit *loraRate;        // the LoRa model's rate, from bandwidth and spreading factor
-        QList<QWidget *> loraOnly;  // shown only for the LoRa model
+        QList<QWidget *> loraOnly;  // shown only for the LoRa model, keeping their room
         QList<QWidget *> plainOnly; // shown only without it
     };
     // The lists start as a factory module holds them. `names` words the refusals; `window` is

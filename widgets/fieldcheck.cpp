@@ -19,6 +19,13 @@ QValidator::State HexWordValidator::validate(QString &text, int &) const
                : Invalid;
 }
 
+void keepRoomWhenHidden(QWidget *widget)
+{
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+}
+
 void FieldNames::name(const QWidget *field, const QLabel *label, int place)
 {
     QString text = label->text();

@@ -18,6 +18,9 @@ public:
     State validate(QString &text, int &position) const override;
 };
 
+// A widget that comes and goes with a mode keeps its room, so the rest of the form stays put.
+void keepRoomWhenHidden(QWidget *widget);
+
 // Fields named in a refusal, under one heading such as "these need four hex digits".
 struct FieldComplaint
 {

@@ -1,5 +1,6 @@
 #include "widgets/portcontroller.h"
 
+#include "protocol/frame.h"
 #include "protocol/replyframe.h"
 #include "serial/discovery.h"
 #include "serial/linesettings.h"
@@ -169,11 +170,43 @@ void PortController::applyRateAndParity()
     moduleLink->setLineSettings(settings);
 }
 
-void PortController::switchTo(const serial::LineSettings &settings)
+void PortController::noteWrite(const QByteArray &request, const QByteArray &reply,
+                               const std::optional<protocol::ModuleConfig> &held)
 {
-    selectLineSettings(settings);
+    if (request.size() < protocol::frameOverhead + protocol::configRecordSize ||
+        quint8(request[0]) != protocol::group::module ||
+        quint8(request[2]) != protocol::code::writeConfig)
+        return;
+    const protocol::ReplyFrame frame = protocol::decodeReplyFrame(reply);
+    if (frame.status.value_or(1) != 0)
+        return;
+    const auto record = reinterpret_cast<const quint8 *>(request.constData()) + 4;
+    const auto written = serial::moduleSerialSettings(protocol::decodeConfigRecord(record));
+    const std::optional<serial::LineSettings> before =
+        held ? serial::moduleSerialSettings(*held) : chosenLineSettings();
+    if (!written || (before && serial::sameSettings(*written, *before)))
+        return;
+    // After the tick that shows the write's result, and outside the link's own handling.
+    QMetaObject::invokeMethod(
+        this, [this, s = *written] { offerSwitch(s); }, Qt::QueuedConnection);
+}
+
+void PortController::offerSwitch(const serial::LineSettings &s)
+{
+    emit settingsWritten(); // the write's result comes first
+    const QString settings = serial::settingsText(s);
+    ui.log->appendText(tr("模块串口参数已改为 %1\n").arg(settings));
+    const auto answer =
+        QMessageBox::question(window, tr("模块串口参数已改变"),
+                              tr("模块现在使用 %1，串口仍是 %2。\n现在把串口切换到 %1 吗？")
+                                  .arg(settings, serial::settingsText(chosenLineSettings())),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes || !isOpen())
+        return;
+    selectLineSettings(s);
     // Rate and parity followed their lists; the stop bits are applied here as well.
     moduleLink->setLineSettings(chosenLineSettings());
+    emit followed();
 }
 
 bool PortController::open()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/configrecord.h"
 #include "serial/modulelink.h"
 #include "serial/portlist.h"
 
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <future>
+#include <optional>
 
 class LogView;
 class PortComboBox;
@@ -21,8 +23,9 @@ class ReplugWatch;
 } // namespace serial
 
 // The window's serial port: the port list and the three line-setting lists, opening and closing
-// the module link, the line when the port is lost and reopening a replugged adapter, and the
-// find-module search. It owns the link; the window hears of it through the link's own signals.
+// the module link, the line when the port is lost and reopening a replugged adapter, the
+// find-module search and following the settings a configuration write gives the module. It owns
+// the link; the window hears of it through the link's own signals.
 class PortController : public QObject
 {
     Q_OBJECT
@@ -68,8 +71,11 @@ public:
     void selectLineSettings(const serial::LineSettings &settings);
     // Rate and parity follow their lists at once; the stop bits wait for the next open.
     void applyRateAndParity();
-    // The lists show these settings and the open link takes all three at once.
-    void switchTo(const serial::LineSettings &settings);
+    // After a configuration write the module answered: when its record gives the module other
+    // serial settings than it held (`held`, the configuration last read; without one, the
+    // port's), says so and, once the event loop is back, offers to follow it there.
+    void noteWrite(const QByteArray &request, const QByteArray &reply,
+                   const std::optional<protocol::ModuleConfig> &held);
 
     // Searches the port the field names (every port when it is empty) at every setting; the
     // end is shown in the log, and the port opened where the module answered.
@@ -83,6 +89,10 @@ signals:
     void lost();
     // A find-module search opened the port on the module it found.
     void foundAndOpened();
+    // A write gave the module other serial settings; the offer to follow comes next.
+    void settingsWritten();
+    // The port follows the module's new settings.
+    void followed();
 
 private:
     void fillLineSettingLists();
@@ -92,6 +102,7 @@ private:
     // The end of a find-module search: what it found, and the module opened when it found one.
     void showFindings(const QStringList &ports);
     bool reopenReplugged(const QString &name);
+    void offerSwitch(const serial::LineSettings &settings);
 
     Widgets ui;
     QWidget *window;
