@@ -178,6 +178,35 @@ void Dialog::readPortListInBackground()
     port->readPortListInBackground();
 }
 
+void Dialog::addPort(const serial::PortFacts &facts)
+{
+    port->addPort(facts);
+}
+
+void Dialog::selectPort(const QString &path)
+{
+    port->selectPort(path);
+}
+
+bool Dialog::openPort(const QString &path)
+{
+    if (port->isOpen())
+        return false;
+    port->selectPort(path);
+    return port->open();
+}
+
+void Dialog::setDataSend(const QString &target, const QString &dataText)
+{
+    ui->lineEdit_dataDstAddr->setText(target);
+    ui->textEdit_sendData->setPlainText(dataText);
+}
+
+void Dialog::setRepeatedSending(bool on)
+{
+    ui->checkBox_continueSend->setChecked(on);
+}
+
 void Dialog::updateControls()
 {
     port->showState();

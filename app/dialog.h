@@ -54,6 +54,20 @@ public:
     // udev about every tty, and beside the window's start-up it holds the window back.
     void readPortListInBackground();
 
+    // For programs that drive the window as its user would (the demo, the pictures of it, the
+    // benchmarks); tests reach its widgets by name instead, as a user finds them on screen.
+    // Lists the port first (unless it is listed) with its tooltip.
+    void addPort(const serial::PortFacts &port);
+    // Selects the port in the list, or types its path into the field.
+    void selectPort(const QString &path);
+    // Selects the port and opens it as the open button does (a box says why it could not);
+    // false as well while another port is open.
+    bool openPort(const QString &path);
+    // The application data's target address and data text, as typed.
+    void setDataSend(const QString &target, const QString &dataText);
+    // Repeated sending on or off, as its check box switches it.
+    void setRepeatedSending(bool on);
+
     // Esc and the window's close button: a running link test is not ended without asking.
     void reject() override;
 
