@@ -142,11 +142,15 @@ std::optional<QString> ConfigForm::exportProfile()
     ModuleConfig c;
     if (!checkedConfig(&c))
         return std::nullopt;
-    const QString path = QFileDialog::getSaveFileName(
-        window, tr("导出配置"), lastFolder(profileFolder), tr("配置文件 (*.json);;所有文件 (*)"));
+    // Named after the module's address and the day.
+    const QString path = askSavePath(
+        window, tr("导出配置"), profileFolder,
+        suggestedFileName(QStringLiteral("rfcfg"),
+                          static_cast<const QLineEdit *>(ui.fields.value("address"))->text(),
+                          QDate::currentDate(), QStringLiteral("json")),
+        tr("配置文件 (*.json);;所有文件 (*)"), QStringLiteral("json"));
     if (path.isEmpty())
         return std::nullopt;
-    setLastFolder(profileFolder, QFileInfo(path).absolutePath());
     const bool lora = this->lora();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
