@@ -32,7 +32,7 @@ class DialogForm;
 }
 
 // The tool's one window: the serial port, the module commands and the two hex logs. Its slots
-// gather the widgets' values, call one operation of the parts below and show how it ended.
+// gather the widgets' values, call one operation of its parts in widgets/ and show how it ended.
 class Dialog : public QDialog
 {
     Q_OBJECT
