@@ -1,60 +1,21 @@
 #include "app/dialog.h"
 
-#include "protocol/configfields.h"
-#include "protocol/configrecord.h"
-#include "protocol/datatext.h"
-#include "protocol/linkstats.h"
 #include "protocol/payloads.h"
-#include "protocol/profile.h"
 #include "protocol/replies.h"
-#include "serial/linesettings.h"
-#include "serial/modulelink.h"
-#include "serial/openfailure.h"
-#include "serial/portlist.h"
-#include "serial/portnames.h"
 #include "ui_dialog.h"
-#include "widgets/lastfolder.h"
-#include "widgets/linktestpanel.h"
+#include "widgets/configform.h"
+#include "widgets/datasendform.h"
 #include "widgets/logview.h"
+#include "widgets/receivetick.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
-#include <QSaveFile>
-#include <QScreen>
-#include <QSerialPortInfo>
 #include <QTimer>
-#include <QValidator>
-
-#include <algorithm>
-#include <utility>
 
 using namespace protocol;
 
 namespace {
 
 constexpr int readIntervalMs = 500;
-constexpr int sendIntervalStepMs = 500;
-
-// What an address field takes: an address by the one rule, and while typing whatever more
-// digits could still make one.
-class HexWordValidator : public QValidator
-{
-public:
-    using QValidator::QValidator;
-    State validate(QString &text, int &) const override
-    {
-        if (hexWordFromText(text))
-            return Acceptable;
-        const QStringView digits = QStringView(text).mid(
-            text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? 2 : 0);
-        return digits.size() < 4 && std::all_of(digits.begin(), digits.end(), isHexDigit)
-                   ? Intermediate
-                   : Invalid;
-    }
-};
 
 } // namespace
 
@@ -66,53 +27,37 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(false);
 
-    hexWordValidator = new HexWordValidator(this);
+    const std::array<QLineEdit *, maxRelays> relays{
+        ui->lineEdit_relayAddr1, ui->lineEdit_relayAddr2, ui->lineEdit_relayAddr3,
+        ui->lineEdit_relayAddr4, ui->lineEdit_relayAddr5, ui->lineEdit_relayAddr6};
+    // Every address field takes addresses by one rule.
+    auto *hexWordValidator = new HexWordValidator(this);
     for (QLineEdit *field : {ui->lineEdit_PanID, ui->lineEdit_moduleAddr, ui->lineEdit_routeDstAddr,
                              ui->lineEdit_dataDstAddr})
         field->setValidator(hexWordValidator);
-    for (QLineEdit *field : relayAddressFields())
+    for (QLineEdit *field : relays)
         field->setValidator(hexWordValidator);
     for (QLineEdit *field : whitelistFields())
         field->setValidator(hexWordValidator);
 
-    ui->comboBox_discoveryRoute->setCurrentIndex(1);
-    ui->comboBox_dataMaxDepth->setCurrentIndex(6);
-
-    // Widgets that come and go with a mode keep their room, so the rest of the form stays put.
-    auto keepRoomWhenHidden = [](QWidget *widget) {
-        QSizePolicy policy = widget->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        widget->setSizePolicy(policy);
-    };
-    for (QWidget *widget : std::initializer_list<QWidget *>{
-             ui->label_28, ui->label_29, ui->comboBox_bandwidth, ui->comboBox_SpreadFactor,
-             ui->label_relayCount, ui->comboBox_relayCount, ui->label_relayList})
-        keepRoomWhenHidden(widget);
-    for (QLineEdit *field : relayAddressFields())
-        keepRoomWhenHidden(field);
-
-    link = new serial::ModuleLink(this);
+    port = new PortController({ui->comboBox_comList, ui->comboBox_baudList, ui->comboBox_parityList,
+                               ui->comboBox_StopBitsList, ui->pushButton_openCom,
+                               ui->pushButton_findModule, ui->ReceiveOutBrowser},
+                              this);
+    link = port->link();
     session = new serial::Session(link, this);
-    linkTest = new serial::LinkTest(link, this);
-    replugWatch = new serial::ReplugWatch(
-        [this] { return portEnumerator(); },
-        [this](const QString &name) { return reopenReplugged(name); }, this);
-    // Any device path can be typed in (links, pseudo-terminals); it is opened as typed.
-    ui->comboBox_comList->setEditable(true);
-    ui->comboBox_comList->setInsertPolicy(QComboBox::NoInsert);
-    ui->comboBox_comList->setCompleter(nullptr);
-    fillLineSettingLists();
+    linkTestView = new LinkTestView(link,
+                                    {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
+                                     ui->spinBox_replyWait, ui->SendOutBrowser},
+                                    this);
+    receiveTick = new ReceiveTick(
+        session, ui->ReceiveOutBrowser, [this](const Reply &reply) { return showReply(reply); },
+        this);
 
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
     connect(readTimer, &QTimer::timeout, this, &Dialog::readMyCom);
 
-    auto caption = [](const QLabel *label) {
-        QString text = label->text();
-        if (text.endsWith(u'：'))
-            text.chop(1);
-        return text;
-    };
     const std::pair<const QWidget *, const QLabel *> captioned[] = {
         {ui->comboBox_channelNum, ui->label_3},    {ui->comboBox_RfPower, ui->label_4},
         {ui->comboBox_deviceType, ui->label_5},    {ui->lineEdit_PanID, ui->label_6},
@@ -122,16 +67,26 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
         {ui->comboBox_bandwidth, ui->label_28},    {ui->comboBox_SpreadFactor, ui->label_29},
         {ui->lineEdit_routeDstAddr, ui->label_11}, {ui->lineEdit_dataDstAddr, ui->label_13}};
     for (const auto &[field, label] : captioned)
-        fieldLabels.insert(field, caption(label));
-    // Fields that share one label are told apart by their place in the row.
-    const auto relays = relayAddressFields();
+        fieldNames.name(field, label);
     for (int k = 0; k < maxRelays; ++k)
-        fieldLabels.insert(relays[k], caption(ui->label_relayList) + tr("（第%1个）").arg(k + 1));
+        fieldNames.name(relays[k], ui->label_relayList, k + 1);
     const auto entries = whitelistFields();
     for (int n = 0; n < whitelistEntries; ++n)
-        fieldLabels.insert(entries[n], caption(ui->label_24) + tr("（第%1个）").arg(n + 1));
+        fieldNames.name(entries[n], ui->label_24, n + 1);
 
-    configWidgets = {
+    dataForm = new DataSendForm({ui->lineEdit_dataDstAddr,
+                                 ui->comboBox_discoveryRoute,
+                                 ui->comboBox_dataMaxDepth,
+                                 ui->checkBox_ackReq,
+                                 ui->textEdit_sendData,
+                                 ui->label_BytesCount,
+                                 ui->label_18,
+                                 ui->comboBox_relayCount,
+                                 {ui->label_relayCount, ui->label_relayList},
+                                 relays},
+                                &fieldNames, this);
+    ConfigForm::Widgets form;
+    form.fields = {
         {"channel", ui->comboBox_channelNum},           {"power", ui->comboBox_RfPower},
         {"device_type", ui->comboBox_deviceType},       {"network_id", ui->lineEdit_PanID},
         {"address", ui->lineEdit_moduleAddr},           {"interface_mode", ui->comboBox_UserMode},
@@ -139,14 +94,11 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
         {"uart_stop_bits", ui->comboBox_UartStopBit},   {"rf_data_rate", ui->comboBox_RfDataRate},
         {"whitelist", ui->checkBox_AclEnable},          {"bandwidth", ui->comboBox_bandwidth},
         {"spreading_factor", ui->comboBox_SpreadFactor}};
-    ui->comboBox_channelNum->addItems(configField(QStringLiteral("channel"))->items);
-    // The lists start as a factory module holds them; the addresses stay blank until typed or
-    // read.
-    for (const ConfigFieldSpec &field : configFields()) {
-        if (field.position)
-            static_cast<QComboBox *>(configWidgets.value(field.key))
-                ->setCurrentIndex(int(field.items.indexOf(field.factory)));
-    }
+    form.loraModel = ui->checkBox_rq520M;
+    form.loraRate = ui->lineEdit_rfRate;
+    form.loraOnly = {ui->label_28, ui->label_29, ui->comboBox_bandwidth, ui->comboBox_SpreadFactor};
+    form.plainOnly = {ui->comboBox_RfDataRate};
+    configForm = new ConfigForm(form, &fieldNames, this);
     updateControls();
 
     // Connected last, so that nothing set above reaches a slot.
@@ -170,57 +122,22 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             &Dialog::rq520M_rfRate_changed);
     connect(ui->checkBox_AclEnable, &QCheckBox::stateChanged, this,
             &Dialog::checkBox_AclEn_changed);
+    // A read or a profile sets the whitelist box: its fields follow it from then on.
+    connect(configForm, &ConfigForm::shown, this, &Dialog::checkBox_AclEn_changed);
     connect(ui->checkBox_continueSend, &QCheckBox::stateChanged, this,
             &Dialog::checkBox_continueSend_changed);
-    // A new interval takes effect at once, so the list never shows one that is not in use.
-    connect(ui->comboBox_msTime, &QComboBox::currentIndexChanged, this,
-            [this] { linkTest->setIntervalMs(repeatIntervalMs()); });
-    connect(linkTest, &serial::LinkTest::sent, this,
-            [this](qsizetype, serial::ModuleLink::RequestId id, const QByteArray &frame) {
-                ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
-                linkTestRequest = id;
-                linkTestPanel->recordSend(linkTestTarget);
+    connect(linkTestView, &LinkTestView::unanswered, this,
+            [this](serial::ModuleLink::RequestId id) {
+                receiveTick->noteUnanswered(id, ui->pushButton_sendData->text());
             });
-    connect(linkTest, &serial::LinkTest::answered, this,
-            [this](qsizetype sequence, std::optional<int> status, double latencyMs) {
-                linkTestPanel->recordReply(sequence, status, latencyMs);
-            });
-    connect(linkTest, &serial::LinkTest::noReply, this, [this](qsizetype sequence) {
-        linkTestPanel->recordNoReply(sequence);
-        noteUnanswered(linkTestRequest, ui->pushButton_sendData->text());
-    });
-    connect(linkTest, &serial::LinkTest::late, this, [this] { linkTestPanel->recordLate(); });
-    connect(linkTest, &serial::LinkTest::skipped, this, [this] { linkTestPanel->recordSkipped(); });
-    connect(linkTest, &serial::LinkTest::finished, this, [this](serial::LinkTest::End end) {
-        if (end != serial::LinkTest::End::Stopped)
-            ui->checkBox_continueSend->setChecked(false);
-    });
+    connect(linkTestView, &LinkTestView::ended, this, &Dialog::stopRepeating);
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
-    connect(link, &serial::ModuleLink::lost, this, &Dialog::onDeviceLost);
-    connect(link, &serial::ModuleLink::bytesArrived, this,
-            [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
-    // Every frame is shown as it came; what it answers is the session's to say.
-    connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &, const QByteArray &frame) {
-                framesSinceTick.append({frame, {}});
-            });
-    connect(link, &serial::ModuleLink::unsolicited, this, [this](const QByteArray &frame) {
-        framesSinceTick.append({frame, {}});
-    });
-    connect(session, &serial::Session::lateReply, this,
-            [this](const serial::ModuleLink::Request &request, const QByteArray &frame,
-                   double latencyMs) {
-                const QString sender =
-                    overdueSender.first == request.id ? overdueSender.second : QString();
-                framesSinceTick.append({frame, tr("迟到的应答：%1（%2 ms）\n")
-                                                   .arg(sender)
-                                                   .arg(QString::number(latencyMs, 'f', 1))});
-            });
-    // Devices come and go: the closed port's list is read again whenever the user opens it.
-    connect(ui->comboBox_comList, &PortComboBox::aboutToShowPopup, this, [this] {
-        if (link->state() == serial::ModuleLink::State::Closed)
-            showPorts(portEnumerator());
-    });
+    // The link closed the port once; the window shows it as the button would have.
+    connect(port, &PortController::lost, this, &Dialog::stopRepeating);
+    // The box then shows what the module holds, not the defaults.
+    connect(port, &PortController::foundAndOpened, this, &Dialog::on_pushButton_readCfg_clicked);
+    connect(port, &PortController::settingsWritten, this, &Dialog::readMyCom);
+    connect(port, &PortController::followed, this, &Dialog::on_pushButton_readVersion_clicked);
 }
 
 Dialog::~Dialog()
@@ -230,7 +147,7 @@ Dialog::~Dialog()
 
 void Dialog::reject()
 {
-    if (linkTest->isRunning() &&
+    if (linkTestView->isRunning() &&
         QMessageBox::question(this, tr("连续发送"), tr("连续发送正在进行，确定要结束并退出吗？"),
                               QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
@@ -243,12 +160,6 @@ void Dialog::setModuleModelLabel(const QString &label)
     ui->checkBox_rq520M->setText(label);
 }
 
-std::array<QLineEdit *, maxRelays> Dialog::relayAddressFields() const
-{
-    return {ui->lineEdit_relayAddr1, ui->lineEdit_relayAddr2, ui->lineEdit_relayAddr3,
-            ui->lineEdit_relayAddr4, ui->lineEdit_relayAddr5, ui->lineEdit_relayAddr6};
-}
-
 std::array<QLineEdit *, whitelistEntries> Dialog::whitelistFields() const
 {
     return {ui->lineEdit_Acl1, ui->lineEdit_Acl2, ui->lineEdit_Acl3, ui->lineEdit_Acl4,
@@ -259,64 +170,47 @@ std::array<QLineEdit *, whitelistEntries> Dialog::whitelistFields() const
 
 void Dialog::setPortEnumerator(PortEnumerator enumerator)
 {
-    portEnumerator = std::move(enumerator);
+    port->setPortEnumerator(std::move(enumerator));
 }
 
 void Dialog::readPortListInBackground()
 {
-    if (backgroundPortRead.valid())
-        return;
-    backgroundPortRead = std::async(std::launch::async, [this, read = portEnumerator] {
-        const QList<serial::PortFacts> ports = read();
-        // Delivered on the window's thread; a window on its way out waits for this thread
-        // first (the future's destructor), and its pending call goes with it.
-        QMetaObject::invokeMethod(
-            this,
-            [this, ports] {
-                if (link->state() == serial::ModuleLink::State::Closed)
-                    showPorts(ports);
-            },
-            Qt::QueuedConnection);
-    });
+    port->readPortListInBackground();
 }
 
-void Dialog::fillLineSettingLists()
+void Dialog::addPort(const serial::PortFacts &facts)
 {
-    ui->comboBox_baudList->addItems(serial::baudRateItems());
-    ui->comboBox_baudList->setCurrentIndex(serial::defaultBaudRateIndex);
-    ui->comboBox_parityList->addItems(serial::parityItems());
-    ui->comboBox_parityList->setCurrentIndex(0);
-    ui->comboBox_StopBitsList->addItems(serial::stopBitsItems());
+    port->addPort(facts);
 }
 
-void Dialog::showPorts(const QList<serial::PortFacts> &ports)
+void Dialog::selectPort(const QString &path)
 {
-    QComboBox *list = ui->comboBox_comList;
-    QStringList before;
-    for (int i = 0; i < list->count(); ++i)
-        before << list->itemText(i);
-    const QString current = list->currentText();
-    const QStringList entries = serial::portListEntries(ports);
-    list->clear();
-    for (int i = 0; i < entries.size(); ++i) {
-        list->addItem(entries[i]);
-        list->setItemData(i, serial::portToolTip(ports[i]), Qt::ToolTipRole);
-    }
-    const serial::PortSelection selection = serial::selectionAfterRefresh(before, entries, current);
-    list->setCurrentIndex(selection.index);
-    if (selection.index < 0)
-        list->setEditText(selection.typedText);
+    port->selectPort(path);
+}
+
+bool Dialog::openPort(const QString &path)
+{
+    if (port->isOpen())
+        return false;
+    port->selectPort(path);
+    return port->open();
+}
+
+void Dialog::setDataSend(const QString &target, const QString &dataText)
+{
+    ui->lineEdit_dataDstAddr->setText(target);
+    ui->textEdit_sendData->setPlainText(dataText);
+}
+
+void Dialog::setRepeatedSending(bool on)
+{
+    ui->checkBox_continueSend->setChecked(on);
 }
 
 void Dialog::updateControls()
 {
-    using State = serial::ModuleLink::State;
-    const State state = link->state();
-    const bool open = state == State::Open;
-    // A closing link already shows the closed state; its button waits until the frame is out.
-    ui->pushButton_openCom->setText(open ? tr("关闭串口") : tr("打开串口"));
-    ui->pushButton_openCom->setEnabled(state != State::Closing);
-    ui->pushButton_findModule->setEnabled(state == State::Closed && !findSearch);
+    port->showState();
+    const bool open = port->isOpen();
     for (QPushButton *button :
          {ui->pushButton_writeCfg, ui->pushButton_readCfg, ui->pushButton_enterCfgMode,
           ui->pushButton_routeDiscovery, ui->pushButton_readVersion, ui->pushButton_resetModule})
@@ -329,110 +223,34 @@ void Dialog::updateControls()
         for (QLineEdit *field : whitelistFields())
             field->setEnabled(whitelist);
     }
-    // While open, the list shows the port in use and nothing else.
-    ui->comboBox_comList->setEnabled(!open);
-
-    const bool sourceRouted = ui->comboBox_discoveryRoute->currentIndex() == sourceRoutingMode;
-    ui->label_relayCount->setVisible(sourceRouted);
-    ui->label_relayList->setVisible(sourceRouted);
-    ui->comboBox_relayCount->setVisible(sourceRouted);
-    const int relayCount = ui->comboBox_relayCount->currentIndex();
-    const auto relays = relayAddressFields();
-    for (int k = 0; k < maxRelays; ++k) {
-        relays[k]->setVisible(sourceRouted);
-        relays[k]->setEnabled(k < relayCount);
-    }
-
-    const bool lora = ui->checkBox_rq520M->isChecked();
-    ui->label_28->setVisible(lora);
-    ui->label_29->setVisible(lora);
-    ui->comboBox_bandwidth->setVisible(lora);
-    ui->comboBox_SpreadFactor->setVisible(lora);
-    ui->comboBox_RfDataRate->setVisible(!lora);
-    ui->lineEdit_rfRate->setVisible(lora);
-}
-
-bool Dialog::portInUse() const
-{
-    return link->state() == serial::ModuleLink::State::Open;
-}
-
-serial::LineSettings Dialog::chosenLineSettings() const
-{
-    serial::LineSettings settings = link->lineSettings();
-    if (const auto rate = serial::baudRateFromText(ui->comboBox_baudList->currentText()))
-        settings.baudRate = *rate;
-    if (const auto parity = serial::parityFromText(ui->comboBox_parityList->currentText()))
-        settings.parity = *parity;
-    if (const auto stopBits = serial::stopBitsFromText(ui->comboBox_StopBitsList->currentText()))
-        settings.stopBits = *stopBits;
-    return settings;
-}
-
-void Dialog::applyRateAndParity()
-{
-    const serial::LineSettings chosen = chosenLineSettings();
-    serial::LineSettings settings = link->lineSettings();
-    // Only a change is applied: some drivers refuse to set the same parity again.
-    if (chosen.baudRate == settings.baudRate && chosen.parity == settings.parity)
-        return;
-    settings.baudRate = chosen.baudRate;
-    settings.parity = chosen.parity;
-    link->setLineSettings(settings);
+    dataForm->showRouteMode();
+    configForm->showModel();
 }
 
 void Dialog::comboBox_BaudRate_currentIndexChanged(const QString &)
 {
-    applyRateAndParity();
+    port->applyRateAndParity();
 }
 
 void Dialog::comboBox_Parity_currentIndexChanged(const QString &)
 {
-    applyRateAndParity();
+    port->applyRateAndParity();
 }
 
 void Dialog::on_pushButton_openCom_clicked()
 {
-    if (link->state() == serial::ModuleLink::State::Open)
-        closePort();
-    else
-        openPort();
-}
-
-void Dialog::openPort()
-{
-    const QString portName = serial::portNameForOpen(ui->comboBox_comList->currentText());
-    // A path too long for the port's lock file is opened through the device it leads to; the
-    // box still names the path as given.
-    const auto failure = link->open(portName, chosenLineSettings());
-    if (!failure) {
-        openedPortName = portName;
-        replugWatch->stop();
+    if (!port->isOpen()) {
+        port->open();
         return;
     }
-    QMessageBox::critical(this, tr("错误"),
-                          tr("无法打开串口： ") + portName + tr("\n指定的串口不存在或者被占用。") +
-                              QLatin1Char('\n') + serial::openFailureReason(*failure),
-                          QMessageBox::Ok);
-}
-
-void Dialog::closePort()
-{
     // Repeated sending ends with the port, however the port ends.
-    ui->checkBox_continueSend->setChecked(false);
-    link->close();
+    stopRepeating();
+    port->close();
 }
 
-void Dialog::onDeviceLost(const QString &reason)
+void Dialog::on_pushButton_findModule_clicked()
 {
-    // The link closed the port once; the window shows it as the button would have.
-    ui->checkBox_continueSend->setChecked(false);
-    // A run left overnight tells when and why it stopped.
-    ui->ReceiveOutBrowser->appendText(
-        tr("%1 串口已断开：%2\n")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                 reason.isEmpty() ? tr("设备已移除") : reason));
-    replugWatch->watch(serial::identifyPort(openedPortName, portEnumerator()));
+    port->findModule();
 }
 
 void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
@@ -442,97 +260,45 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
     } else {
         readTimer->stop();
         lastReadConfig.reset(); // the next port may hold another module
-        ui->checkBox_continueSend->setChecked(false);
-        // What a closed port had not shown yet goes with it, as its unread bytes always did.
-        arrivedSinceTick.clear();
-        framesSinceTick.clear();
-        unansweredSinceTick.clear();
-        overdueSender = {};
-        shownAhead.clear();
+        stopRepeating();
+        receiveTick->clear();
     }
     updateControls();
 }
 
 // ---- Frames ---------------------------------------------------------------------------------
 
-quint8 Dialog::buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length)
+bool Dialog::sendFrame(const QPushButton *sender, const QByteArray &frame)
 {
-    return protocol::buildCommandFrame(txFrame.data(), group, code, payload, length);
-}
-
-bool Dialog::sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length)
-{
-    const QByteArray bytes(reinterpret_cast<const char *>(frame), length);
     // One attempt, as the buttons always sent; the send box records only what the port took:
     // nothing for a closed or closing port.
-    serial::Operation *operation = session->request(bytes, 0);
+    serial::Operation *operation = session->request(frame, 0);
     if (operation->isFinished())
         return false;
-    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(bytes));
+    ui->SendOutBrowser->appendText(QStringLiteral("send->") + hexLine(frame));
     connect(operation, &serial::Operation::finished, this,
             [this, text = sender->text(), id = operation->lastRequestId(),
-             bytes](const serial::Outcome &outcome) {
-                if (!portInUse())
+             frame](const serial::Outcome &outcome) {
+                if (!port->isOpen())
                     return; // what a closed port had not shown goes with it
                 if (outcome.kind == serial::Outcome::Kind::NoReply)
-                    noteUnanswered(id, text);
+                    receiveTick->noteUnanswered(id, text);
                 else if (!outcome.frame.isEmpty())
-                    noteWrittenSerialSettings(bytes, outcome.frame);
+                    port->noteWrite(frame, outcome.frame, lastReadConfig);
             });
     return true;
 }
 
-void Dialog::noteUnanswered(serial::ModuleLink::RequestId id, const QString &sender)
-{
-    unansweredSinceTick << sender;
-    overdueSender = {id, sender}; // its reply may still come, late
-}
-
 bool Dialog::sendCommand(const QPushButton *sender, quint8 group, quint8 code,
-                         const quint8 *payload, quint8 length)
+                         QByteArrayView payload)
 {
-    const quint8 frameLength = buildCommandFrame(group, code, payload, length);
-    return sendFrame(sender, txFrame.data(), frameLength);
+    return sendFrame(sender, commandFrame(group, code, payload));
 }
 
 void Dialog::readMyCom()
 {
-    if (!portInUse())
-        return;
-    if (arrivedSinceTick.isEmpty() && framesSinceTick.isEmpty() && unansweredSinceTick.isEmpty())
-        return;
-    const QByteArray chunk = std::exchange(arrivedSinceTick, {});
-    const QList<ArrivedFrame> frames = std::exchange(framesSinceTick, {});
-    const QStringList unanswered = std::exchange(unansweredSinceTick, {});
-
-    QString text = chunk.isEmpty() ? QString() : receiveLogText(chunk, Reply{});
-    for (const ArrivedFrame &arrived : frames) {
-        if (shownAhead.removeOne(arrived.frame))
-            continue;
-        text += arrived.lateNote + showReply(decodeReply(arrived.frame));
-    }
-    if (!link->holdsUnfinishedFrame())
-        shownAhead.clear(); // no frame the link finds later can hold those bytes
-
-    // A chunk that reads as one reply is shown as one, even where the link found no frame in
-    // it (its length byte disagrees, or the link still waits on bytes before it).
-    const auto foundIn = [&chunk](const ArrivedFrame &arrived) {
-        return chunk.contains(arrived.frame);
-    };
-    if (!chunk.isEmpty() && std::none_of(frames.cbegin(), frames.cend(), foundIn)) {
-        const Reply reply = decodeReply(chunk);
-        text += checksumErrorText(chunk);
-        if (reply.kind != Reply::Kind::Unrecognised) {
-            text += showReply(reply);
-            if (link->holdsUnfinishedFrame())
-                shownAhead << chunk;
-        }
-    }
-
-    for (const QString &sender : unanswered)
-        text += tr("无应答：") + sender + QLatin1Char('\n');
-    if (!text.isEmpty())
-        ui->ReceiveOutBrowser->appendText(text);
+    if (port->isOpen())
+        receiveTick->tick();
 }
 
 QString Dialog::showReply(const Reply &reply)
@@ -540,7 +306,7 @@ QString Dialog::showReply(const Reply &reply)
     switch (reply.kind) {
     case Reply::Kind::ConfigRead:
         lastReadConfig = reply.config;
-        showConfig(reply.config);
+        configForm->show(reply.config);
         break;
     case Reply::Kind::WhitelistRead: {
         const auto fields = whitelistFields();
@@ -572,10 +338,9 @@ void Dialog::on_pushButton_readCfg_clicked()
 void Dialog::on_pushButton_writeCfg_clicked()
 {
     ModuleConfig c;
-    const auto encoded = checkedFormConfig(&c);
+    const auto encoded = configForm->checkedConfig(&c);
     if (!encoded)
         return;
-    const bool lora = ui->checkBox_rq520M->isChecked();
     if (!lastReadConfig &&
         QMessageBox::question(this, tr("写配置"),
                               tr("还没有从这个模块读过配置。\n所有字段都将按界面所示写入模块。\n"
@@ -583,170 +348,26 @@ void Dialog::on_pushButton_writeCfg_clicked()
                               QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
         return;
-    sendCommand(ui->pushButton_writeCfg, group::module, code::writeConfig, encoded->record.data(),
-                configRecordSize);
+    sendCommand(ui->pushButton_writeCfg, group::module, code::writeConfig,
+                QByteArrayView(encoded->record.data(), configRecordSize));
     if (lastReadConfig) {
-        const QString changes = configChangeLines(*lastReadConfig, c, lora);
+        const QString changes = configForm->changeLines(*lastReadConfig, c, configForm->lora());
         ui->ReceiveOutBrowser->appendText(changes.isEmpty()
                                               ? tr("写配置：与上次读到的配置相同\n")
                                               : tr("写配置，改动的字段：\n") + changes);
     }
 }
 
-ModuleConfig Dialog::formConfig() const
-{
-    ModuleConfig c;
-    for (const ConfigFieldSpec &field : configFields()) {
-        const QWidget *widget = configWidgets.value(field.key);
-        if (field.position)
-            c.*field.position = static_cast<const QComboBox *>(widget)->currentIndex();
-        else if (field.word)
-            c.*field.word =
-                hexWordFromText(static_cast<const QLineEdit *>(widget)->text()).value_or(HexWord{});
-        else
-            c.*field.flag = static_cast<const QCheckBox *>(widget)->isChecked();
-    }
-    return c;
-}
-
-std::optional<EncodedConfig> Dialog::checkedFormConfig(ModuleConfig *config)
-{
-    *config = formConfig();
-    const EncodedConfig encoded = encodeConfigRecord(*config, ui->checkBox_rq520M->isChecked());
-    // A list without a current item (left so by a read reply) or an unfinished address would
-    // write values nobody chose: refuse and name them.
-    FieldComplaint blankLists{tr("以下列表没有选定的值："), {}};
-    for (const QString &key : encoded.outOfRange)
-        blankLists.fields << configWidgets.value(key);
-    FieldComplaint addresses{incompleteAddressHeading(), {}};
-    for (const ConfigFieldSpec &field : configFields()) {
-        QWidget *widget = configWidgets.value(field.key);
-        if (field.word && !hexWordFromText(static_cast<const QLineEdit *>(widget)->text()))
-            addresses.fields << widget;
-    }
-    if (refuseSend({blankLists, addresses}))
-        return std::nullopt;
-    return encoded;
-}
-
-void Dialog::showConfig(const ModuleConfig &c)
-{
-    for (const ConfigFieldSpec &field : configFields()) {
-        QWidget *widget = configWidgets.value(field.key);
-        if (field.position)
-            static_cast<QComboBox *>(widget)->setCurrentIndex(c.*field.position);
-        else if (field.word)
-            static_cast<QLineEdit *>(widget)->setText(formatHexWord(c.*field.word));
-        else
-            static_cast<QCheckBox *>(widget)->setChecked(c.*field.flag);
-    }
-    checkBox_AclEn_changed();
-    rq520M_rfRate_changed();
-}
-
-QString Dialog::configChangeLines(const ModuleConfig &before, const ModuleConfig &after,
-                                  bool lora) const
-{
-    // The window's own words for each field: its label, and for a list the item it shows.
-    auto shown = [&](const ConfigFieldSpec &field, const ModuleConfig &c,
-                     const QString &text) -> QString {
-        if (field.flag)
-            return c.*field.flag ? tr("开") : tr("关");
-        const auto *list = qobject_cast<const QComboBox *>(configWidgets.value(field.key));
-        if (list && c.*field.position >= 0 && c.*field.position < list->count())
-            return list->itemText(c.*field.position);
-        return text;
-    };
-    QString lines;
-    for (const FieldChange &change : configChanges(before, after, lora)) {
-        const ConfigFieldSpec &field = *configField(change.key);
-        const QWidget *widget = configWidgets.value(change.key);
-        const auto *box = qobject_cast<const QCheckBox *>(widget);
-        lines += QStringLiteral("  %1：%2 → %3\n")
-                     .arg(box ? box->text() : fieldLabels.value(widget),
-                          shown(field, before, change.before), shown(field, after, change.after));
-    }
-    return lines;
-}
-
 void Dialog::on_pushButton_exportCfg_clicked()
 {
-    ModuleConfig c;
-    if (!checkedFormConfig(&c))
-        return;
-    const QString kind = QStringLiteral("profiles");
-    const QString path = QFileDialog::getSaveFileName(this, tr("导出配置"), lastFolder(kind),
-                                                      tr("配置文件 (*.json);;所有文件 (*)"));
-    if (path.isEmpty())
-        return;
-    setLastFolder(kind, QFileInfo(path).absolutePath());
-    const bool lora = ui->checkBox_rq520M->isChecked();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(profileJson(configValues(c, lora), lora)) < 0 || !file.commit()) {
-        QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(file.errorString()));
-        return;
-    }
-    ui->ReceiveOutBrowser->appendText(tr("已导出配置：") + QDir::toNativeSeparators(path) +
-                                      QLatin1Char('\n'));
+    if (const auto line = configForm->exportProfile())
+        ui->ReceiveOutBrowser->appendText(*line);
 }
 
 void Dialog::on_pushButton_importCfg_clicked()
 {
-    const QString kind = QStringLiteral("profiles");
-    const QString path = QFileDialog::getOpenFileName(this, tr("导入配置"), lastFolder(kind),
-                                                      tr("配置文件 (*.json);;所有文件 (*)"));
-    if (path.isEmpty())
-        return;
-    setLastFolder(kind, QFileInfo(path).absolutePath());
-    Profile profile;
-    const QString error = loadProfile(path, &profile);
-    if (!error.isEmpty()) {
-        QMessageBox::warning(this, tr("Warning"), tr("无法导入配置：\n") + error, QMessageBox::Ok);
-        return;
-    }
-    // Keys the profile leaves out keep what the box shows.
-    const ModuleConfig before = formConfig();
-    ModuleConfig after = before;
-    for (const auto &[key, value] : profile.values)
-        setConfigValue(after, key, value, true);
-    const bool loraBefore = ui->checkBox_rq520M->isChecked();
-    ui->checkBox_rq520M->setChecked(profile.lora);
-    showConfig(after);
-    QString lines = configChangeLines(before, after, profile.lora);
-    if (loraBefore != profile.lora)
-        lines.prepend(QStringLiteral("  %1：%2 → %3\n")
-                          .arg(ui->checkBox_rq520M->text(), loraBefore ? tr("开") : tr("关"),
-                               profile.lora ? tr("开") : tr("关")));
-    ui->ReceiveOutBrowser->appendText(tr("已导入配置（未写入模块）：") +
-                                      QDir::toNativeSeparators(path) + QLatin1Char('\n') +
-                                      (lines.isEmpty() ? tr("  没有字段改动\n") : lines));
-}
-
-QString Dialog::incompleteAddressHeading() const
-{
-    return tr("以下字段需要四位十六进制数：");
-}
-
-bool Dialog::refuseSend(const QList<FieldComplaint> &complaints)
-{
-    QStringList lines;
-    QWidget *first = nullptr;
-    for (const FieldComplaint &complaint : complaints) {
-        if (complaint.fields.isEmpty())
-            continue;
-        QStringList names;
-        for (const QWidget *field : complaint.fields)
-            names << fieldLabels.value(field);
-        lines << complaint.heading + names.join(tr("、"));
-        if (!first)
-            first = complaint.fields.first();
-    }
-    if (lines.isEmpty())
-        return false;
-    QMessageBox::warning(this, tr("Warning"), lines.join(QLatin1Char('\n')), QMessageBox::Ok);
-    first->setFocus();
-    return true;
+    if (const auto lines = configForm->importProfile())
+        ui->ReceiveOutBrowser->appendText(*lines);
 }
 
 void Dialog::checkBox_Rq520M_Changed()
@@ -756,10 +377,7 @@ void Dialog::checkBox_Rq520M_Changed()
 
 void Dialog::rq520M_rfRate_changed()
 {
-    const auto text = loraBitRateText(ui->comboBox_bandwidth->currentIndex(),
-                                      ui->comboBox_SpreadFactor->currentIndex());
-    if (text)
-        ui->lineEdit_rfRate->setText(*text);
+    configForm->showLoraRate();
 }
 
 // ---- Route search ---------------------------------------------------------------------------
@@ -768,47 +386,20 @@ void Dialog::on_pushButton_routeDiscovery_clicked()
 {
     const auto target = hexWordFromText(ui->lineEdit_routeDstAddr->text());
     if (!target) {
-        refuseSend({{incompleteAddressHeading(), {ui->lineEdit_routeDstAddr}}});
+        fieldNames.refuse(this,
+                          {{FieldNames::incompleteAddressHeading(), {ui->lineEdit_routeDstAddr}}});
         return;
     }
     const auto payload = routeSearchPayload(*target, ui->comboBox_routeMaxDepth->currentIndex());
-    sendCommand(ui->pushButton_routeDiscovery, group::network, code::routeSearch, payload.data(),
-                routeSearchPayloadSize);
+    sendCommand(ui->pushButton_routeDiscovery, group::network, code::routeSearch,
+                QByteArrayView(payload.data(), routeSearchPayloadSize));
 }
 
 // ---- Application data -----------------------------------------------------------------------
 
 void Dialog::textEditInputChanged()
 {
-    // Typing is never interrupted: a malformed text is marked in place, and the box waits for
-    // a send.
-    const QString text = ui->textEdit_sendData->toPlainText();
-    const qsizetype errorAt = dataTextErrorAt(text);
-    if (errorAt < 0)
-        declaredDataLength = dataTextByteCount(text);
-    const bool malformed = errorAt >= 0;
-    if (malformed != ui->textEdit_sendData->property("malformed").toBool()) {
-        ui->textEdit_sendData->setProperty("malformed", malformed);
-        ui->textEdit_sendData->setStyleSheet(
-            malformed ? QStringLiteral("#textEdit_sendData { border: 2px solid #d32f2f; }")
-                      : QString());
-        ui->label_BytesCount->setStyleSheet(malformed ? QStringLiteral("color: #d32f2f;")
-                                                      : QString());
-        ui->label_18->setVisible(!malformed);
-    }
-    const QString problem =
-        malformed
-            ? tr("第%1个字符不符合格式：每个字节两位十六进制数，字节之间可空一格").arg(errorAt + 1)
-            : QString();
-    ui->textEdit_sendData->setToolTip(problem);
-    ui->label_BytesCount->setToolTip(problem);
-    ui->label_BytesCount->setText(malformed ? tr("格式有误（第%1个字符）").arg(errorAt + 1)
-                                            : byteCountText(declaredDataLength));
-}
-
-void Dialog::showDataTextWarning()
-{
-    QMessageBox::warning(this, tr("Warning"), tr("请输入正确格式"), QMessageBox::Ok);
+    dataForm->checkText();
 }
 
 void Dialog::comboBox_discoveryRoute_currentIndexChanged(const QString &)
@@ -821,129 +412,30 @@ void Dialog::comboBox_relayCount_currentIndexChanged(const QString &)
     updateControls();
 }
 
-void Dialog::sendApplicationData(bool repeating)
+void Dialog::stopRepeating()
 {
-    if (const auto frame = applicationDataFrame(repeating))
-        sendFrame(ui->pushButton_sendData, reinterpret_cast<const quint8 *>(frame->constData()),
-                  quint8(frame->size()));
-}
-
-std::optional<QByteArray> Dialog::applicationDataFrame(bool repeating)
-{
-    auto stopRepeating = [&] {
-        if (repeating)
-            ui->checkBox_continueSend->setChecked(false);
-    };
-
-    const int routeMode = ui->comboBox_discoveryRoute->currentIndex();
-    QList<QWidget *> addressFields{ui->lineEdit_dataDstAddr};
-    QStringList addressTexts{ui->lineEdit_dataDstAddr->text()};
-    if (routeMode == sourceRoutingMode) {
-        const auto fields = relayAddressFields();
-        const int relayCount = qBound(0, ui->comboBox_relayCount->currentIndex(), maxRelays);
-        for (int k = 0; k < relayCount; ++k) {
-            addressFields << fields[k];
-            addressTexts << fields[k]->text();
-        }
-    }
-    FieldComplaint incomplete{incompleteAddressHeading(), {}};
-    for (const int position : incompleteHexWords(addressTexts))
-        incomplete.fields << addressFields[position];
-    if (!incomplete.fields.isEmpty()) {
-        stopRepeating();
-        refuseSend({incomplete});
-        return std::nullopt;
-    }
-
-    const QString text = ui->textEdit_sendData->toPlainText();
-    if (dataTextState(text) == DataTextState::Invalid) {
-        stopRepeating();
-        showDataTextWarning();
-        return std::nullopt;
-    }
-
-    DataSendRequest request;
-    request.target = *hexWordFromText(addressTexts.first());
-    request.ackRequested = ui->checkBox_ackReq->isChecked();
-    request.hopIndex = ui->comboBox_dataMaxDepth->currentIndex();
-    request.routeMode = routeMode;
-    for (const QString &relay : addressTexts.mid(1))
-        request.relays << *hexWordFromText(relay);
-    // The count the label shows is what the frame announces; it is not recounted here.
-    request.declaredLength = declaredDataLength;
-    request.data = dataTextBytes(text);
-
-    const auto payload = dataSendPayload(request);
-    if (!payload) {
-        stopRepeating();
-        showDataTooLong();
-        return std::nullopt;
-    }
-    linkTestTarget = quint16(request.target.high << 8 | request.target.low);
-    const quint8 length = buildCommandFrame(group::network, code::sendData,
-                                            reinterpret_cast<const quint8 *>(payload->data()),
-                                            quint8(payload->size()));
-    return QByteArray(reinterpret_cast<const char *>(txFrame.data()), length);
-}
-
-void Dialog::showDataTooLong()
-{
-    const int relayCount = qBound(0, ui->comboBox_relayCount->currentIndex(), maxRelays);
-    const int limit = dataSendCapacity(ui->comboBox_discoveryRoute->currentIndex(), relayCount);
-    QMessageBox::warning(this, tr("Warning"), tr("数据过长：最多可发送%1字节").arg(limit),
-                         QMessageBox::Ok);
+    ui->checkBox_continueSend->setChecked(false);
 }
 
 void Dialog::on_pushButton_sendData_clicked()
 {
-    sendApplicationData(false);
+    if (const auto send = dataForm->frame())
+        sendFrame(ui->pushButton_sendData, send->frame);
 }
 
 void Dialog::continueSendData()
 {
-    linkTest->tick();
-}
-
-int Dialog::repeatIntervalMs() const
-{
-    return (ui->comboBox_msTime->currentIndex() + 1) * sendIntervalStepMs;
+    linkTestView->tick();
 }
 
 void Dialog::checkBox_continueSend_changed()
 {
     if (ui->checkBox_continueSend->isChecked())
-        startLinkTest();
+        // A refused send switches repetition off before its box, so that the box shows once.
+        linkTestView->start([this] { return dataForm->frame([this] { stopRepeating(); }); });
     else
-        linkTest->stop();
+        linkTestView->stop();
     updateControls();
-}
-
-void Dialog::startLinkTest()
-{
-    // Made on the first run, so that a window that never repeats a send never builds it. It
-    // stays after the run ends, until the next run or its own clear button.
-    if (!linkTestPanel) {
-        linkTestPanel = new LinkTestPanel(ui->groupBox_4);
-        linkTestPanel->setObjectName(QStringLiteral("linkTestPanel"));
-        ui->dataLayout->addWidget(linkTestPanel, ui->dataLayout->rowCount(), 0, 1, 2);
-    }
-    linkTestPanel->start();
-    serial::LinkTest::Plan plan;
-    plan.intervalMs = repeatIntervalMs();
-    plan.replyWaitMs = ui->spinBox_replyWait->value();
-    plan.firstAtOnce = false; // the first send comes one interval after the switch
-    linkTest->start(plan, [this] { return applicationDataFrame(true); });
-    // The window grows by what the panel needs, as far as the screen allows, so that nothing
-    // else is squeezed for it.
-    layout()->activate();
-    const int wanted = layout()->sizeHint().height();
-    if (height() < wanted && !isMaximized() && !isFullScreen()) {
-        const QScreen *shown = screen();
-        const int room =
-            shown ? shown->availableGeometry().height() - frameGeometry().height() + height()
-                  : wanted;
-        resize(width(), std::min(wanted, std::max(height(), room)));
-    }
 }
 
 // ---- Version, reset and whitelist -----------------------------------------------------------
@@ -973,10 +465,10 @@ void Dialog::on_pushButton_writeAcl_clicked()
     for (const int n : invalidWhitelistEntries(texts))
         invalid.fields << fields[n];
     const auto payload = whitelistPayload(texts);
-    if (refuseSend({invalid}) || !payload)
+    if (fieldNames.refuse(this, {invalid}) || !payload)
         return;
-    sendCommand(ui->pushButton_writeAcl, group::whitelist, code::writeWhitelist, payload->data(),
-                whitelistPayloadSize);
+    sendCommand(ui->pushButton_writeAcl, group::whitelist, code::writeWhitelist,
+                QByteArrayView(payload->data(), whitelistPayloadSize));
 }
 
 void Dialog::checkBox_AclEn_changed()

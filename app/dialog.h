@@ -4,40 +4,35 @@
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
-#include "serial/linktest.h"
 #include "serial/modulelink.h"
-#include "serial/portlist.h"
-#include "serial/replug.h"
 #include "serial/session.h"
+#include "widgets/fieldcheck.h"
+#include "widgets/linktestview.h"
+#include "widgets/portcontroller.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDialog>
-#include <QHash>
 #include <QList>
-#include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 
 #include <array>
-#include <functional>
-#include <future>
 #include <optional>
 
-class LinkTestPanel;
-namespace serial {
-class Discovery;
-}
+class ConfigForm;
+class DataSendForm;
 class QLineEdit;
 class QPushButton;
-class QTextBrowser;
 class QTimer;
-class QValidator;
+class ReceiveTick;
 
 namespace Ui {
 class DialogForm;
 }
 
-// The tool's one window: the serial port, the module commands and the two hex logs.
+// The tool's one window: the serial port, the module commands and the two hex logs. Its slots
+// gather the widgets' values, call one operation of its parts in widgets/ and show how it ended.
 class Dialog : public QDialog
 {
     Q_OBJECT
@@ -52,12 +47,26 @@ public:
     // Where the port list is read from each time the user opens it: the platform's list
     // unless the caller supplies its own (the demo adds its virtual module, tests simulate
     // devices coming and going).
-    using PortEnumerator = std::function<QList<serial::PortFacts>()>;
+    using PortEnumerator = PortController::PortEnumerator;
     void setPortEnumerator(PortEnumerator enumerator);
     // Reads the port list on a thread of its own and shows it when it is in, keeping a port the
     // user picked or typed meanwhile. A program calls it once its window is shown: the read asks
     // udev about every tty, and beside the window's start-up it holds the window back.
     void readPortListInBackground();
+
+    // For programs that drive the window as its user would (the demo, the pictures of it, the
+    // benchmarks); tests reach its widgets by name instead, as a user finds them on screen.
+    // Lists the port first (unless it is listed) with its tooltip.
+    void addPort(const serial::PortFacts &port);
+    // Selects the port in the list, or types its path into the field.
+    void selectPort(const QString &path);
+    // Selects the port and opens it as the open button does (a box says why it could not);
+    // false as well while another port is open.
+    bool openPort(const QString &path);
+    // The application data's target address and data text, as typed.
+    void setDataSend(const QString &target, const QString &dataText);
+    // Repeated sending on or off, as its check box switches it.
+    void setRepeatedSending(bool on);
 
     // Esc and the window's close button: a running link test is not ended without asking.
     void reject() override;
@@ -89,124 +98,39 @@ private slots:
     void on_pushButton_importCfg_clicked();
 
 private:
-    void fillLineSettingLists();
-    // Fills the port list with tooltips, keeping the selection on its port.
-    void showPorts(const QList<serial::PortFacts> &ports);
-    // The rate, parity and stop bits the three lists show; a text no table knows keeps the
-    // link's setting.
-    serial::LineSettings chosenLineSettings() const;
-    // Rate and parity follow their lists at once; the stop bits wait for the next open.
-    void applyRateAndParity();
-    void openPort();
-    void closePort();
     // Every enabled state, visibility and button text that follows the link's state and the
-    // check boxes: the open button, the seven command buttons, the send and whitelist buttons,
-    // the port list, the relay fields and the model's rate widgets.
+    // check boxes: the port's widgets, the seven command buttons, the send and whitelist buttons,
+    // the relay fields and the model's rate widgets.
     void updateControls();
     void onLinkStateChanged(serial::ModuleLink::State state);
-    void onDeviceLost(const QString &reason);
-    // The three lists show these settings (a rate no list item has is left as it is).
-    void selectLineSettings(const serial::LineSettings &settings);
-    // After a successful configuration write: the module's new serial settings, when the record
-    // holds other ones than the port's.
-    void noteWrittenSerialSettings(const QByteArray &request, const QByteArray &reply);
-    void offerSerialSwitch(const serial::LineSettings &settings);
-    // The end of a find-module search: what it found, and the module opened when it found one.
-    void showFindings(const QStringList &ports);
-    bool reopenReplugged(const QString &name);
-    // The link is open and not on its way to closing.
-    bool portInUse() const;
-    int repeatIntervalMs() const;
 
-    quint8 buildCommandFrame(quint8 group, quint8 code, const quint8 *payload, quint8 length);
     // Hands a request to the link and echoes it after "send->" in the send box when the link
     // took it; a request without a reply by its deadline is reported under the sender's text.
-    bool sendFrame(const QPushButton *sender, const quint8 *frame, quint8 length);
+    bool sendFrame(const QPushButton *sender, const QByteArray &frame);
     bool sendCommand(const QPushButton *sender, quint8 group, quint8 code,
-                     const quint8 *payload = nullptr, quint8 length = 0);
-    // A request without a reply by its wait: its line on the next tick, and its name for a late
-    // reply.
-    void noteUnanswered(serial::ModuleLink::RequestId id, const QString &sender);
+                     QByteArrayView payload = {});
     // Fills the widgets a configuration or whitelist read carries; the reply's text.
     QString showReply(const protocol::Reply &reply);
-    // Builds and sends one application-data frame, or refuses with a box. A repeating send
-    // switches repetition off before its box, so that the box shows once.
-    void sendApplicationData(bool repeating);
-    // The frame sendApplicationData would send, or nothing after its box.
-    std::optional<QByteArray> applicationDataFrame(bool repeating);
-    void showDataTooLong();
-    // Starts the link-test panel's new run, making the panel the first time.
-    void startLinkTest();
-    void showDataTextWarning();
+    // Repeated sending ends (with the port, or before a refusal's box).
+    void stopRepeating();
 
-    // Fields named in a refusal, under one heading such as "these need four hex digits".
-    struct FieldComplaint
-    {
-        QString heading;
-        QList<QWidget *> fields;
-    };
-    // Shows one warning box that names the fields by their on-screen labels and focuses the
-    // first; false when no complaint names a field.
-    bool refuseSend(const QList<FieldComplaint> &complaints);
-    QString incompleteAddressHeading() const;
-    // The parameter box's values as they stand, blank lists and unfinished fields included.
-    protocol::ModuleConfig formConfig() const;
-    // The values "写配置" would write, or nothing after the box that names what is missing.
-    std::optional<protocol::EncodedConfig> checkedFormConfig(protocol::ModuleConfig *config);
-    void showConfig(const protocol::ModuleConfig &config);
-    // One line per field that differs, "label：old → new", in the box's order.
-    QString configChangeLines(const protocol::ModuleConfig &before,
-                              const protocol::ModuleConfig &after, bool lora) const;
-
-    std::array<QLineEdit *, protocol::maxRelays> relayAddressFields() const;
     std::array<QLineEdit *, protocol::whitelistEntries> whitelistFields() const;
 
-    // The read started by readPortListInBackground; its end is waited for when the window goes.
-    std::future<void> backgroundPortRead;
-    PortEnumerator portEnumerator = &serial::availablePortFacts;
-    serial::ModuleLink *link = nullptr;
-    serial::Session *session = nullptr;
-    serial::ReplugWatch *replugWatch = nullptr;
-    serial::Discovery *findSearch = nullptr; // while "查找模块" searches
-    QString openedPortName; // as it was opened, for finding it again after a replug
     Ui::DialogForm *ui = nullptr;
+    FieldNames fieldNames;
+    PortController *port = nullptr;
+    serial::ModuleLink *link = nullptr; // the port's
+    serial::Session *session = nullptr;
+    LinkTestView *linkTestView = nullptr;
+    ReceiveTick *receiveTick = nullptr;
     QTimer *readTimer = nullptr;
-    // Repeated sending: its ticks, its waits and what each report answers.
-    serial::LinkTest *linkTest = nullptr;
-
-    // What the next receive tick shows: the bytes since the last one, the frames that became
-    // complete meanwhile (in stream order) and the senders of requests left unanswered.
-    QByteArray arrivedSinceTick;
-    struct ArrivedFrame
-    {
-        QByteArray frame;
-        QString lateNote; // for a late reply: whose it is and how late
-    };
-    QList<ArrivedFrame> framesSinceTick;
-    QStringList unansweredSinceTick;
-    // The sender's text of the last request left unanswered (its late reply may still come).
-    std::pair<serial::ModuleLink::RequestId, QString> overdueSender;
-    // Chunks shown as a reply before the link found their frame (it was still busy with bytes
-    // before them): when it finds one of them, it is not shown again.
-    QList<QByteArray> shownAhead;
+    ConfigForm *configForm = nullptr;
+    DataSendForm *dataForm = nullptr;
 
     // The configuration last read from the module since the port opened: a write lists what it
     // changes against it, and without it asks first.
     std::optional<protocol::ModuleConfig> lastReadConfig;
-    // The count the data label shows, which a data frame announces.
-    int declaredDataLength = 0;
     // The whitelist fields start enabled whatever their check box says; they follow it from
     // its first change (or a configuration read) on.
     bool whitelistFieldsFollowBox = false;
-    // Which widget shows which configuration field, by the field's key.
-    QHash<QString, QWidget *> configWidgets;
-    // What the window calls each checked field, for the refusal boxes.
-    QHash<const QWidget *, QString> fieldLabels;
-    QValidator *hexWordValidator = nullptr;
-    std::array<quint8, protocol::txFrameCapacity> txFrame{};
-
-    // The link test's panel, made when it first runs, and the target of the send being built.
-    LinkTestPanel *linkTestPanel = nullptr;
-    quint16 linkTestTarget = 0;
-    serial::ModuleLink::RequestId linkTestRequest = 0;
 };

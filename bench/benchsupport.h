@@ -4,16 +4,70 @@
 #include "virtualmodule.h"
 
 #include <QByteArray>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <algorithm>
 #include <vector>
+
+// The window's own calls for opening a port and repeated sending; a revision from before them
+// (BASE=) is driven through its form's widgets by name instead.
+template <typename D>
+auto openPortOn(D &dialog, const QString &path, int) -> decltype(dialog.openPort(path))
+{
+    return dialog.openPort(path);
+}
+template <typename D> bool openPortOn(D &dialog, const QString &path, long)
+{
+    auto *ports = dialog.template findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
+    ports->insertItem(0, path);
+    ports->setCurrentIndex(0);
+    dialog.template findChild<QPushButton *>(QStringLiteral("pushButton_openCom"))->click();
+    return true;
+}
+inline bool openPortOn(Dialog &dialog, const QString &path)
+{
+    return openPortOn(dialog, path, 0);
+}
+
+template <typename D>
+auto setDataSendOn(D &dialog, const QString &target, const QString &data, int)
+    -> decltype(dialog.setDataSend(target, data))
+{
+    dialog.setDataSend(target, data);
+}
+template <typename D>
+void setDataSendOn(D &dialog, const QString &target, const QString &data, long)
+{
+    dialog.template findChild<QLineEdit *>(QStringLiteral("lineEdit_dataDstAddr"))->setText(target);
+    dialog.template findChild<QTextEdit *>(QStringLiteral("textEdit_sendData"))->setPlainText(data);
+}
+inline void setDataSendOn(Dialog &dialog, const QString &target, const QString &data)
+{
+    setDataSendOn(dialog, target, data, 0);
+}
+
+template <typename D>
+auto setRepeatedSendingOn(D &dialog, bool on, int) -> decltype(dialog.setRepeatedSending(on))
+{
+    dialog.setRepeatedSending(on);
+}
+template <typename D> void setRepeatedSendingOn(D &dialog, bool on, long)
+{
+    dialog.template findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(on);
+}
+inline void setRepeatedSendingOn(Dialog &dialog, bool on)
+{
+    setRepeatedSendingOn(dialog, on, 0);
+}
 
 // The real dialog, shown, with its port open on a virtual module; the drain timer is stopped so
 // that the benchmark runs each receive tick itself.
@@ -29,10 +83,7 @@ struct LiveDialog
             return false;
         dialog.resize(737, 662);
         dialog.show();
-        auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
-        ports->insertItem(0, module.devicePath());
-        ports->setCurrentIndex(0);
-        dialog.findChild<QPushButton *>(QStringLiteral("pushButton_openCom"))->click();
+        openPortOn(dialog, module.devicePath());
         dialog.findChild<QTimer *>(QStringLiteral("readTimer"))->stop();
         port = dialog.findChild<QSerialPort *>(QStringLiteral("myCom"));
         QCoreApplication::processEvents();

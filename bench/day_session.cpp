@@ -6,9 +6,6 @@
 #include "serial/modulelink.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QTextEdit>
 
 #include <cstdio>
 
@@ -21,12 +18,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot open the virtual module\n");
         return 1;
     }
-    bench.dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_dataDstAddr"))->setText("00ab");
-    bench.dialog.findChild<QTextEdit *>(QStringLiteral("textEdit_sendData"))
-        ->setPlainText("01 02 03 ");
+    setDataSendOn(bench.dialog, QStringLiteral("00ab"), QStringLiteral("01 02 03 "));
     // Repeated sending switched on, so that every exchange also goes through the link-test
     // panel (shown under the data text); the benchmark runs the send ticks itself.
-    bench.dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(true);
+    setRepeatedSendingOn(bench.dialog, true);
     bench.dialog.findChild<QTimer *>(QStringLiteral("sendTimer"))->stop();
     QByteArray reply;
     QObject::connect(&bench.module, &vmodule::VirtualModule::replySent,

@@ -9,7 +9,6 @@
 #include <QAbstractScrollArea>
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
-#include <QCheckBox>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -83,13 +82,11 @@ int main(int argc, char *argv[])
     };
 
     // A day of repeated sending at 500 ms in the panel: its figures, chart and record full.
-    if (auto *repeat =
-            bench.dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))) {
-        repeat->setChecked(true);
-        repeat->setChecked(false); // no send ticks during the measurement; the panel stays
-        if (auto *panel = bench.dialog.findChild<QWidget *>(QStringLiteral("linkTestPanel")))
-            fillLinkTestPanel(panel, 172800);
-    }
+    // Switched off again at once: no send ticks during the measurement; the panel stays.
+    setRepeatedSendingOn(bench.dialog, true);
+    setRepeatedSendingOn(bench.dialog, false);
+    if (auto *panel = bench.dialog.findChild<QWidget *>(QStringLiteral("linkTestPanel")))
+        fillLinkTestPanel(panel, 172800);
     QCoreApplication::processEvents();
 
     QString filled;

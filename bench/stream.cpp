@@ -6,8 +6,6 @@
 #include "benchsupport.h"
 
 #include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
 #include <QTimer>
 
 #include <atomic>
@@ -50,10 +48,7 @@ int main(int argc, char *argv[])
     Dialog dialog;
     dialog.resize(737, 662);
     dialog.show();
-    auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
-    ports->insertItem(0, QString::fromLocal8Bit(name));
-    ports->setCurrentIndex(0);
-    dialog.findChild<QPushButton *>(QStringLiteral("pushButton_openCom"))->click();
+    openPortOn(dialog, QString::fromLocal8Bit(name));
     auto *port = dialog.findChild<QSerialPort *>(QStringLiteral("myCom"));
     auto *readTimer = dialog.findChild<QTimer *>(QStringLiteral("readTimer"));
     QObject *box = dialog.findChild<QObject *>(QStringLiteral("ReceiveOutBrowser"));

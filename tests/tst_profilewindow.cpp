@@ -5,11 +5,13 @@
 #include "protocol/profile.h"
 #include "ptypair.h"
 #include "testbytes.h"
+#include "widgets/lastfolder.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
@@ -18,12 +20,14 @@ namespace {
 // A read reply: channel 0, 20dBm, network ID 1234, address 0001, 9600 even, RF rate 9600.
 const char *const readRecord = "A5A5 00000000 3412 0100 00 00 03 44 0000";
 
-// Picks `path` in the next file dialog.
-void chooseFile(const QString &path)
+// Picks `path` in the next file dialog; `offered` gets the file name it offered first.
+void chooseFile(const QString &path, QString *offered = nullptr)
 {
-    QTimer::singleShot(0, [path] {
+    QTimer::singleShot(0, [path, offered] {
         QTRY_VERIFY(qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
         auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (offered)
+            *offered = QFileInfo(files->selectedFiles().value(0)).fileName();
         files->selectFile(path);
         static_cast<QDialog *>(files)->accept();
     });
@@ -139,6 +143,98 @@ private slots:
         QFile a(first), b(second);
         QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
         QCOMPARE(b.readAll(), a.readAll());
+    }
+
+    // An export offers a name of the module's address (or the run's target) and the day; an
+    // extension is added only to a name typed without any.
+    void exportFileNames_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("address") << "rfcfg"
+                                 << "0001"
+                                 << "rfcfg-0001-2026-12-09.json";
+        QTest::newRow("as logged") << "linktest"
+                                   << "0x00AB"
+                                   << "linktest-00ab-2026-12-09.csv";
+        QTest::newRow("unfinished address") << "rfcfg"
+                                            << "001"
+                                            << "rfcfg-2026-12-09.json";
+        QTest::newRow("no address") << "rfcfg"
+                                    << ""
+                                    << "rfcfg-2026-12-09.json";
+    }
+    void exportFileNames()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(QString, address);
+        QFETCH(QString, name);
+        const QString suffix = QFileInfo(name).suffix();
+        QCOMPARE(suggestedFileName(prefix, address, QDate(2026, 12, 9), suffix), name);
+    }
+    void typedNamesGetAnExtension_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("none") << "/data/bench 3/node7"
+                              << "/data/bench 3/node7.json";
+        QTest::newRow("its own") << "/data/node7.json"
+                                 << "/data/node7.json";
+        QTest::newRow("another") << "/data/node7.txt"
+                                 << "/data/node7.txt";
+        QTest::newRow("dot in a folder") << "/data/v1.2/node7"
+                                         << "/data/v1.2/node7.json";
+        QTest::newRow("a folder") << "/data/"
+                                  << "/data/";
+        QTest::newRow("cancelled") << ""
+                                   << "";
+    }
+    void typedNamesGetAnExtension()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QCOMPARE(withDefaultSuffix(typed, QStringLiteral("json")), saved);
+    }
+
+    // Both exports of the window offer their name, and save a name typed without an extension
+    // with theirs.
+    void exportsOfferANameAndCompleteIt_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("offered"); // %1: the day
+        QTest::newRow("profile") << "pushButton_exportCfg"
+                                 << "rfcfg-00a1-%1.json";
+        QTest::newRow("link test") << "pushButton_exportLinkTest"
+                                   << "linktest-00ab-%1.csv";
+    }
+    void exportsOfferANameAndCompleteIt()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, offered);
+        readModule();
+        ui->setText("lineEdit_moduleAddr", "00a1");
+        const QDate before = QDate::currentDate();
+        if (button == "pushButton_exportLinkTest") {
+            // One send of a run to 00ab, left without a report.
+            ui->setText("lineEdit_dataDstAddr", "00ab");
+            ui->widget<QTextEdit>("textEdit_sendData")->setPlainText("01");
+            ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
+            ui->widget<QTimer>("sendTimer")->stop();
+            ui->invoke("continueSendData");
+            QVERIFY(!pty->read(8, 10000).isEmpty());
+            ui->widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
+        }
+        const QString typed = dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + " run");
+        QString shown;
+        chooseFile(typed, &shown);
+        ui->click(button.toLatin1().constData());
+        const QDate after = QDate::currentDate();
+        QVERIFY2(shown == offered.arg(before.toString(Qt::ISODate)) ||
+                     shown == offered.arg(after.toString(Qt::ISODate)),
+                 qPrintable(shown));
+        QVERIFY(QFileInfo(typed + '.' + QFileInfo(offered).suffix()).size() > 0);
+        QVERIFY(!QFileInfo::exists(typed));
     }
 
     // Refused as the write is: a list without a current item, or a profile that is no profile.

@@ -383,6 +383,61 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ui.receiveText(), QStringLiteral("Recv->a1 \n"), 1500);
     }
 
+    // The calls programs drive the window with (the demo, its pictures, the benchmarks): a port
+    // listed first with its tooltip, once; selected, or typed when not listed; opened as the
+    // button opens it, and not while another is open; repeated sending of the data given.
+    void programsDriveTheWindow_data()
+    {
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("present");
+        QTest::newRow("listed first") << true << true;
+        QTest::newRow("typed") << false << true;
+        QTest::newRow("gone") << false << false;
+    }
+    void programsDriveTheWindow()
+    {
+        QFETCH(bool, listed);
+        QFETCH(bool, present);
+        PtyPair pty, other;
+        QTemporaryDir dir;
+        const QString path = present ? pty.slavePath() : dir.filePath("gone");
+        Dialog dialog;
+        DialogDriver ui(dialog);
+        auto *list = ui.widget<QComboBox>("comboBox_comList");
+        list->addItem(other.slavePath());
+        const serial::PortFacts facts{path, path, QStringLiteral("Virtual module"), {}, {}, {}, {}};
+        if (listed) {
+            dialog.addPort(facts);
+            dialog.addPort(facts);
+            QCOMPARE(list->count(), 2);
+            QCOMPARE(list->itemText(0), path);
+            QCOMPARE(list->itemData(0, Qt::ToolTipRole).toString(), serial::portToolTip(facts));
+        }
+        dialog.selectPort(path);
+        if (listed)
+            QCOMPARE(list->currentIndex(), 0);
+        QCOMPARE(list->currentText(), path);
+
+        MessageBoxCatcher boxes;
+        QCOMPARE(dialog.openPort(path), present);
+        QCOMPARE(ui.portShownOpen(), present);
+        QTRY_COMPARE(boxes.count(), present ? 0 : 1);
+        if (!present)
+            return;
+        QVERIFY(!dialog.openPort(other.slavePath()));
+        QCOMPARE(list->currentText(), path);
+
+        dialog.setDataSend(QStringLiteral("00ab"), QStringLiteral("01 02"));
+        dialog.setRepeatedSending(true);
+        QVERIFY(ui.widget<QCheckBox>("checkBox_continueSend")->isChecked());
+        ui.widget<QTimer>("sendTimer")->stop();
+        ui.invoke("continueSendData");
+        QVERIFY(!pty.read(8, 10000).isEmpty());
+        QCOMPARE(ui.sendText(), QStringLiteral("send->05 00 01 08 ab 00 00 07 01 02 01 02 a0 \n"));
+        dialog.setRepeatedSending(false);
+        QVERIFY(!ui.widget<QCheckBox>("checkBox_continueSend")->isChecked());
+    }
+
     void openAppliesTheListsAndFollowsChanges()
     {
         PtyPair pty;

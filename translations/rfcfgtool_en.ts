@@ -2,6 +2,88 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>ConfigForm</name>
+    <message>
+        <source>以下列表没有选定的值：</source>
+        <translation>These lists have no value selected: </translation>
+    </message>
+    <message>
+        <source>开</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>关</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>导出配置</source>
+        <translation>Export configuration</translation>
+    </message>
+    <message>
+        <source>配置文件 (*.json);;所有文件 (*)</source>
+        <translation>Configuration files (*.json);;All files (*)</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无法保存文件：%1</source>
+        <translation>Cannot save the file: %1</translation>
+    </message>
+    <message>
+        <source>已导出配置：</source>
+        <translation>Configuration exported: </translation>
+    </message>
+    <message>
+        <source>导入配置</source>
+        <translation>Import configuration</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>无法导入配置：
+</source>
+        <translation>Cannot import the configuration:
+</translation>
+    </message>
+    <message>
+        <source>已导入配置（未写入模块）：</source>
+        <translation>Configuration imported (not written to the module): </translation>
+    </message>
+    <message>
+        <source>  没有字段改动
+</source>
+        <translation>  no field changed
+</translation>
+    </message>
+</context>
+<context>
+    <name>DataSendForm</name>
+    <message>
+        <source>第%1个字符不符合格式：每个字节两位十六进制数，字节之间可空一格</source>
+        <translation>Character %1 does not fit: two hex digits a byte, at most one blank between bytes</translation>
+    </message>
+    <message>
+        <source>格式有误（第%1个字符）</source>
+        <translation>malformed (character %1)</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>请输入正确格式</source>
+        <translation>Please enter the data in the correct format</translation>
+    </message>
+    <message>
+        <source>数据过长：最多可发送%1字节</source>
+        <translation>Data too long: at most %1 bytes can be sent</translation>
+    </message>
+</context>
+<context>
     <name>Demo</name>
     <message>
         <source>无法创建虚拟模块。</source>
@@ -35,62 +117,12 @@
         <translation>TQ-520M module</translation>
     </message>
     <message>
-        <source>关闭串口</source>
-        <translation>Close port</translation>
-    </message>
-    <message>
         <source>错误</source>
         <translation>Error</translation>
     </message>
     <message>
-        <source>无法打开串口： </source>
-        <translation>Cannot open serial port: </translation>
-    </message>
-    <message>
-        <source>
-指定的串口不存在或者被占用。</source>
-        <translation>
-The port does not exist or is in use.</translation>
-    </message>
-    <message>
-        <source>打开串口</source>
-        <translation>Open port</translation>
-    </message>
-    <message>
-        <source>Warning</source>
-        <translation>Warning</translation>
-    </message>
-    <message>
-        <source>请输入正确格式</source>
-        <translation>Please enter the data in the correct format</translation>
-    </message>
-    <message>
-        <source>数据过长：最多可发送%1字节</source>
-        <translation>Data too long: at most %1 bytes can be sent</translation>
-    </message>
-    <message>
-        <source>（第%1个）</source>
-        <translation> (no. %1)</translation>
-    </message>
-    <message>
-        <source>以下列表没有选定的值：</source>
-        <translation>These lists have no value selected: </translation>
-    </message>
-    <message>
-        <source>以下字段需要四位十六进制数：</source>
-        <translation>These fields need four hex digits: </translation>
-    </message>
-    <message>
-        <source>、</source>
-        <translation>, </translation>
-    </message>
-    <message>
         <source>以下字段需要留空或填写四位十六进制数：</source>
         <translation>These fields must be empty or hold four hex digits: </translation>
-    </message>
-    <message>
-        <source>无应答：</source>
-        <translation>No reply: </translation>
     </message>
     <message>
         <source>写配置</source>
@@ -114,144 +146,6 @@ Continue?</translation>
         <source>写配置，改动的字段：
 </source>
         <translation>Write config, fields changed:
-</translation>
-    </message>
-    <message>
-        <source>开</source>
-        <translation>on</translation>
-    </message>
-    <message>
-        <source>关</source>
-        <translation>off</translation>
-    </message>
-    <message>
-        <source>导出配置</source>
-        <translation>Export configuration</translation>
-    </message>
-    <message>
-        <source>配置文件 (*.json);;所有文件 (*)</source>
-        <translation>Configuration files (*.json);;All files (*)</translation>
-    </message>
-    <message>
-        <source>无法保存文件：%1</source>
-        <translation>Cannot save the file: %1</translation>
-    </message>
-    <message>
-        <source>已导出配置：</source>
-        <translation>Configuration exported: </translation>
-    </message>
-    <message>
-        <source>导入配置</source>
-        <translation>Import configuration</translation>
-    </message>
-    <message>
-        <source>无法导入配置：
-</source>
-        <translation>Cannot import the configuration:
-</translation>
-    </message>
-    <message>
-        <source>已导入配置（未写入模块）：</source>
-        <translation>Configuration imported (not written to the module): </translation>
-    </message>
-    <message>
-        <source>  没有字段改动
-</source>
-        <translation>  no field changed
-</translation>
-    </message>
-    <message>
-        <source>第%1个字符不符合格式：每个字节两位十六进制数，字节之间可空一格</source>
-        <translation>Character %1 does not fit: two hex digits a byte, at most one blank between bytes</translation>
-    </message>
-    <message>
-        <source>格式有误（第%1个字符）</source>
-        <translation>malformed (character %1)</translation>
-    </message>
-    <message>
-        <source>%1 串口已断开：%2
-</source>
-        <translation>%1 Port lost: %2
-</translation>
-    </message>
-    <message>
-        <source>设备已移除</source>
-        <translation>the device was removed</translation>
-    </message>
-    <message>
-        <source>正在查找模块…</source>
-        <translation>Finding the module…</translation>
-    </message>
-    <message>
-        <source>取消</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
-        <source>查找模块</source>
-        <translation>Find module</translation>
-    </message>
-    <message>
-        <source>正在查找模块：%1，%2</source>
-        <translation>Finding the module: %1, %2</translation>
-    </message>
-    <message>
-        <source>查找模块已取消。
-</source>
-        <translation>Finding the module was cancelled.
-</translation>
-    </message>
-    <message>
-        <source>%1 正被其他程序使用，未查找。
-</source>
-        <translation>%1 is in use by another program; not searched.
-</translation>
-    </message>
-    <message>
-        <source>未找到模块（%1）。
-</source>
-        <translation>No module found (%1).
-</translation>
-    </message>
-    <message>
-        <source>没有串口</source>
-        <translation>no serial ports</translation>
-    </message>
-    <message>
-        <source>，</source>
-        <translation>, </translation>
-    </message>
-    <message>
-        <source>找到模块：%1，%2，程序版本：%3，发布日期：%4
-</source>
-        <translation>Module found: %1, %2, firmware version: %3, release date: %4
-</translation>
-    </message>
-    <message>
-        <source>模块串口参数已改为 %1
-</source>
-        <translation>The module&apos;s serial settings are now %1
-</translation>
-    </message>
-    <message>
-        <source>模块串口参数已改变</source>
-        <translation>Module serial settings changed</translation>
-    </message>
-    <message>
-        <source>模块现在使用 %1，串口仍是 %2。
-现在把串口切换到 %1 吗？</source>
-        <translation>The module now uses %1; the port still runs %2.
-Switch the port to %1 now?</translation>
-    </message>
-    <message>
-        <source>%1 串口已重新连接：%2（%3）
-</source>
-        <translation>%1 Port reconnected: %2 (%3)
-</translation>
-    </message>
-    <message>
-        <source>迟到的应答：%1（%2 ms）
-</source>
-        <translation>Late reply: %1 (%2 ms)
 </translation>
     </message>
     <message>
@@ -699,6 +593,25 @@ Switch the port to %1 now?</translation>
     </message>
 </context>
 <context>
+    <name>FieldNames</name>
+    <message>
+        <source>（第%1个）</source>
+        <translation> (no. %1)</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>以下字段需要四位十六进制数：</source>
+        <translation>These fields need four hex digits: </translation>
+    </message>
+</context>
+<context>
     <name>LinkTestPanel</name>
     <message>
         <source>已发送：</source>
@@ -802,6 +715,124 @@ Switch the port to %1 now?</translation>
     <message>
         <source>无法保存文件：%1</source>
         <translation>Cannot save the file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PortController</name>
+    <message>
+        <source>关闭串口</source>
+        <translation>Close port</translation>
+    </message>
+    <message>
+        <source>打开串口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无法打开串口： </source>
+        <translation>Cannot open serial port: </translation>
+    </message>
+    <message>
+        <source>
+指定的串口不存在或者被占用。</source>
+        <translation>
+The port does not exist or is in use.</translation>
+    </message>
+    <message>
+        <source>%1 串口已断开：%2
+</source>
+        <translation>%1 Port lost: %2
+</translation>
+    </message>
+    <message>
+        <source>设备已移除</source>
+        <translation>the device was removed</translation>
+    </message>
+    <message>
+        <source>%1 串口已重新连接：%2（%3）
+</source>
+        <translation>%1 Port reconnected: %2 (%3)
+</translation>
+    </message>
+    <message>
+        <source>正在查找模块…</source>
+        <translation>Finding the module…</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>查找模块</source>
+        <translation>Find module</translation>
+    </message>
+    <message>
+        <source>正在查找模块：%1，%2</source>
+        <translation>Finding the module: %1, %2</translation>
+    </message>
+    <message>
+        <source>查找模块已取消。
+</source>
+        <translation>Finding the module was cancelled.
+</translation>
+    </message>
+    <message>
+        <source>%1 正被其他程序使用，未查找。
+</source>
+        <translation>%1 is in use by another program; not searched.
+</translation>
+    </message>
+    <message>
+        <source>未找到模块（%1）。
+</source>
+        <translation>No module found (%1).
+</translation>
+    </message>
+    <message>
+        <source>没有串口</source>
+        <translation>no serial ports</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>找到模块：%1，%2，程序版本：%3，发布日期：%4
+</source>
+        <translation>Module found: %1, %2, firmware version: %3, release date: %4
+</translation>
+    </message>
+    <message>
+        <source>模块串口参数已改为 %1
+</source>
+        <translation>The module&apos;s serial settings are now %1
+</translation>
+    </message>
+    <message>
+        <source>模块串口参数已改变</source>
+        <translation>Module serial settings changed</translation>
+    </message>
+    <message>
+        <source>模块现在使用 %1，串口仍是 %2。
+现在把串口切换到 %1 吗？</source>
+        <translation>The module now uses %1; the port still runs %2.
+Switch the port to %1 now?</translation>
+    </message>
+</context>
+<context>
+    <name>ReceiveTick</name>
+    <message>
+        <source>迟到的应答：%1（%2 ms）
+</source>
+        <translation>Late reply: %1 (%2 ms)
+</translation>
+    </message>
+    <message>
+        <source>无应答：</source>
+        <translation>No reply: </translation>
     </message>
 </context>
 <context>

@@ -2,8 +2,6 @@
 
 #include "widgets/lastfolder.h"
 
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -453,12 +451,16 @@ bool LinkTestPanel::exportCsv(const QString &path, QString *error) const
 
 void LinkTestPanel::exportAs()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("导出链路测试"),
-                                                      lastFolder(QStringLiteral("linktest")),
-                                                      tr("CSV 文件 (*.csv);;所有文件 (*)"));
+    // Named after the run's target (its last, should it have changed) and the day it began.
+    const QString target =
+        sends.size() > 0 ? QString::asprintf("%04x", sends.at(sends.size() - 1).target) : QString();
+    const QDate day = wallStart.isValid() ? wallStart.date() : QDate::currentDate();
+    const QString path = askSavePath(
+        this, tr("导出链路测试"), QStringLiteral("linktest"),
+        suggestedFileName(QStringLiteral("linktest"), target, day, QStringLiteral("csv")),
+        tr("CSV 文件 (*.csv);;所有文件 (*)"), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
-    setLastFolder(QStringLiteral("linktest"), QFileInfo(path).absolutePath());
     QString error;
     if (!exportCsv(path, &error))
         QMessageBox::critical(this, tr("错误"), tr("无法保存文件：%1").arg(error));

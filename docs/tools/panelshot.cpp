@@ -9,12 +9,8 @@
 #include "virtualmodule.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
-#include <QTextEdit>
 #include <QTimer>
 
 #include <cmath>
@@ -41,10 +37,8 @@ int main(int argc, char *argv[])
                           QCoreApplication::translate("Demo", "（虚拟模块演示）"));
     dialog.setModuleModelLabel(variant.moduleModelLabel);
     dialog.show();
-    auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
-    ports->insertItem(0, module.terminalPath());
-    ports->setCurrentIndex(0);
-    dialog.findChild<QPushButton *>(QStringLiteral("pushButton_openCom"))->click();
+    if (!dialog.openPort(module.terminalPath()))
+        return 1;
     const auto grabLater = [&](int ms) {
         QTimer::singleShot(ms, [&] {
             dialog.grab().save(out);
@@ -56,8 +50,7 @@ int main(int argc, char *argv[])
         grabLater(1500);
         return app.exec();
     }
-    dialog.findChild<QLineEdit *>(QStringLiteral("lineEdit_dataDstAddr"))->setText("00ab");
-    dialog.findChild<QTextEdit *>(QStringLiteral("textEdit_sendData"))->setPlainText("0102ff");
+    dialog.setDataSend(QStringLiteral("00ab"), QStringLiteral("0102ff"));
 
     int sends = 0;
     QObject::connect(&module, &vmodule::VirtualModule::requestReceived, [&](const QByteArray &) {
@@ -73,9 +66,9 @@ int main(int argc, char *argv[])
         if (sends == (3 * seconds) / 2)
             module.dropNextReply();
     });
-    dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(true);
+    dialog.setRepeatedSending(true);
     QTimer::singleShot(seconds * 1000, [&] {
-        dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_continueSend"))->setChecked(false);
+        dialog.setRepeatedSending(false);
         // The last report and the refresh of the figures come in before the picture.
         grabLater(1500);
     });

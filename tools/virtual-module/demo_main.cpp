@@ -8,7 +8,6 @@
 #include "virtualmodule.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QMessageBox>
 #include <QSettings>
 
@@ -47,10 +46,8 @@ int main(int argc, char *argv[])
         restoreWindowSettings(dialog, settings);
     }
     // The virtual module is picked whatever port was remembered.
-    auto *ports = dialog.findChild<QComboBox *>(QStringLiteral("comboBox_comList"));
-    ports->insertItem(0, virtualPort.name);
-    ports->setItemData(0, serial::portToolTip(virtualPort), Qt::ToolTipRole);
-    ports->setCurrentIndex(0);
+    dialog.addPort(virtualPort);
+    dialog.selectPort(virtualPort.name);
     dialog.show();
     dialog.readPortListInBackground();
     const int exitCode = app.exec();

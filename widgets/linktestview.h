@@ -1,0 +1,72 @@
+#pragma once
+
+#include "serial/linktest.h"
+#include "serial/modulelink.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+class LinkTestPanel;
+class LogView;
+class QComboBox;
+class QGridLayout;
+class QSpinBox;
+class QWidget;
+
+// Repeated sending as the window shows it: runs on serial::LinkTest at the interval and reply
+// wait of their widgets, echoes each send in the send box and feeds the link-test panel, which it
+// makes when the first run starts and keeps after a run until the next one or its clear button.
+class LinkTestView : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Widgets
+    {
+        QWidget *dataBox;        // the panel's parent
+        QGridLayout *dataLayout; // the panel takes a row of its own at its end
+        QComboBox *interval;     // 500 ms steps from 500 ms
+        QSpinBox *replyWait;     // ms
+        LogView *sendLog;        // "send->" and each frame sent
+    };
+    // One send's frame and the address it goes to.
+    struct Send
+    {
+        QByteArray frame;
+        quint16 target = 0;
+    };
+    // Built as each send goes out (the window reads its widgets then); nothing ends the run.
+    using Source = std::function<std::optional<Send>()>;
+
+    // `window` grows for the panel.
+    LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWidget *window);
+
+    // The panel's new run, the first send one interval after.
+    void start(Source source);
+    // No new send; the run ends once the send in flight is settled.
+    void stop();
+    // A tick now, as the interval gives them.
+    void tick();
+    bool isRunning() const;
+
+signals:
+    // A send had no report by its reply wait (its late report may still come).
+    void unanswered(serial::ModuleLink::RequestId id);
+    // The run ended by itself: its port went, or the source had no frame.
+    void ended();
+
+private:
+    int intervalMs() const;
+    // The window grows by what the panel needs, as far as the screen allows.
+    void makeRoom();
+
+    Widgets ui;
+    QWidget *window;
+    serial::LinkTest *engine;
+    LinkTestPanel *panel = nullptr;
+    quint16 target = 0;                        // of the send being built
+    serial::ModuleLink::RequestId request = 0; // of the send in flight
+};
