@@ -12,6 +12,7 @@ Capture::~Capture()
         disconnect(it->sent);
         disconnect(it->scanned);
         disconnect(it->destroyed);
+        disconnect(it->opened);
     }
 }
 
@@ -43,6 +44,21 @@ void Capture::attach(ModuleLink *link)
         });
     entry.destroyed =
         connect(link, &QObject::destroyed, this, [this, link] { links.remove(link); });
+    // The interface is described as the port opens: a reader of a live capture (Wireshark on a
+    // FIFO) lists it before the first frame.
+    entry.opened =
+        connect(link, &ModuleLink::stateChanged, this, [this, link](ModuleLink::State state) {
+            if (state == ModuleLink::State::Open)
+                announce(link);
+        });
+    if (link->state() == ModuleLink::State::Open)
+        announce(link);
+}
+
+void Capture::announce(ModuleLink *link)
+{
+    if (writer.isRecording() && !writer.interfaceId(interfaceOf(link)))
+        emit failed(writer.errorString());
 }
 
 void Capture::detach(ModuleLink *link)
@@ -53,6 +69,7 @@ void Capture::detach(ModuleLink *link)
     disconnect(it->sent);
     disconnect(it->scanned);
     disconnect(it->destroyed);
+    disconnect(it->opened);
     links.erase(it);
 }
 

@@ -49,13 +49,14 @@ signals:
 
 private:
     const protocol::pcapng::Interface &interfaceOf(ModuleLink *link);
+    void announce(ModuleLink *link);
 
     struct LinkInterface
     {
         QString path;
         LineSettings settings;
         protocol::pcapng::Interface interface;
-        QMetaObject::Connection sent, scanned, destroyed;
+        QMetaObject::Connection sent, scanned, destroyed, opened;
     };
     protocol::pcapng::Writer writer;
     QHash<ModuleLink *, LinkInterface> links;

@@ -355,6 +355,11 @@ private slots:
         QCOMPARE(control.start(path), writable);
         QCOMPARE(control.isRecording(), writable);
         if (writable) {
+            // The open port is described before any frame, for a live reader.
+            const auto described = pcapng::readFile(path);
+            QVERIFY(described);
+            QCOMPARE(described->interfaces.size(), 1);
+            QCOMPARE(described->packets.size(), 0);
             QVERIFY(button->toolTip().contains(path));
             QVERIFY(button->text() != QStringLiteral("抓包…"));
         } else {

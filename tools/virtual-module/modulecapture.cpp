@@ -36,24 +36,30 @@ bool ModuleCapture::open(const QString &path)
 {
     if (!writer.open(path))
         return false;
-    if (writer.isStopped())
+    // The terminal is described at once: a reader of a live capture lists it before a frame.
+    if (writer.isStopped() || !writer.interfaceId(interface()))
         emit failed(writer.errorString());
     return true;
+}
+
+protocol::pcapng::Interface ModuleCapture::interface() const
+{
+    const ModuleBehaviour::SerialSettings s = module->behaviour().serialSettings();
+    const char parity[] = {'N', 'O', 'E'};
+    protocol::pcapng::Interface described;
+    described.name = portName;
+    described.description = QStringLiteral("%1 8%2%3")
+                                .arg(s.baudRate)
+                                .arg(QLatin1Char(parity[qBound(0, s.parity, 2)]))
+                                .arg(s.twoStopBits ? 2 : 1);
+    return described;
 }
 
 void ModuleCapture::record(Direction direction, const QByteArray &bytes, const QString &comment)
 {
     if (!writer.isRecording())
         return;
-    const ModuleBehaviour::SerialSettings s = module->behaviour().serialSettings();
-    const char parity[] = {'N', 'O', 'E'};
-    protocol::pcapng::Interface interface;
-    interface.name = portName;
-    interface.description = QStringLiteral("%1 8%2%3")
-                                .arg(s.baudRate)
-                                .arg(QLatin1Char(parity[qBound(0, s.parity, 2)]))
-                                .arg(s.twoStopBits ? 2 : 1);
-    if (!writer.writePacket(interface, direction, bytes, comment))
+    if (!writer.writePacket(interface(), direction, bytes, comment))
         emit failed(writer.errorString());
 }
 

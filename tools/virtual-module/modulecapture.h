@@ -25,6 +25,7 @@ signals:
     void failed(const QString &reason);
 
 private:
+    protocol::pcapng::Interface interface() const;
     void record(protocol::pcapng::Direction direction, const QByteArray &bytes,
                 const QString &comment);
 
