@@ -2,6 +2,41 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>CaptureControl</name>
+    <message>
+        <source>抓包</source>
+        <translation>Capture</translation>
+    </message>
+    <message>
+        <source>pcapng 抓包文件 (*.pcapng);;所有文件 (*)</source>
+        <translation>pcapng captures (*.pcapng);;All files (*)</translation>
+    </message>
+    <message>
+        <source>抓包已停止</source>
+        <translation>Capture stopped</translation>
+    </message>
+    <message>
+        <source>抓包文件 %1 无法写入，抓包已停止：%2</source>
+        <translation>The capture file %1 cannot be written; the capture stopped: %2</translation>
+    </message>
+    <message>
+        <source>停止抓包</source>
+        <translation>Stop capture</translation>
+    </message>
+    <message>
+        <source>正在抓包到 %1</source>
+        <translation>Capturing to %1</translation>
+    </message>
+    <message>
+        <source>抓包…</source>
+        <translation>Capture…</translation>
+    </message>
+    <message>
+        <source>把收发的帧记录到 pcapng 文件（可用 Wireshark 打开）</source>
+        <translation>Record the frames sent and received to a pcapng file (Wireshark opens it)</translation>
+    </message>
+</context>
+<context>
     <name>ConfigForm</name>
     <message>
         <source>以下列表没有选定的值：</source>
@@ -590,6 +625,10 @@ Continue?</translation>
     <message>
         <source> ms</source>
         <translation> ms</translation>
+    </message>
+    <message>
+        <source>抓包…</source>
+        <translation>Capture…</translation>
     </message>
 </context>
 <context>
