@@ -13,22 +13,59 @@ bool canStartFrame(quint8 group)
 
 } // namespace
 
+bool holdsFound(const QList<StreamItem> &items)
+{
+    for (const StreamItem &item : items) {
+        if (!item.isSkipped())
+            return true;
+    }
+    return false;
+}
+
+void appendItems(QList<StreamItem> &items, const QList<StreamItem> &more)
+{
+    for (const StreamItem &item : more) {
+        if (item.isSkipped() && !items.isEmpty() && items.constLast().kind == item.kind)
+            items.last().frame.append(item.frame);
+        else
+            items.append(item);
+    }
+}
+
 QList<StreamItem> FrameScanner::feed(const QByteArray &bytes)
 {
     buffer.append(bytes);
-    return scan();
+    return scan(StreamItem::Kind::Noise);
 }
 
 QList<StreamItem> FrameScanner::dropStalledByte()
 {
     if (buffer.isEmpty())
         return {};
-    buffer.remove(0, 1);
-    ++skipped;
-    return scan();
+    QList<StreamItem> found;
+    skip(1, StreamItem::Kind::GivenUp, found);
+    // What the given-up header held up to the next header went with it.
+    appendItems(found, scan(StreamItem::Kind::GivenUp));
+    return found;
 }
 
-QList<StreamItem> FrameScanner::scan()
+QList<StreamItem> FrameScanner::giveUpStalledHeader()
+{
+    QList<StreamItem> found;
+    while (hasPendingBytes() && !holdsFound(found))
+        appendItems(found, dropStalledByte());
+    return found;
+}
+
+void FrameScanner::skip(qsizetype count, StreamItem::Kind kind, QList<StreamItem> &found)
+{
+    if (reportsSkipped)
+        appendItems(found, {{kind, buffer.left(count)}});
+    buffer.remove(0, count);
+    skipped += count;
+}
+
+QList<StreamItem> FrameScanner::scan(StreamItem::Kind skipKind)
 {
     QList<StreamItem> found;
     const QByteArray configMode = enterConfigModeBytes();
@@ -43,8 +80,7 @@ QList<StreamItem> FrameScanner::scan()
         const auto *b = reinterpret_cast<const quint8 *>(buffer.constData());
         const bool header = canStartFrame(b[0]) && (buffer.size() < 2 || b[1] == 0x00);
         if (!header) {
-            buffer.remove(0, 1);
-            ++skipped;
+            skip(1, skipKind, found);
             continue;
         }
         if (buffer.size() < 4)
@@ -57,8 +93,7 @@ QList<StreamItem> FrameScanner::scan()
             found.append({StreamItem::Kind::Frame, frame});
             buffer.remove(0, total);
         } else {
-            buffer.remove(0, 1);
-            ++skipped;
+            skip(1, skipKind, found);
         }
     }
     return found;

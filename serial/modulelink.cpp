@@ -52,6 +52,13 @@ ModuleLink::ModuleLink(QObject *parent) : QObject(parent)
     connect(serialPort, &QSerialPort::readyRead, this, &ModuleLink::readIncoming);
     connect(serialPort, &QSerialPort::errorOccurred, this, &ModuleLink::onPortError);
     connect(serialPort, &QSerialPort::bytesWritten, this, &ModuleLink::onBytesWritten);
+    resetScanner();
+}
+
+void ModuleLink::resetScanner()
+{
+    scanner = protocol::FrameScanner();
+    scanner.setReportsSkipped(true);
 }
 
 ModuleLink::~ModuleLink() = default;
@@ -70,7 +77,8 @@ std::optional<OpenFailure> ModuleLink::open(const QString &portName,
         return probeOpenFailure(*serialPort);
     // Bytes the device held from before the open answer nothing sent on this link.
     serialPort->clear(QSerialPort::Input);
-    scanner = protocol::FrameScanner();
+    resetScanner();
+    openedPath = portName;
     headerSinceNs.reset();
     setState(State::Open);
     return std::nullopt;
@@ -134,6 +142,7 @@ std::optional<ModuleLink::RequestId> ModuleLink::sendRequest(const QByteArray &f
     const qint64 sentNs = nowNs();
     if (serialPort->write(frame) != frame.size())
         return std::nullopt;
+    emit sent(frame);
     const int timeout = timeoutMs.value_or(replyDeadlineMs(frame, settings));
     Pending entry{{++lastId, frame, sentNs, timeout}, sentNs + qint64(timeout) * nsPerMs};
     pending.append(entry);
@@ -143,7 +152,10 @@ std::optional<ModuleLink::RequestId> ModuleLink::sendRequest(const QByteArray &f
 
 bool ModuleLink::writeRaw(const QByteArray &bytes)
 {
-    return linkState == State::Open && serialPort->write(bytes) == bytes.size();
+    if (linkState != State::Open || serialPort->write(bytes) != bytes.size())
+        return false;
+    emit sent(bytes);
+    return true;
 }
 
 bool ModuleLink::writeQueueEmpty() const
@@ -175,12 +187,24 @@ void ModuleLink::readIncoming()
         headerSinceNs.reset();
     else if (!headerSinceNs || !items.isEmpty() || scanner.skippedBytes() != skippedBefore)
         headerSinceNs = nowNs();
+    if (handleItems(items))
+        rearmTimer();
+}
+
+bool ModuleLink::handleItems(const QList<protocol::StreamItem> &items)
+{
+    const QPointer<ModuleLink> alive(this);
     for (const protocol::StreamItem &item : items) {
+        emit scanned(item);
+        if (!alive || linkState != State::Open)
+            return false;
+        if (item.isSkipped())
+            continue;
         handleFrame(item.frame);
         if (!alive || linkState != State::Open)
-            return;
+            return false;
     }
-    rearmTimer();
+    return true;
 }
 
 void ModuleLink::handleFrame(const QByteArray &frame)
@@ -251,9 +275,7 @@ void ModuleLink::onTimer()
 void ModuleLink::dropStalledHeader()
 {
     // A header that promised more bytes than came is noise; resynchronise on what follows it.
-    QList<protocol::StreamItem> items;
-    while (scanner.hasPendingBytes() && items.isEmpty())
-        items = scanner.dropStalledByte();
+    const QList<protocol::StreamItem> items = scanner.giveUpStalledHeader();
     handleAfterStall(items, nowNs());
 }
 
@@ -285,13 +307,13 @@ void ModuleLink::takeReplyBehindStrayHeader(qint64 now)
     // The header may be a frame still arriving, so it is given up before its time only when the
     // bytes behind it hold a reply that is due now.
     protocol::FrameScanner trial = scanner;
-    QList<protocol::StreamItem> items;
-    while (trial.hasPendingBytes() && items.isEmpty())
-        items = trial.dropStalledByte();
+    const QList<protocol::StreamItem> items = trial.giveUpStalledHeader();
     const bool answersDue = std::any_of(items.cbegin(), items.cend(), [&](const auto &item) {
-        return std::any_of(pending.cbegin(), pending.cend(), [&](const Pending &entry) {
-            return entry.deadlineNs <= now && protocol::answers(entry.request.frame, item.frame);
-        });
+        return !item.isSkipped() &&
+               std::any_of(pending.cbegin(), pending.cend(), [&](const Pending &entry) {
+                   return entry.deadlineNs <= now &&
+                          protocol::answers(entry.request.frame, item.frame);
+               });
     });
     if (!answersDue)
         return;
@@ -306,12 +328,7 @@ void ModuleLink::handleAfterStall(const QList<protocol::StreamItem> &items, qint
         headerSinceNs = now;
     else
         headerSinceNs.reset();
-    const QPointer<ModuleLink> alive(this);
-    for (const protocol::StreamItem &item : items) {
-        handleFrame(item.frame);
-        if (!alive || linkState != State::Open)
-            return;
-    }
+    handleItems(items);
 }
 
 qint64 ModuleLink::stallLimitNs() const

@@ -53,6 +53,8 @@ public:
     ~ModuleLink() override;
 
     QSerialPort *port() const { return serialPort; }
+    // The path open() was given (the port may open through another name).
+    QString portPath() const { return openedPath; }
     State state() const { return linkState; }
     LineSettings lineSettings() const { return settings; }
 
@@ -93,6 +95,11 @@ public:
 signals:
     // Every read while open, as it came.
     void bytesArrived(const QByteArray &bytes);
+    // What the scanner made of the reads, in stream order and before it is handled: frames, the
+    // configuration-mode bytes, noise and given-up headers (for a capture).
+    void scanned(const protocol::StreamItem &item);
+    // Bytes the port took: a request's frame or the configuration-mode bytes.
+    void sent(const QByteArray &bytes);
     // A frame answered the oldest pending request it answers; latency from its send.
     void answered(const serial::ModuleLink::Request &request, const QByteArray &replyFrame,
                   qint64 latencyNs);
@@ -117,6 +124,9 @@ private:
     void takeReplyBehindStrayHeader(qint64 now);
     void dropStalledHeader();
     void handleAfterStall(const QList<protocol::StreamItem> &items, qint64 now);
+    // Reports each item and handles its frames; false when the link closed or went away.
+    bool handleItems(const QList<protocol::StreamItem> &items);
+    void resetScanner();
     void rearmTimer();
     void finishClose();
     void setState(State state);
@@ -132,6 +142,7 @@ private:
     QTimer *timer = nullptr; // the next request deadline, stalled header or close bound
     State linkState = State::Closed;
     LineSettings settings;
+    QString openedPath;
     protocol::FrameScanner scanner;
     QList<Pending> pending; // in send order
     QElapsedTimer clock;
