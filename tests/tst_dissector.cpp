@@ -4,9 +4,13 @@
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "serial/capture.h"
+#include "serial/linesettings.h"
 #include "serial/session.h"
 #include "virtualmodule.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMultiHash>
 #include <QProcess>
 #include <QSignalSpy>
@@ -62,6 +66,37 @@ QList<Packet> readPdml(const QByteArray &pdml)
             xml.skipCurrentElement();
     }
     return packets;
+}
+
+// Runs the extcap entry with rfcfg from this build; its standard output.
+QString extcap(const QStringList &args, int *status = nullptr)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("RFCFG"), QStringLiteral(RFCFG_BINARY));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(RFMODULE_EXTCAP), args);
+    if (!process.waitForFinished(60000))
+        return {};
+    if (status)
+        *status = process.exitCode();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The {key=value} pairs of each line whose first word is `kind`.
+QList<QHash<QString, QString>> extcapLines(const QString &output, const QString &kind)
+{
+    static const QRegularExpression pair(QStringLiteral("\\{([a-z]+)=([^}]*)\\}"));
+    QList<QHash<QString, QString>> lines;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        if (!line.startsWith(kind + QLatin1Char(' ')))
+            continue;
+        QHash<QString, QString> values;
+        for (const auto &m : pair.globalMatch(line))
+            values.insert(m.captured(1), m.captured(2));
+        lines.append(values);
+    }
+    return lines;
 }
 
 } // namespace
@@ -193,6 +228,80 @@ private slots:
             relays << "0x" + protocol::formatHexWord(relay);
         QCOMPARE(replyTo.value("route search")->all("rfmodule.route.relay"), relays);
         QCOMPARE(replyTo.value("send data")->number("rfmodule.status"), uint(*sent.reply.status));
+    }
+
+    // Wireshark's interface list gets one interface per port rfcfg lists, with frames of link
+    // type 147.
+    void extcapInterfaces()
+    {
+        const QString output = extcap({"--extcap-interfaces", "--extcap-version=4.0"});
+        QCOMPARE(extcapLines(output, "extcap").size(), 1);
+        QProcess ports;
+        ports.start(QStringLiteral(RFCFG_BINARY), {"ports", "--json"});
+        QVERIFY(ports.waitForFinished(60000));
+        QStringList expected, listed;
+        const QJsonArray list =
+            QJsonDocument::fromJson(ports.readAllStandardOutput())["ports"].toArray();
+        for (const QJsonValue &port : list)
+            expected << "rfmodule-" + port["name"].toString() + " on " + port["path"].toString();
+        for (const auto &line : extcapLines(output, "interface"))
+            listed << line["value"] + " on " + line["display"].section(" on ", 1);
+        QCOMPARE(listed, expected);
+        const auto dlts = extcapLines(extcap({"--extcap-dlts", "--extcap-interface", "x"}), "dlt");
+        QCOMPARE(dlts.size(), 1);
+        QCOMPARE(dlts[0]["number"], QStringLiteral("147"));
+    }
+
+    // The line settings offered are those rfcfg takes, the module's factory settings chosen.
+    void extcapConfig_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("baud") << "--baud" << serial::baudRateItems() << "9600";
+        QTest::newRow("parity") << "--parity" << serial::parityItems() << "EVEN";
+        QTest::newRow("stop bits") << "--stop-bits" << serial::stopBitsItems() << "1";
+    }
+    void extcapConfig()
+    {
+        QFETCH(QString, call);
+        QFETCH(QStringList, values);
+        QFETCH(QString, chosen);
+        const QString output =
+            extcap({"--extcap-config", "--extcap-interface", "rfmodule-ttyUSB0"});
+        QString number;
+        for (const auto &arg : extcapLines(output, "arg")) {
+            if (arg["call"] == call)
+                number = arg["number"];
+        }
+        QVERIFY2(!number.isEmpty(), qPrintable(output));
+        QStringList offered, defaults;
+        for (const auto &value : extcapLines(output, "value")) {
+            if (value["arg"] != number)
+                continue;
+            offered << value["value"];
+            if (value["default"] == "true")
+                defaults << value["value"];
+        }
+        QCOMPARE(offered, values);
+        QCOMPARE(defaults, QStringList{chosen});
+    }
+
+    // A capture needs a FIFO and a port that exists.
+    void extcapCaptureRefusals_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no fifo") << QStringList{"--capture", "--extcap-interface", "rfmodule-x"};
+        QTest::newRow("no such port") << QStringList{"--capture", "--fifo", "/nonexistent/fifo",
+                                                     "--extcap-interface", "rfmodule-none0"};
+        QTest::newRow("unknown option") << QStringList{"--extcap-interfaces", "--bogus"};
+    }
+    void extcapCaptureRefusals()
+    {
+        QFETCH(QStringList, args);
+        int status = -1;
+        extcap(args, &status);
+        QCOMPARE(status, 2);
     }
 };
 
