@@ -13,6 +13,7 @@
 #include "protocol/frame.h"
 #include "protocol/payloads.h"
 #include "protocol/profile.h"
+#include "serial/capture.h"
 #include "serial/linesettings.h"
 #include "serial/portnames.h"
 
@@ -25,6 +26,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +60,7 @@ struct Options
     QCommandLineOption map{"map", "", "file"};
     QCommandLineOption log{"log", "", "file"};
     QCommandLineOption quick{"quick"};
+    QCommandLineOption capture{"capture", "", "file"};
 };
 
 // The options each command takes besides the global ones.
@@ -265,6 +268,22 @@ QString planProvision(const QCommandLineParser &parser, const Options &o, const 
     return {};
 }
 
+// Opens the capture file; a write that fails later stops the capture with a note on standard
+// error, never the command.
+std::unique_ptr<serial::Capture> startCapture(const QString &path, QString *error)
+{
+    auto capture = std::make_unique<serial::Capture>();
+    QObject::connect(
+        capture.get(), &serial::Capture::failed, capture.get(), [path](const QString &reason) {
+            print(stderr, QStringLiteral("rfcfg: capture to %1 stopped: %2\n").arg(path, reason));
+        });
+    if (path.isEmpty())
+        *error = QStringLiteral("--capture: the file name is empty");
+    else if (!capture->open(path))
+        *error = QStringLiteral("--capture: cannot write %1: %2").arg(path, capture->errorString());
+    return error->isEmpty() ? std::move(capture) : nullptr;
+}
+
 // Addresses as four hex digits, however they were written (0x1234 as the window logs them).
 QStringList addressWords(QStringList words)
 {
@@ -281,7 +300,7 @@ int runCommandLine()
     parser.addOptions({o.port,     o.baud,    o.parity, o.stopBits, o.timeout, o.retries,
                        o.json,     o.help,    o.lora,   o.noVerify, o.from,    o.maxHops,
                        o.route,    o.via,     o.hops,   o.ack,      o.count,   o.interval,
-                       o.duration, o.address, o.map,    o.log,      o.quick});
+                       o.duration, o.address, o.map,    o.log,      o.quick,   o.capture});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
@@ -370,6 +389,14 @@ int runCommandLine()
         return error.isEmpty();
     };
 
+    // Declared after the link: it outlives no link it records.
+    std::unique_ptr<serial::Capture> capture;
+    if (parser.isSet(o.capture) &&
+        (command == QLatin1String("ports") || command == QLatin1String("discover")))
+        return run.fail(
+            badUsage,
+            QStringLiteral("--capture does not apply to %1; see rfcfg --help").arg(command));
+
     if (command == QLatin1String("ports")) {
         if (!expectWords(0, 0, "no arguments"))
             return run.fail(badUsage, error);
@@ -396,6 +423,9 @@ int runCommandLine()
         error = planProvision(parser, o, words, lora, &plan);
         if (!error.isEmpty())
             return run.fail(badUsage, error);
+        if (parser.isSet(o.capture) && !(capture = startCapture(parser.value(o.capture), &error)))
+            return run.fail(outputFailure, error);
+        plan.capture = capture.get();
         return provision(plan, run);
     }
     protocol::ConfigValues changes;
@@ -449,6 +479,11 @@ int runCommandLine()
                                                  "path such as /dev/ttyUSB0 (rfcfg ports lists "
                                                  "the ports)"));
     link.name = parser.value(o.port);
+    if (parser.isSet(o.capture)) {
+        if (!(capture = startCapture(parser.value(o.capture), &error)))
+            return run.fail(outputFailure, error);
+        capture->attach(&link.module); // from the open on, through reopens
+    }
     if (const QString failure = openPort(link.module, link.name, {*baud, *parity, *stopBits});
         !failure.isEmpty())
         return run.fail(portProblem, failure);

@@ -75,6 +75,8 @@ public:
     {
         session.setReplyWaitMs(plan.timeoutMs);
         session.setRetries(plan.retries);
+        if (plan.capture)
+            plan.capture->attach(&link);
         connect(&link, &ModuleLink::lost, this, [this](const QString &reason) {
             if (step != Step::Done)
                 finish(QStringLiteral("port_error"), portProblem,

@@ -4,6 +4,7 @@
 
 #include "protocol/frame.h"
 #include "protocol/profile.h"
+#include "serial/capture.h"
 #include "serial/session.h"
 
 #include <QList>
@@ -29,6 +30,7 @@ struct ProvisionPlan
     int timeoutMs = 1000;
     int retries = 2;
     QString logPath; // appended to, one JSON line per finished module; empty: none
+    serial::Capture *capture = nullptr; // records every module's port, one interface each
 };
 
 // Addresses START, START+1, ... for the ports in the order named; the usage error when they

@@ -1,5 +1,7 @@
 // rfmodule-sim: a virtual radio module on a pseudo-terminal, for trying the tool without
 // hardware.
+#include "modulecapture.h"
+#include "replaybehaviour.h"
 #include "virtualmodule.h"
 
 #include "protocol/frame.h"
@@ -215,9 +217,25 @@ int main(int argc, char *argv[])
         QStringLiteral("Hang up <s> seconds after start, as a pulled cable does (the device "
                        "and the --link vanish), and exit."),
         QStringLiteral("s"));
+    const QCommandLineOption capture(
+        QStringLiteral("capture"),
+        QStringLiteral("Record the module's side to <file> (pcapng): requests read are inbound, "
+                       "replies written outbound. A failed write stops the capture with a note."),
+        QStringLiteral("file"));
+    const QCommandLineOption replay(
+        QStringLiteral("replay"),
+        QStringLiteral("Answer as a capture (pcapng, taken by rfcfg, the window or this "
+                       "simulator) did: each request gets what followed the same request in "
+                       "it, the Nth time what followed its Nth occurrence; once they are used "
+                       "up, the last again. A request the capture never saw gets no answer."),
+        QStringLiteral("file"));
+    const QCommandLineOption replayTiming(
+        QStringLiteral("replay-timing"),
+        QStringLiteral("With --replay, keep the capture's delays between a request and what "
+                       "followed it."));
     parser.addOptions({link, networkFile, verbose, version, date, serialOption, lineCheck, delay,
                        dropEvery, corruptEvery, splitEvery, noiseEvery, unsolicitedEvery,
-                       hangUpAfter});
+                       hangUpAfter, capture, replay, replayTiming});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -325,9 +343,43 @@ int main(int argc, char *argv[])
                                QCoreApplication::quit();
                            });
     }
+    std::optional<vmodule::ReplayBehaviour> replayed;
+    if (parser.isSet(replay)) {
+        QString error;
+        replayed = vmodule::ReplayBehaviour::fromFile(parser.value(replay), &error);
+        if (!replayed) {
+            err << "--replay: " << error << "\n";
+            return 1;
+        }
+        const bool timed = parser.isSet(replayTiming);
+        module.setResponder([&, timed](const vmodule::Request &request) {
+            QByteArray now;
+            for (const auto &chunk : replayed->answer(request.frame)) {
+                if (!timed)
+                    now += chunk.bytes;
+                else
+                    QTimer::singleShot(
+                        int(chunk.delayUs / 1000), &module,
+                        [&module, bytes = chunk.bytes] { module.sendUnsolicited(bytes); });
+            }
+            module.sendUnsolicited(now);
+        });
+    }
     if (!module.start()) {
         err << "cannot open a pseudo-terminal\n";
         return 1;
+    }
+    if (parser.isSet(capture)) {
+        auto *recorder = new vmodule::ModuleCapture(
+            &module, parser.isSet(link) ? parser.value(link) : module.terminalPath(), &app);
+        QObject::connect(recorder, &vmodule::ModuleCapture::failed, [&](const QString &reason) {
+            err << "capture to " << parser.value(capture) << " stopped: " << reason << Qt::endl;
+        });
+        if (!recorder->open(parser.value(capture))) {
+            err << "--capture: cannot write " << parser.value(capture) << ": "
+                << recorder->errorString() << "\n";
+            return 1;
+        }
     }
 
     // Ctrl+C, SIGTERM, a closed terminal (SIGHUP) and a closed output pipe (SIGPIPE) end the

@@ -28,6 +28,7 @@ VirtualModule::VirtualModule(Network network, QObject *parent)
     stallTimer.setSingleShot(true);
     connect(&stallTimer, &QTimer::timeout, this, &VirtualModule::giveUpStalledBytes);
     clock.start();
+    scanner.setReportsSkipped(true);
 }
 
 VirtualModule::~VirtualModule()
@@ -121,9 +122,17 @@ bool VirtualModule::lineMatchesRecord() const
 void VirtualModule::handle(const QList<Request> &requests)
 {
     for (const Request &request : requests) {
+        if (request.isSkipped()) { // counted by the scanner
+            emit bytesSkipped(request);
+            continue;
+        }
         bytesInRequests += quint64(request.frame.size());
         emit requestReceived(request.frame);
         ++handled;
+        if (respond) {
+            respond(request);
+            continue;
+        }
         const QByteArray reply = module.handle(request);
         if (!reply.isEmpty())
             deliver(reply);
@@ -148,8 +157,9 @@ qint64 VirtualModule::firstPendingByteAgeMs()
 void VirtualModule::giveUpStalledBytes()
 {
     QList<Request> found;
-    while (scanner.hasPendingBytes() && found.isEmpty() && firstPendingByteAgeMs() >= stallMs)
-        found = scanner.dropStalledByte();
+    while (scanner.hasPendingBytes() && !protocol::holdsFound(found) &&
+           firstPendingByteAgeMs() >= stallMs)
+        protocol::appendItems(found, scanner.dropStalledByte());
     handle(found);
 }
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -55,12 +56,18 @@ public:
     void failNextDataSend(quint8 status) { module.failNextSend = status; }
     void setReplyDelay(int ms) { replyDelayMs = ms; }
     void sendUnsolicited(const QByteArray &bytes) { writeNow(bytes); }
+    // Answers requests in place of the module's own behaviour (a replayed capture); it sends
+    // what it answers with sendUnsolicited(). None: the module answers.
+    using Responder = std::function<void(const Request &request)>;
+    void setResponder(Responder responder) { respond = std::move(responder); }
     void sendNoise(int count);
     // Closes the master side, as a pulled cable does; the tool sees its device vanish.
     void hangUp();
 
 signals:
     void requestReceived(const QByteArray &bytes);
+    // Bytes the module's scanner skipped: noise, or a header given up (item.kind tells).
+    void bytesSkipped(const protocol::StreamItem &item);
     void replySent(const QByteArray &bytes);
     void replyDropped(const QByteArray &bytes);
     // Bytes that came while the line's rate or stop bits were not the record's.
@@ -78,6 +85,7 @@ private:
     void flushOutgoing();
 
     ModuleBehaviour module;
+    Responder respond;
     FrameScanner scanner;
     QTimer stallTimer;
     QElapsedTimer clock;
