@@ -1,12 +1,12 @@
 // The Wireshark dissector reads a capture of a whole session against the virtual module: every
 // command once, configuration-mode bytes, and one reply whose checksum the module corrupts.
+#include "capturesession.h"
 #include "protocol/configfields.h"
 #include "protocol/frame.h"
+#include "protocol/framedecode.h"
 #include "protocol/payloads.h"
 #include "serial/capture.h"
 #include "serial/linesettings.h"
-#include "serial/session.h"
-#include "virtualmodule.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,11 +19,8 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
-using serial::Outcome;
-
 namespace {
 
-const serial::LineSettings plain{9600, QSerialPort::NoParity, QSerialPort::OneStop};
 constexpr uint inbound = 1, outbound = 2;
 constexpr uint expertError = 0x00800000;
 
@@ -105,92 +102,82 @@ class DissectorTest : public QObject
 {
     Q_OBJECT
 
-    Outcome finish(serial::Operation *operation)
+    CapturedSession captured;
+    QString tshark;
+
+    // The capture read by tshark through the dissector, as PDML.
+    QList<Packet> dissect(const QString &path)
     {
-        QSignalSpy finished(operation, &serial::Operation::finished);
-        if (!finished.wait(30000) && finished.isEmpty())
+        QProcess process;
+        process.start(tshark, {"-X", "lua_script:" RFMODULE_LUA, "-r", path, "-2", "-T", "pdml"});
+        if (!process.waitForFinished(120000) || process.exitCode() != 0)
             return {};
-        return finished.first().first().value<Outcome>();
+        return readPdml(process.readAllStandardOutput());
+    }
+
+    // What rfcfg printed for a command.
+    QString outputOf(const QStringList &command) const
+    {
+        return captured.outputs.value(int(captured.commands.indexOf(command)));
     }
 
 private slots:
+    void initTestCase() { tshark = QStandardPaths::findExecutable(QStringLiteral("tshark")); }
+
+    void session_data()
+    {
+        QTest::addColumn<bool>("moduleSide"); // requests came in there
+        QTest::newRow("rfcfg's side") << false;
+        QTest::newRow("the module's side") << true;
+    }
     void session()
     {
-        const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+        QFETCH(bool, moduleSide);
         if (tshark.isEmpty())
             QSKIP("tshark is not installed");
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("session.pcapng"));
-
-        vmodule::VirtualModule module;
-        QVERIFY(module.start());
-        serial::ModuleLink link;
-        serial::Capture capture;
-        QVERIFY(capture.open(path));
-        capture.attach(&link);
-        QVERIFY(!link.open(module.devicePath(), plain));
-        serial::Session session(&link);
-        session.setRetries(1);
-
-        QVERIFY(link.writeRaw(protocol::enterConfigModeBytes()));
-        QTRY_VERIFY_WITH_TIMEOUT(link.writeQueueEmpty(), 10000);
-        const Outcome config = finish(session.readConfig());
-        QVERIFY(config.answered());
-        QVERIFY(finish(session.writeConfig(*config.reply.record, {})).answered());
-        module.corruptNextChecksum();
-        const Outcome version = finish(session.version());
-        QCOMPARE(version.attempts, 2); // the corrupted reply answers nothing
-        QVERIFY(finish(session.reset()).answered());
-        const Outcome whitelist = finish(session.readWhitelist());
-        QVERIFY(whitelist.answered());
-        QVERIFY(finish(session.writeWhitelist(*protocol::whitelistPayload({"abcd"}))).answered());
-        const auto routePayload = protocol::routeSearchPayload({0x00, 0x03}, 6);
-        const Outcome route =
-            finish(session.routeSearch(QByteArrayView(routePayload.data(), routePayload.size())));
-        QVERIFY(route.answered());
-        protocol::DataSendRequest data{{0x00, 0x02}, true, 6, 3, {{0x00, 0x03}}, 2, "\x01\x02"};
-        const Outcome sent = finish(session.sendData(*protocol::dataSendPayload(data)));
-        QVERIFY(sent.reply.status); // whether the module could deliver or not
-        capture.close();
-
-        QProcess process;
-        process.start(tshark, {"-X", "lua_script:" RFMODULE_LUA, "-r", path, "-2", "-T", "pdml"});
-        QVERIFY(process.waitForFinished(120000));
-        QCOMPARE(process.exitCode(), 0);
-        const QList<Packet> packets = readPdml(process.readAllStandardOutput());
-        QVERIFY(packets.size() >= 18); // 9 requests, 9 replies at least
+        static QTemporaryDir dir;
+        if (captured.commands.isEmpty()) {
+            QString error;
+            QVERIFY2(captureEveryCommand(RFCFG_BINARY, dir.path(), &captured, &error),
+                     qPrintable(error));
+        }
+        const QList<Packet> packets =
+            dissect(moduleSide ? captured.moduleSide : captured.programSide);
+        QVERIFY(packets.size() >= 2 * captured.commands.size());
 
         QList<int> errors;
-        QHash<QString, const Packet *> replyTo; // command -> its last good reply
+        QHash<QString, const Packet *> replyTo; // command -> its first good reply
         QHash<QString, int> lastRequest;        // command -> its last request's number
         for (int i = 0; i < packets.size(); ++i) {
             const Packet &p = packets[i];
             const QString where = QStringLiteral("packet %1").arg(i + 1);
             QVERIFY2(p.protocols.contains("rfmodule"), qPrintable(where));
-            // Requests and configuration-mode bytes go out, replies and stray bytes come in.
+            // Told apart by their bytes: requests go out of rfcfg and into the module.
             const uint type = p.number("rfmodule.type");
+            const bool request = type == 0 || type == 2;
             QCOMPARE(p.number("frame.packet_flags_direction"),
-                     type == 0 || type == 2 ? outbound : inbound);
+                     request != moduleSide ? outbound : inbound);
             for (const QString &severity : p.all("_ws.expert.severity")) {
                 if (severity.toUInt(nullptr, 0) == expertError)
                     errors << i;
             }
+            const QString command = p.value("rfmodule.command");
             if (type == 0)
-                lastRequest[p.value("rfmodule.command")] = i + 1;
+                lastRequest[command] = i + 1;
             if (type == 1 && p.value("rfmodule.checksum.status") == "1") {
                 // A reply links to the request it answers: one at a time, so the last one sent
                 // (a retry, not the request whose wait passed).
-                const int request = p.value("rfmodule.request_in").toInt();
-                QVERIFY2(request > 0 && request <= i, qPrintable(where));
-                QCOMPARE(request, lastRequest.value(p.value("rfmodule.command")));
-                QCOMPARE(packets[request - 1].value("rfmodule.command"),
-                         p.value("rfmodule.command"));
-                QCOMPARE(packets[request - 1].value("rfmodule.response_in").toInt(), i + 1);
+                const int asked = p.value("rfmodule.request_in").toInt();
+                QVERIFY2(asked > 0 && asked <= i, qPrintable(where));
+                QCOMPARE(asked, lastRequest.value(command));
+                QCOMPARE(packets[asked - 1].value("rfmodule.response_in").toInt(), i + 1);
                 QVERIFY(!p.value("rfmodule.time").isEmpty());
-                replyTo[p.value("rfmodule.command")] = &p;
+                if (!replyTo.contains(command))
+                    replyTo[command] = &p;
             }
         }
         // Only the corrupted reply is an error, and it is the version reply.
+        QCOMPARE(captured.corruptedCommand, QStringLiteral("version"));
         QCOMPARE(errors.size(), 1);
         const Packet &bad = packets[errors.first()];
         QCOMPARE(bad.value("rfmodule.checksum.status"), QStringLiteral("0"));
@@ -198,7 +185,7 @@ private slots:
         QVERIFY(bad.value("rfmodule.request_in").isEmpty());
         QCOMPARE(replyTo.size(), 8);
 
-        // The values are those rfcfg and the window show.
+        // The values are those rfcfg printed: the configuration key by key, as config get does.
         const Packet &cfg = *replyTo.value("read configuration");
         protocol::ModuleConfig shown;
         for (const protocol::ConfigFieldSpec &field : protocol::configFields()) {
@@ -212,22 +199,39 @@ private slots:
             else
                 shown.*field.position = raw - field.offset;
         }
-        QCOMPARE(protocol::configValues(shown, true),
-                 protocol::configValues(*config.reply.config, true));
+        QString lines;
+        for (const auto &[key, value] : protocol::configValues(shown, false))
+            lines += QStringLiteral("%1 %2\n").arg(key, -16).arg(value);
+        QCOMPARE(lines, outputOf({"config", "get"}));
         QVERIFY(cfg.showname.value("rfmodule.cfg.power")
-                    .contains(protocol::configValue(*config.reply.config, "power")));
+                    .contains(protocol::configValue(shown, "power")));
+
         const Packet &v = *replyTo.value("read version");
-        QCOMPARE(v.value("rfmodule.version"), protocol::versionNumberText(*version.reply.version));
-        QCOMPARE(v.value("rfmodule.date"), protocol::releaseDateText(*version.reply.version));
+        QVERIFY(outputOf({"version"})
+                    .startsWith(QStringLiteral("version %1, released %2\n")
+                                    .arg(v.value("rfmodule.version"), v.value("rfmodule.date"))));
         QStringList entries;
-        for (const protocol::HexWord entry : whitelist.reply.whitelist)
-            entries << "0x" + protocol::formatHexWord(entry);
-        QCOMPARE(replyTo.value("read whitelist")->all("rfmodule.whitelist.entry"), entries);
+        const QStringList words = replyTo.value("read whitelist")->all("rfmodule.whitelist.entry");
+        for (int n = 0; n < words.size(); ++n) {
+            const QString word = words[n].mid(2);
+            entries << QStringLiteral("%1  %2").arg(n + 1).arg(
+                word == "ffff" ? QStringLiteral("(empty)") : word);
+        }
+        QCOMPARE(entries.join('\n') + '\n', outputOf({"whitelist", "get"}));
+        const Packet &route = *replyTo.value("route search");
         QStringList relays;
-        for (const protocol::HexWord relay : route.reply.relays)
-            relays << "0x" + protocol::formatHexWord(relay);
-        QCOMPARE(replyTo.value("route search")->all("rfmodule.route.relay"), relays);
-        QCOMPARE(replyTo.value("send data")->number("rfmodule.status"), uint(*sent.reply.status));
+        for (const QString &relay : route.all("rfmodule.route.relay"))
+            relays << relay.mid(2);
+        QCOMPARE(protocol::routeWords(route.value("rfmodule.route.target").mid(2),
+                                      int(route.number("rfmodule.status")), relays) +
+                     '\n',
+                 outputOf({"route", "1234"}));
+        const Packet &sent = *replyTo.value("send data");
+        QVERIFY(
+            outputOf({"send", "1234", "0102"})
+                .startsWith(QStringLiteral("data to %1: %2")
+                                .arg(sent.value("rfmodule.data.target").mid(2),
+                                     protocol::statusWords(int(sent.number("rfmodule.status"))))));
     }
 
     // Wireshark's interface list gets one interface per port rfcfg lists, with frames of link

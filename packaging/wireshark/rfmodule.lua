@@ -178,12 +178,10 @@ local e = {
 proto.experts = e
 
 proto.prefs.reply_wait = Pref.uint("Reply wait (ms)", 0,
-    "How long a request waits for its reply before a later one counts as late. 0: as the "
-    .. "tool's link waits: one second plus the request's and its longest reply's time on the "
-    .. "line at the capture's rate")
+    "How long a request waits for its reply; a reply after that links to it as late, and a "
+    .. "request sent after that is a new wait (a retry). 0: one second, as rfcfg waits")
 
 local f_comment = Field.new("frame.comment")
-local f_if_description = Field.new("frame.interface_description")
 
 ---------------------------------------------------------------------------------------------
 -- Framing
@@ -286,40 +284,22 @@ local function answers(request, reply)
     return request:sub(5, 6) == reply:sub(5, 6)
 end
 
--- Line settings from the interface description ("9600 8E1", "9600,even,1" ...): bits per
--- character and rate.
-local function line_of()
-    local rate, bits = 9600, 10
-    local d = f_if_description()
-    if d then
-        local text = tostring(d.value):lower()
-        local n = tonumber(text:match("(%d%d%d+)"))
-        if n and n >= 300 then rate = n end
-        local parity = text:match("even") or text:match("odd") or text:match("%d[eo]%d")
-        local two = text:match("[neo]2") or text:match("2 stop") or text:match(",%s*2%s*$")
-        bits = 1 + 8 + (parity and 1 or 0) + (two and 2 or 1)
-    end
-    return rate, bits
-end
-
-local function longest_reply(request)
-    local group, code = request:byte(1), request:byte(3)
-    local fixed = { [0x01] = { [0x01] = 6, [0x02] = 21, [0x06] = 12, [0x07] = 6 },
-                    [0x04] = { [0x01] = 6, [0x02] = 20 }, [0x05] = { [0x01] = 8 } }
-    return (fixed[group] and fixed[group][code]) or 152
-end
-
-local function wait_of(request)
+-- The wait after which a request is given up. rfcfg waits one second by default, the window one
+-- second plus the request's and its reply's time on the line: a reply in between still links to
+-- its request, marked late.
+local function wait_of()
     if proto.prefs.reply_wait > 0 then return proto.prefs.reply_wait / 1000 end
-    local rate, bits = line_of()
-    local function line_time(bytes) return math.ceil(bytes * bits * 1000 / rate) / 1000 end
-    return 1 + line_time(#request) + line_time(longest_reply(request))
+    return 1
 end
+
+-- The capture stamps a request a little after the link started waiting for its reply, so a
+-- retry sent right at the end of the wait may be stamped a hair before the stamp plus the wait.
+local stamp_slack = 0.01
 
 local function expire(now, record)
     local kept = {}
     for _, p in ipairs(state.pending) do
-        if p.deadline <= now then
+        if p.deadline - stamp_slack <= now then
             state.overdue = p
             record[p.key] = record[p.key] or {}
             record[p.key].no_reply = true
@@ -339,7 +319,7 @@ local function pair(pinfo, index, bytes, is_reply)
     if not is_reply then
         state.overdue = nil
         state.pending[#state.pending + 1] = { key = key, frame = pinfo.number, bytes = bytes,
-                                              ts = now, deadline = now + wait_of(bytes) }
+                                              ts = now, deadline = now + wait_of() }
         return
     end
     for i, p in ipairs(state.pending) do
