@@ -3,6 +3,7 @@
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
 #include "ui_dialog.h"
+#include "widgets/capturecontrol.h"
 #include "widgets/configform.h"
 #include "widgets/datasendform.h"
 #include "widgets/logview.h"
@@ -46,6 +47,7 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
                               this);
     link = port->link();
     session = new serial::Session(link, this);
+    new CaptureControl(link, ui->pushButton_capture, this);
     linkTestView = new LinkTestView(link,
                                     {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
                                      ui->spinBox_replyWait, ui->SendOutBrowser},

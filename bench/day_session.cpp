@@ -1,18 +1,28 @@
 // A day of repeated sending at 500 ms: 172,800 send lines and 172,800 reply lines pushed through
 // the real slots (the send-timer slot and the receive tick) as fast as they go, with the
 // link-test panel recording every send where the window has one.
-//   bench_day_session [EXCHANGES]
+// With --capture FILE the link records to FILE, and its bytes per exchange are printed.
+//   bench_day_session [EXCHANGES] [--capture FILE]
 #include "benchsupport.h"
 #include "serial/modulelink.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 #include <cstdio>
+
+#if __has_include("serial/capture.h")
+#include "serial/capture.h"
+#define BENCH_HAS_CAPTURE 1
+#endif
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const int exchanges = argc > 1 ? std::atoi(argv[1]) : 172800;
+    const QStringList args = QCoreApplication::arguments();
+    const int captureArg = int(args.indexOf(QStringLiteral("--capture")));
+    const QString capturePath = captureArg > 0 ? args.value(captureArg + 1) : QString();
+    const int exchanges = argc > 1 && captureArg != 1 ? std::atoi(argv[1]) : 172800;
     LiveDialog bench;
     if (!bench.open()) {
         std::fprintf(stderr, "cannot open the virtual module\n");
@@ -39,6 +49,22 @@ int main(int argc, char *argv[])
             return false;
         return link ? arrived >= reply.size() : bench.port->bytesAvailable() >= reply.size();
     };
+
+#ifdef BENCH_HAS_CAPTURE
+    serial::Capture capture;
+    if (!capturePath.isEmpty()) {
+        if (!link || !capture.open(capturePath)) {
+            std::fprintf(stderr, "cannot capture to %s\n", qPrintable(capturePath));
+            return 1;
+        }
+        capture.attach(link);
+    }
+#else
+    if (!capturePath.isEmpty()) {
+        std::fprintf(stderr, "this tree has no capture\n");
+        return 1;
+    }
+#endif
 
     std::vector<double> appendUs;
     appendUs.reserve(size_t(exchanges));
@@ -81,6 +107,13 @@ int main(int argc, char *argv[])
     std::printf("last %d appends              %.1f us each\n", window, last / window);
     std::printf("last / first                   %.2f\n", last / first);
     std::printf("resident memory at the end     %.1f MiB\n", residentMiB());
+    if (!capturePath.isEmpty()) {
+        const qint64 bytes = QFileInfo(capturePath).size();
+        std::printf("capture                        %lld bytes, %.1f bytes per exchange, "
+                    "%.1f MiB per day at 500 ms\n",
+                    static_cast<long long>(bytes), double(bytes) / exchanges,
+                    double(bytes) / exchanges * 172800 / (1024.0 * 1024.0));
+    }
     std::printf("full repaint (grab), median    %.1f ms\n", medianOf(grabMs));
     if (const auto *panel = bench.dialog.findChild<QWidget *>(QStringLiteral("linkTestPanel")))
         std::printf("link-test panel                %s, %s sends\n",

@@ -1,7 +1,9 @@
 // The cost of one receive tick for a 6-byte status reply, a 152-byte chunk and an 11,520-byte
 // chunk (230,400 baud for 500 ms), with the receive box empty and with 100,000 lines in it, and
 // (where the window has one) the link-test panel shown with a run of 172,800 sends.
-// Prints the median of the slot alone and of the slot plus the repaint that follows.
+// Prints the median of the slot alone and of the slot plus the repaint that follows, and of the
+// module link's read of the chunk (scanner, and the capture when one records).
+//   bench_receive_tick [--capture FILE]
 #include "benchsupport.h"
 #include "protocol/frame.h"
 #include "serial/modulelink.h"
@@ -14,6 +16,11 @@
 #include <QTextEdit>
 
 #include <cstdio>
+
+#if __has_include("serial/capture.h")
+#include "serial/capture.h"
+#define BENCH_HAS_CAPTURE 1
+#endif
 
 #if __has_include("widgets/linktestpanel.h")
 #include "widgets/linktestpanel.h"
@@ -69,9 +76,41 @@ int main(int argc, char *argv[])
     // as the link hands them over.
     auto *link = bench.dialog.findChild<serial::ModuleLink *>();
     qint64 arrived = 0;
-    if (link)
+    const int captureArg = QCoreApplication::arguments().indexOf(QStringLiteral("--capture"));
+#ifdef BENCH_HAS_CAPTURE
+    serial::Capture capture;
+    if (captureArg > 0 && link) {
+        if (!capture.open(QCoreApplication::arguments().value(captureArg + 1))) {
+            std::fprintf(stderr, "cannot write the capture\n");
+            return 1;
+        }
+        capture.attach(link); // before the timing below, which then includes its writes
+        std::printf("capture on: %s\n", qPrintable(capture.path()));
+    }
+#else
+    if (captureArg > 0) {
+        std::fprintf(stderr, "this tree has no capture\n");
+        return 1;
+    }
+#endif
+    // The link's read of each chunk: from its bytes' arrival to the last item it scanned.
+    QElapsedTimer readClock;
+    qint64 readNs = 0, lastItemNs = 0;
+    if (link) {
+        readClock.start();
         QObject::connect(link, &serial::ModuleLink::bytesArrived,
                          [&arrived](const QByteArray &bytes) { arrived += bytes.size(); });
+        QObject::connect(link, &serial::ModuleLink::bytesArrived, [&] {
+            readClock.restart();
+            lastItemNs = 0;
+        });
+#ifdef BENCH_HAS_CAPTURE
+        QObject::connect(link, &serial::ModuleLink::scanned, [&] {
+            readNs += readClock.nsecsElapsed() - lastItemNs;
+            lastItemNs = readClock.nsecsElapsed();
+        });
+#endif
+    }
     const auto waitForChunk = [&](qint64 count) {
         if (!link)
             return bench.waitForBytes(count);
@@ -95,12 +134,13 @@ int main(int argc, char *argv[])
 
     // TICK_ONLY=N limits the run to the N-byte chunk with a full box, for a profiler.
     const int only = qEnvironmentVariableIntValue("TICK_ONLY");
-    std::printf("%-18s %-12s %14s %18s\n", "chunk", "box", "tick us", "tick+paint us");
+    std::printf("%-18s %-12s %14s %18s %14s\n", "chunk", "box", "tick us", "tick+paint us",
+                "link read us");
     for (const bool full : {false, true}) {
         for (const auto &c : chunks) {
             if (only && (!full || c.chunk.size() != only))
                 continue;
-            std::vector<double> tick, withPaint;
+            std::vector<double> tick, withPaint, linkRead;
             const int reps = (c.chunk.size() > 100000 ? 5
                               : c.chunk.size() > 1000 ? 30
                                                       : 200) *
@@ -119,8 +159,10 @@ int main(int argc, char *argv[])
                     setText(QString());
                     QCoreApplication::processEvents();
                 }
+                readNs = 0;
                 bench.module.sendUnsolicited(c.chunk);
                 waitForChunk(c.chunk.size());
+                linkRead.push_back(readNs / 1000.0);
                 QElapsedTimer clock;
                 clock.start();
                 bench.invoke("readMyCom");
@@ -129,8 +171,9 @@ int main(int argc, char *argv[])
                 box->viewport()->repaint();
                 withPaint.push_back(clock.nsecsElapsed() / 1000.0);
             }
-            std::printf("%-18s %-12s %14.1f %18.1f\n", c.name, full ? "100000 lines" : "empty",
-                        medianOf(tick), medianOf(withPaint));
+            std::printf("%-18s %-12s %14.1f %18.1f %14.1f\n", c.name,
+                        full ? "100000 lines" : "empty", medianOf(tick), medianOf(withPaint),
+                        medianOf(linkRead));
         }
     }
     return 0;

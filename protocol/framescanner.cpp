@@ -59,8 +59,12 @@ QList<StreamItem> FrameScanner::giveUpStalledHeader()
 
 void FrameScanner::skip(qsizetype count, StreamItem::Kind kind, QList<StreamItem> &found)
 {
-    if (reportsSkipped)
-        appendItems(found, {{kind, buffer.left(count)}});
+    if (reportsSkipped) {
+        if (!found.isEmpty() && found.constLast().kind == kind)
+            found.last().frame.append(buffer.constData(), count);
+        else
+            found.append({kind, buffer.left(count)});
+    }
     buffer.remove(0, count);
     skipped += count;
 }

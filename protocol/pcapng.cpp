@@ -362,6 +362,10 @@ bool Writer::open(const QString &path)
         error = errnoText(errno);
         return false;
     }
+    struct stat info
+    {
+    };
+    toPipe = ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
     writeBlock(sectionHeaderBlock());
     return true;
 }
@@ -414,7 +418,8 @@ bool Writer::writeBlock(const QByteArray &block)
     sigset_t pipeSignal, previous;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    if (toPipe)
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
     qsizetype done = 0;
     int failure = 0;
     while (done < block.size()) {
@@ -428,15 +433,17 @@ bool Writer::writeBlock(const QByteArray &block)
             break;
         }
     }
-    if (failure == EPIPE && !sigismember(&previous, SIGPIPE)) {
-        sigset_t waiting;
-        sigpending(&waiting);
-        if (sigismember(&waiting, SIGPIPE)) {
-            const timespec zero{};
-            sigtimedwait(&pipeSignal, nullptr, &zero);
+    if (toPipe) {
+        if (failure == EPIPE && !sigismember(&previous, SIGPIPE)) {
+            sigset_t waiting;
+            sigpending(&waiting);
+            if (sigismember(&waiting, SIGPIPE)) {
+                const timespec zero{};
+                sigtimedwait(&pipeSignal, nullptr, &zero);
+            }
         }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     written += quint64(done);
     if (failure == 0)
         return true;

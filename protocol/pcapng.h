@@ -93,6 +93,7 @@ private:
     bool writeBlock(const QByteArray &block);
 
     int fd = -1;
+    bool toPipe = false; // a reader that goes away must not end the program (SIGPIPE)
     bool stopped = false;
     QString error;
     QString filePath;

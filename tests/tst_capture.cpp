@@ -5,11 +5,16 @@
 #include "protocol/framescanner.h"
 #include "protocol/pcapng.h"
 #include "protocol/replyframe.h"
+#include "ptypair.h"
 #include "replaybehaviour.h"
+#include "serial/modulelink.h"
 #include "testbytes.h"
 #include "virtualmodule.h"
+#include "widgets/capturecontrol.h"
 
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -328,6 +333,63 @@ private slots:
         QCOMPARE(run.out.contains("channel"), status == 0);
     }
 
+    // The window's button records the port's link, says to which file, and stops on a failed
+    // write with a message while the port stays open.
+    void windowCapture_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("a file") << true;
+        QTest::newRow("a full disk") << false;
+    }
+    void windowCapture()
+    {
+        QFETCH(bool, writable);
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        QWidget window;
+        auto *button = new QPushButton(&window);
+        serial::ModuleLink link;
+        CaptureControl control(&link, button, &window);
+        QVERIFY(!link.open(pty.slavePath(), {}));
+        const QString path = writable ? dir.filePath("window.pcapng") : QString("/dev/full");
+        QCOMPARE(control.start(path), writable);
+        QCOMPARE(control.isRecording(), writable);
+        if (writable) {
+            QVERIFY(button->toolTip().contains(path));
+            QVERIFY(button->text() != QStringLiteral("抓包…"));
+        } else {
+            QTRY_VERIFY(window.findChild<QMessageBox *>("captureStoppedBox"));
+            QVERIFY(window.findChild<QMessageBox *>("captureStoppedBox")
+                        ->text()
+                        .contains("No space left on device"));
+            QCOMPARE(button->text(), QStringLiteral("抓包…"));
+        }
+        const QByteArray request = withChecksum("01 00 06 00");
+        QVERIFY(link.sendRequest(request));
+        QCOMPARE(pty.read(request.size()), request);
+        const QByteArray reply = withChecksum("01 00 86 05 10 02 14 03 25");
+        bool answered = false;
+        connect(&link, &serial::ModuleLink::answered, this, [&] { answered = true; });
+        pty.write(hex("ee") + reply);
+        QTRY_VERIFY(answered);
+        QCOMPARE(link.state(), serial::ModuleLink::State::Open);
+        if (!writable)
+            return;
+        control.stop();
+        QCOMPARE(button->text(), QStringLiteral("抓包…"));
+        const auto file = pcapng::readFile(path);
+        QVERIFY(file);
+        QCOMPARE(file->packets.size(), 3);
+        QCOMPARE(file->packets[0].bytes, request);
+        QCOMPARE(file->packets[0].direction, Direction::Outbound);
+        QCOMPARE(file->packets[1].bytes, hex("ee"));
+        QCOMPARE(file->packets[1].comment, pcapng::noiseComment());
+        QCOMPARE(file->packets[2].bytes, reply);
+        QCOMPARE(file->packets[2].direction, Direction::Inbound);
+        QCOMPARE(file->packets[2].interfaceName, pty.slavePath());
+        QCOMPARE(file->packets[2].interfaceDescription, QStringLiteral("9600 8N1"));
+    }
+
     // The replayed module answers each request the Nth time with what followed its Nth
     // occurrence, then with the last again; a request never seen gets nothing.
     void replayOrder_data()
@@ -405,5 +467,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(CaptureTest)
+QTEST_MAIN(CaptureTest)
 #include "tst_capture.moc"
