@@ -1,12 +1,16 @@
 // rfcfg decode, run as a real process: frames from hex arguments, standard input and a capture,
 // good and bad.
+#include "app/dialog.h"
 #include "protocol/pcapng.h"
 #include "testbytes.h"
+#include "widgets/decodebox.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -175,7 +179,39 @@ private slots:
         QCOMPARE(items[2]["direction"].toString(), QStringLiteral("inbound"));
         QCOMPARE(items[2]["packet"].toInt(), 3);
     }
+
+    // The window's decode box reads pasted hex as rfcfg decode does, replies also in the
+    // receive box's words.
+    void windowBox_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("the receive box's line")
+            << "Recv->01 00 86 07 00 10 02 00 25 03 14 a0 "
+            << QStringList{"01 00 86 07 00 10 02 00 25 03 14 a0",
+                           "version 10.02, released 2014-03-25", "模块程序版本：V10.02"};
+        QTest::newRow("request, then a bad reply")
+            << "01 00 07 00 06 01 00 87 01 00 00"
+            << QStringList{"reset module", "错误：bad checksum: expected 87, found 00"};
+        QTest::newRow("not hex") << "01 0g" << QStringList{"'0g' is not hex"};
+    }
+    void windowBox()
+    {
+        QFETCH(QString, pasted);
+        QFETCH(QStringList, expected);
+        Dialog window;
+        window.findChild<QPushButton *>("pushButton_decode")->click();
+        auto *box = window.findChild<DecodeBox *>();
+        QVERIFY(box && box->isVisible());
+        box->input()->setPlainText(pasted);
+        const QString shown = box->output()->toPlainText();
+        for (const QString &text : expected)
+            QVERIFY2(shown.contains(text), qPrintable(shown));
+        // A second press raises the same box.
+        window.findChild<QPushButton *>("pushButton_decode")->click();
+        QCOMPARE(window.findChildren<DecodeBox *>().size(), 1);
+    }
 };
 
-QTEST_GUILESS_MAIN(DecodeTest)
+QTEST_MAIN(DecodeTest)
 #include "tst_decode.moc"
