@@ -5,8 +5,11 @@
 #include "protocol/frame.h"
 #include "protocol/framedecode.h"
 #include "protocol/payloads.h"
+#include "protocol/pcapng.h"
 #include "serial/capture.h"
 #include "serial/linesettings.h"
+#include "testbytes.h"
+#include "virtualmodule.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +21,10 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -289,6 +296,46 @@ private slots:
         }
         QCOMPARE(offered, values);
         QCOMPARE(defaults, QStringList{chosen});
+    }
+
+    // A live capture: rfcfg's monitor writes what the module sends into Wireshark's FIFO, and
+    // sends nothing.
+    void extcapCapture()
+    {
+        vmodule::VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("RFCFG"), QStringLiteral(RFCFG_BINARY));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(RFMODULE_EXTCAP),
+                      {"--capture", "--extcap-interface", "rfmodule-pty", "--fifo", fifo, "--port",
+                       module.devicePath(), "--baud", "9600", "--parity", "NONE", "--stop-bits",
+                       "1"});
+        const QByteArray report = withChecksum("05 00 81 03 34 12 00");
+        QByteArray data;
+        const auto captured = [&] {
+            char buffer[4096];
+            for (qsizetype n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                data.append(buffer, n);
+            // Sent until the monitor has the port open and passes it on.
+            module.sendUnsolicited(report);
+            const auto file = protocol::pcapng::read(data);
+            return file && !file->packets.isEmpty() && file->packets.first().bytes == report;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(captured(), 30000);
+        const auto file = protocol::pcapng::read(data);
+        QCOMPARE(file->interfaces.first().linkType, protocol::pcapng::linkTypeUser0);
+        QCOMPARE(file->packets.first().direction, protocol::pcapng::Direction::Inbound);
+        process.terminate(); // as Wireshark stops a capture
+        QVERIFY(process.waitForFinished(30000));
+        ::close(fd);
+        QCOMPARE(module.requestsHandled(), quint64(0));
     }
 
     // A capture needs a FIFO and a port that exists.
