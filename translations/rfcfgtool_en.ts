@@ -2,6 +2,41 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>CaptureControl</name>
+    <message>
+        <source>抓包</source>
+        <translation>Capture</translation>
+    </message>
+    <message>
+        <source>pcapng 抓包文件 (*.pcapng);;所有文件 (*)</source>
+        <translation>pcapng captures (*.pcapng);;All files (*)</translation>
+    </message>
+    <message>
+        <source>抓包已停止</source>
+        <translation>Capture stopped</translation>
+    </message>
+    <message>
+        <source>抓包文件 %1 无法写入，抓包已停止：%2</source>
+        <translation>The capture file %1 cannot be written; the capture stopped: %2</translation>
+    </message>
+    <message>
+        <source>停止抓包</source>
+        <translation>Stop capture</translation>
+    </message>
+    <message>
+        <source>正在抓包到 %1</source>
+        <translation>Capturing to %1</translation>
+    </message>
+    <message>
+        <source>抓包…</source>
+        <translation>Capture…</translation>
+    </message>
+    <message>
+        <source>把收发的帧记录到 pcapng 文件（可用 Wireshark 打开）</source>
+        <translation>Record the frames sent and received in a pcapng file (Wireshark opens it)</translation>
+    </message>
+</context>
+<context>
     <name>ConfigForm</name>
     <message>
         <source>以下列表没有选定的值：</source>
@@ -81,6 +116,45 @@
     <message>
         <source>数据过长：最多可发送%1字节</source>
         <translation>Data too long: at most %1 bytes can be sent</translation>
+    </message>
+</context>
+<context>
+    <name>DecodeBox</name>
+    <message>
+        <source>解码</source>
+        <translation>Decode</translation>
+    </message>
+    <message>
+        <source>十六进制字节（可粘贴收发框中的行）：</source>
+        <translation>Hex bytes (lines of the send and receive boxes may be pasted):</translation>
+    </message>
+    <message>
+        <source>解码结果：</source>
+        <translation>Decoded:</translation>
+    </message>
+    <message>
+        <source>不是十六进制：</source>
+        <translation>Not hex: </translation>
+    </message>
+    <message>
+        <source>请求</source>
+        <translation>Request</translation>
+    </message>
+    <message>
+        <source>应答</source>
+        <translation>Reply</translation>
+    </message>
+    <message>
+        <source>进配置模式</source>
+        <translation>Config mode</translation>
+    </message>
+    <message>
+        <source>不是帧</source>
+        <translation>Not a frame</translation>
+    </message>
+    <message>
+        <source>错误：</source>
+        <translation>Error: </translation>
     </message>
 </context>
 <context>
@@ -590,6 +664,14 @@ Continue?</translation>
     <message>
         <source> ms</source>
         <translation> ms</translation>
+    </message>
+    <message>
+        <source>抓包…</source>
+        <translation>Capture…</translation>
+    </message>
+    <message>
+        <source>解码…</source>
+        <translation>Decode…</translation>
     </message>
 </context>
 <context>
