@@ -6,6 +6,7 @@
 #include "widgets/capturecontrol.h"
 #include "widgets/configform.h"
 #include "widgets/datasendform.h"
+#include "widgets/decodebox.h"
 #include "widgets/logview.h"
 #include "widgets/receivetick.h"
 
@@ -48,6 +49,8 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     link = port->link();
     session = new serial::Session(link, this);
     new CaptureControl(link, ui->pushButton_capture, this);
+    connect(ui->pushButton_decode, &QPushButton::clicked, this,
+            [this] { DecodeBox::showFor(this); });
     linkTestView = new LinkTestView(link,
                                     {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
                                      ui->spinBox_replyWait, ui->SendOutBrowser},

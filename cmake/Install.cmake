@@ -37,3 +37,10 @@ rfcfgtool_compress(${PROJECT_SOURCE_DIR}/packaging/changelog ${_rfcfgtool_change
 add_custom_target(rfcfgtool_compressed_docs ALL DEPENDS ${_rfcfgtool_compressed}
                   ${_rfcfgtool_changelog})
 install(FILES ${_rfcfgtool_changelog} packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The Wireshark dissector and the live-capture entry, in the folders Wireshark loads them from
+# (tshark -G folders: "Global Lua Plugins" and "Extcap path").
+set(RFCFGTOOL_WIRESHARK_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark" CACHE STRING
+    "Wireshark's library folder, relative to the prefix")
+install(FILES packaging/wireshark/rfmodule.lua DESTINATION ${RFCFGTOOL_WIRESHARK_DIR}/plugins)
+install(PROGRAMS packaging/wireshark/rfmodule-extcap DESTINATION ${RFCFGTOOL_WIRESHARK_DIR}/extcap)

@@ -20,6 +20,9 @@ The package holds:
  - rfmodule-sim, the virtual module on a pseudo-terminal;
  - rfcfg, the command line for scripts, production lines and link tests.
 .
+Captures open in Wireshark: the package adds a dissector for the module's
+frames and a live-capture entry that lists the serial ports.
+.
 The windows are in Chinese, or in English for any other system language.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

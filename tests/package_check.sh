@@ -60,6 +60,18 @@ for program in rfcfgtool rfcfgtool-oem rfcfgtool-demo rfmodule-sim rfcfg; do
         || { echo "description does not name $program"; exit 1; }
 done
 [ -z "$(find "$share/man" -type f ! -name '*.gz')" ] || { echo "uncompressed man pages"; exit 1; }
+# Wireshark loads the dissector and runs the capture entry from its own folders; where tshark
+# is installed it names them.
+plugins=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -dumpmachine)/wireshark
+extcap=$plugins/extcap
+plugins=$plugins/plugins
+if command -v tshark >/dev/null; then
+    folders=$(tshark -G folders 2>/dev/null)
+    plugins=$(sed -n 's/^Global Lua Plugins:[[:space:]]*//p' <<<"$folders")
+    extcap=$(sed -n 's/^Extcap path:[[:space:]]*//p' <<<"$folders")
+fi
+[ -f "$root$plugins/rfmodule.lua" ] || { echo "no dissector in $plugins"; exit 1; }
+[ -x "$root$extcap/rfmodule-extcap" ] || { echo "no extcap entry in $extcap"; exit 1; }
 doc=$share/doc/rfcfgtool
 dep5=https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 [ "$(head -n1 "$doc/copyright")" = "Format: $dep5" ] \

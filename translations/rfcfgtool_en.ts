@@ -33,7 +33,7 @@
     </message>
     <message>
         <source>把收发的帧记录到 pcapng 文件（可用 Wireshark 打开）</source>
-        <translation>Record the frames sent and received to a pcapng file (Wireshark opens it)</translation>
+        <translation>Record the frames sent and received in a pcapng file (Wireshark opens it)</translation>
     </message>
 </context>
 <context>
@@ -116,6 +116,45 @@
     <message>
         <source>数据过长：最多可发送%1字节</source>
         <translation>Data too long: at most %1 bytes can be sent</translation>
+    </message>
+</context>
+<context>
+    <name>DecodeBox</name>
+    <message>
+        <source>解码</source>
+        <translation>Decode</translation>
+    </message>
+    <message>
+        <source>十六进制字节（可粘贴收发框中的行）：</source>
+        <translation>Hex bytes (lines of the send and receive boxes may be pasted):</translation>
+    </message>
+    <message>
+        <source>解码结果：</source>
+        <translation>Decoded:</translation>
+    </message>
+    <message>
+        <source>不是十六进制：</source>
+        <translation>Not hex: </translation>
+    </message>
+    <message>
+        <source>请求</source>
+        <translation>Request</translation>
+    </message>
+    <message>
+        <source>应答</source>
+        <translation>Reply</translation>
+    </message>
+    <message>
+        <source>进配置模式</source>
+        <translation>Config mode</translation>
+    </message>
+    <message>
+        <source>不是帧</source>
+        <translation>Not a frame</translation>
+    </message>
+    <message>
+        <source>错误：</source>
+        <translation>Error: </translation>
     </message>
 </context>
 <context>
@@ -629,6 +668,10 @@ Continue?</translation>
     <message>
         <source>抓包…</source>
         <translation>Capture…</translation>
+    </message>
+    <message>
+        <source>解码…</source>
+        <translation>Decode…</translation>
     </message>
 </context>
 <context>

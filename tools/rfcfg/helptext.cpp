@@ -225,6 +225,32 @@ const CommandHelp commands[] = {
      "\n"
      "JSON: one document per line and frame: {\"time\": \"2026-01-31T08:00:00.123Z\",\n"
      "       \"hex\": \"01 00 86 ...\", \"decoded\": \"version 10.02, released 2014-03-25\"}\n"},
+    {"decode",
+     "Usage: rfcfg decode [HEX ...] [--json]\n"
+     "       rfcfg decode FILE.pcapng [--json]\n"
+     "\n"
+     "Decodes frames without a module: the hex given as arguments (\"01 00 06 00 07\",\n"
+     "0100060007, 0x01,0x00 ... ; the window's send-> and Recv-> lines may be pasted),\n"
+     "or on standard input when none is given, or every packet of a pcapng capture\n"
+     "(rfcfg --capture, the window's capture, rfmodule-sim --capture). Needs no --port.\n"
+     "Prints each item as a request, a reply, configuration-mode bytes or bytes that\n"
+     "are no frame, with its hex and what it says, and names what is wrong with it:\n"
+     "a bad checksum (expected and found), a short frame (how many bytes of how many\n"
+     "its header announces), bytes that start no frame, a command the tool does not\n"
+     "know, a frame too short for its command. A header is taken at its word unless a\n"
+     "whole good frame starts inside it.\n"
+     "Exit status 0 when every item is good, 1 when any is not, 2 when the input is not\n"
+     "hex, empty or no capture.\n"
+     "\n"
+     "JSON: {\"command\": \"decode\", \"items\": [{\"type\": \"request\"|\"reply\"|\n"
+     "       \"configuration-mode bytes\"|\"not a frame\", \"offset\", \"hex\",\n"
+     "       \"group\", \"code\", \"length\", \"checksum\", \"expected_checksum\" (when\n"
+     "       bad), \"command\", \"description\", \"values\": {KEY: TEXT}, \"good\",\n"
+     "       \"problems\": [TEXT], and from a capture \"packet\", \"time\", \"direction\",\n"
+     "       \"comment\"}], \"good\": N, \"bad\": M}\n"
+     "      values use config get's keys for a configuration, and version,\n"
+     "      release_date, whitelist, target, hop_limit, route_mode, ack, relays,\n"
+     "      relay_count, data_length, data, status (\"0x00\").\n"},
 };
 
 } // namespace
@@ -260,6 +286,7 @@ QString generalHelp()
         "  send TARGET HEX           send data once, or run a link test (--count)\n"
         "  monitor                   print every frame received\n"
         "  provision --from PROFILE  configure many modules at once (-p PORT ...)\n"
+        "  decode HEX|FILE.pcapng    decode frames given as hex or captured\n"
         "rfcfg COMMAND --help tells more, the JSON keys included.\n"
         "\n"
         "Options:\n"

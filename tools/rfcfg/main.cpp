@@ -1,6 +1,7 @@
 // rfcfg: the radio module's configuration and tests from the command line, for scripts,
 // production lines and long link tests.
 #include "commands.h"
+#include "decode.h"
 #include "discover.h"
 #include "helptext.h"
 #include "portaccess.h"
@@ -407,6 +408,9 @@ int runCommandLine()
         catchStopSignals();
         return discover(run, parser.values(o.port), parser.isSet(o.quick));
     }
+
+    if (command == QLatin1String("decode"))
+        return decode(run, words);
 
     // Per-command arguments.
     bool lora = parser.isSet(o.lora);
