@@ -118,6 +118,11 @@ Node &NetworkMap::touch(NodeId id, Learned how, qint64 nowMs)
     return *it;
 }
 
+NodeId NetworkMap::idOf(quint16 address) const
+{
+    return own && *own == address ? ownNode : NodeId(address);
+}
+
 void NetworkMap::setOwnAddress(quint16 address, qint64 nowMs)
 {
     own = address;
@@ -131,13 +136,17 @@ void NetworkMap::addResult(Target &target, const Result &result)
         target.history.remove(0, target.history.size() - historyLimit);
 }
 
-void NetworkMap::addRouteResult(quint16 targetAddress, int status, const QList<quint16> &relays,
+void NetworkMap::addRouteResult(quint16 targetAddress, int status, const QList<quint16> &listed,
                                 double latencyMs, qint64 nowMs)
 {
+    // The own module as its own relay adds no hop.
+    QList<quint16> relays = listed;
+    if (own)
+        relays.removeAll(*own);
     Target &target = targetTable[targetAddress];
     target.address = targetAddress;
     touch(ownNode, LearnedOwn, nowMs).lastSeenMs = nowMs;
-    Node &node = touch(targetAddress, LearnedRouteTarget, nowMs);
+    Node &node = touch(idOf(targetAddress), LearnedRouteTarget, nowMs);
     Result result{Result::Kind::Route, nowMs, status, float(latencyMs), {}};
 
     // The hops of the route the target had, to tell which of them the new result contradicts.
@@ -145,8 +154,8 @@ void NetworkMap::addRouteResult(quint16 targetAddress, int status, const QList<q
     if (target.route) {
         oldPath << ownNode;
         for (quint16 r : *target.route)
-            oldPath << r;
-        oldPath << targetAddress;
+            oldPath << idOf(r);
+        oldPath << idOf(targetAddress);
     }
     QSet<quint64> confirmed;
     if (status == 0) {
@@ -155,10 +164,10 @@ void NetworkMap::addRouteResult(quint16 targetAddress, int status, const QList<q
         result.relays = relays;
         QList<NodeId> path{ownNode};
         for (quint16 r : relays) {
-            touch(r, LearnedRelay, nowMs).lastSeenMs = nowMs;
-            path << r;
+            touch(idOf(r), LearnedRelay, nowMs).lastSeenMs = nowMs;
+            path << idOf(r);
         }
-        path << targetAddress;
+        path << idOf(targetAddress);
         for (int i = 0; i + 1 < path.size(); ++i) {
             if (path[i] == path[i + 1])
                 continue;
@@ -195,7 +204,7 @@ void NetworkMap::addRouteNoReply(quint16 targetAddress, qint64 nowMs)
 {
     Target &target = targetTable[targetAddress];
     target.address = targetAddress;
-    touch(targetAddress, LearnedRouteTarget, nowMs);
+    touch(idOf(targetAddress), LearnedRouteTarget, nowMs);
     addResult(target, Result{Result::Kind::Route, nowMs, Result::noReply, -1, {}});
 }
 
@@ -203,7 +212,7 @@ void NetworkMap::addDataResult(quint16 targetAddress, int status, double latency
 {
     Target &target = targetTable[targetAddress];
     target.address = targetAddress;
-    Node &node = touch(targetAddress, LearnedDataReport, nowMs);
+    Node &node = touch(idOf(targetAddress), LearnedDataReport, nowMs);
     if (status == 0) {
         node.lastSeenMs = nowMs;
         ++target.sendsDelivered;
@@ -246,8 +255,9 @@ QHash<NodeId, int> NetworkMap::hopCounts() const
         if (!t.route)
             continue;
         for (int i = 0; i < t.route->size(); ++i)
-            lower((*t.route)[i], i + 1);
-        lower(t.address, int(t.route->size()) + 1);
+            lower(idOf((*t.route)[i]), i + 1);
+        if (idOf(t.address) != ownNode)
+            lower(t.address, int(t.route->size()) + 1);
     }
     return hops;
 }
@@ -401,11 +411,12 @@ bool NetworkMap::fromJson(const QByteArray &json, QString *error)
         Target t;
         t.address = *a;
         t.routeMs = *routeFound;
-        if (!o.value(QLatin1String("route")).isNull()) {
-            const auto route = addressesFromJson(o.value(QLatin1String("route")));
-            if (!route)
+        if (const QJsonValue route = o.value(QLatin1String("route"));
+            !route.isNull() && !route.isUndefined()) {
+            const auto relays = addressesFromJson(route);
+            if (!relays)
                 return fail(QStringLiteral("target %1: bad route").arg(nodeName(*a)));
-            t.route = *route;
+            t.route = *relays;
         }
         t.routesFound = o.value(QLatin1String("routes_found")).toInt();
         t.routesFailed = o.value(QLatin1String("routes_failed")).toInt();

@@ -94,6 +94,8 @@ public:
     // ---- What the module reports ----
     void setOwnAddress(quint16 address, qint64 nowMs);
     std::optional<quint16> ownAddress() const { return own; }
+    // The node of an address: ownNode for the own module's.
+    NodeId idOf(quint16 address) const;
     // A route reply: status 0 with its relays in route order, or the module's failure status;
     // latencyMs < 0 when not measured.
     void addRouteResult(quint16 target, int status, const QList<quint16> &relays, double latencyMs,

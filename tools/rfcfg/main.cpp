@@ -5,6 +5,7 @@
 #include "helptext.h"
 #include "portaccess.h"
 #include "provision.h"
+#include "scan.h"
 
 #include "protocol/configfields.h"
 #include "protocol/configrecord.h"
@@ -57,6 +58,8 @@ struct Options
     QCommandLineOption map{"map", "", "file"};
     QCommandLineOption log{"log", "", "file"};
     QCommandLineOption quick{"quick"};
+    QCommandLineOption dot{"dot", "", "file"};
+    QCommandLineOption repeat{"repeat", "", "n"};
 };
 
 // The options each command takes besides the global ones.
@@ -76,6 +79,8 @@ QList<const QCommandLineOption *> commandOptions(const Options &o, const QString
         return {&o.lora, &o.from, &o.address, &o.map, &o.log};
     if (command == QLatin1String("discover"))
         return {&o.quick};
+    if (command == QLatin1String("scan"))
+        return {&o.maxHops, &o.dot, &o.repeat, &o.interval, &o.map};
     return {};
 }
 
@@ -272,15 +277,78 @@ QStringList addressWords(QStringList words)
     return words;
 }
 
+// Targets and the scan's options, or the usage error.
+QString planScan(const QCommandLineParser &parser, const Options &o, const QStringList &words,
+                 ScanPlan *plan)
+{
+    if (words.isEmpty())
+        return QStringLiteral("scan takes TARGETS: addresses, ranges such as 0001-0040, @FILE or "
+                              "whitelist; see rfcfg scan --help");
+    QString error;
+    const auto targets = network::parseTargetList(words, &error);
+    if (!targets)
+        return QStringLiteral("TARGETS: ") + error;
+    plan->targets = *targets;
+    if (parser.isSet(o.maxHops)) {
+        const auto n = number(parser.value(o.maxHops), 1, 7, "--max-hops", &error);
+        if (!n)
+            return error;
+        plan->maxHops = *n;
+    }
+    if (parser.isSet(o.repeat)) {
+        const auto n = number(parser.value(o.repeat), 1, 1'000'000, "--repeat", &error);
+        if (!n)
+            return error;
+        plan->repeat = *n;
+    }
+    if (parser.isSet(o.interval)) {
+        if (!parser.isSet(o.repeat))
+            return QStringLiteral("--interval needs --repeat");
+        bool ok = false;
+        const double seconds = parser.value(o.interval).toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 86'400)
+            return QStringLiteral("--interval: '%1' is not a number of seconds from 0 to 86400")
+                .arg(parser.value(o.interval));
+        plan->intervalMs = int(seconds * 1000.0);
+    }
+    for (const auto &[option, path] :
+         {std::pair{&o.dot, &plan->dotPath}, std::pair{&o.map, &plan->mapPath}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *path = parser.value(*option);
+        if (path->isEmpty())
+            return QStringLiteral("--%1: the file name is empty").arg(option->names().constFirst());
+    }
+    return {};
+}
+
+// Opens the port that -p names; success, or the exit status after the error was reported.
+int openForCommand(const QCommandLineParser &parser, const Options &o, Run &run, Link &link,
+                   const serial::LineSettings &settings)
+{
+    if (!parser.isSet(o.port))
+        return run.fail(badUsage, QStringLiteral("no port given; add -p PATH (rfcfg ports lists "
+                                                 "the ports)"));
+    if (parser.value(o.port).isEmpty())
+        return run.fail(badUsage, QStringLiteral("-p: the port path is empty; give a device "
+                                                 "path such as /dev/ttyUSB0 (rfcfg ports lists "
+                                                 "the ports)"));
+    link.name = parser.value(o.port);
+    if (const QString failure = openPort(link.module, link.name, settings); !failure.isEmpty())
+        return run.fail(portProblem, failure);
+    link.onUnsolicited = [&run](const QByteArray &f) { run.noteUnsolicited(f); };
+    return success;
+}
+
 int runCommandLine()
 {
     Options o;
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addOptions({o.port,     o.baud,    o.parity, o.stopBits, o.timeout, o.retries,
-                       o.json,     o.help,    o.lora,   o.noVerify, o.from,    o.maxHops,
-                       o.route,    o.via,     o.hops,   o.ack,      o.count,   o.interval,
-                       o.duration, o.address, o.map,    o.log,      o.quick});
+    parser.addOptions({o.port, o.baud,  o.parity,   o.stopBits, o.timeout,  o.retries, o.json,
+                       o.help, o.lora,  o.noVerify, o.from,     o.maxHops,  o.route,   o.via,
+                       o.hops, o.ack,   o.count,    o.interval, o.duration, o.address, o.map,
+                       o.log,  o.quick, o.dot,      o.repeat});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
@@ -317,7 +385,7 @@ int runCommandLine()
     const QList<const QCommandLineOption *> own = commandOptions(o, command);
     for (const QCommandLineOption *option :
          {&o.lora, &o.noVerify, &o.from, &o.maxHops, &o.route, &o.via, &o.hops, &o.ack, &o.count,
-          &o.interval, &o.duration, &o.address, &o.map, &o.log, &o.quick}) {
+          &o.interval, &o.duration, &o.address, &o.map, &o.log, &o.quick, &o.dot, &o.repeat}) {
         if (parser.isSet(*option) && !own.contains(option))
             return run.fail(badUsage, QStringLiteral("--%1 does not apply to %2; see rfcfg %2 "
                                                      "--help")
@@ -394,6 +462,19 @@ int runCommandLine()
             return run.fail(badUsage, error);
         return provision(plan, run);
     }
+    if (command == QLatin1String("scan")) {
+        ScanPlan scanPlan;
+        network::NetworkMap map;
+        error = planScan(parser, o, words, &scanPlan);
+        if (error.isEmpty())
+            error = loadScanMap(scanPlan, &map);
+        if (!error.isEmpty())
+            return run.fail(badUsage, error);
+        if (const int status = openForCommand(parser, o, run, link, {*baud, *parity, *stopBits});
+            status != success)
+            return status;
+        return scan(link, run, scanPlan, map);
+    }
     protocol::ConfigValues changes;
     SendPlan plan;
     int maxHops = 7, monitorCount = 0, monitorDurationMs = 0;
@@ -437,18 +518,9 @@ int runCommandLine()
     if (!error.isEmpty())
         return run.fail(badUsage, error);
 
-    if (!parser.isSet(o.port))
-        return run.fail(badUsage, QStringLiteral("no port given; add -p PATH (rfcfg ports lists "
-                                                 "the ports)"));
-    if (parser.value(o.port).isEmpty())
-        return run.fail(badUsage, QStringLiteral("-p: the port path is empty; give a device "
-                                                 "path such as /dev/ttyUSB0 (rfcfg ports lists "
-                                                 "the ports)"));
-    link.name = parser.value(o.port);
-    if (const QString failure = openPort(link.module, link.name, {*baud, *parity, *stopBits});
-        !failure.isEmpty())
-        return run.fail(portProblem, failure);
-    link.onUnsolicited = [&run](const QByteArray &f) { run.noteUnsolicited(f); };
+    if (const int status = openForCommand(parser, o, run, link, {*baud, *parity, *stopBits});
+        status != success)
+        return status;
 
     if (command == QLatin1String("config get"))
         return configGet(link, run, lora);
