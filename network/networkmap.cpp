@@ -270,6 +270,49 @@ void NetworkMap::clear()
     targetTable.clear();
 }
 
+void NetworkMap::merge(const NetworkMap &newer)
+{
+    if (newer.own)
+        own = newer.own;
+    for (const Node &n : newer.nodeTable) {
+        auto it = nodeTable.find(n.id);
+        if (it == nodeTable.end()) {
+            nodeTable.insert(n.id, n);
+            continue;
+        }
+        it->firstSeenMs = it->firstSeenMs ? qMin(it->firstSeenMs, n.firstSeenMs) : n.firstSeenMs;
+        it->lastSeenMs = qMax(it->lastSeenMs, n.lastSeenMs);
+        it->learned |= n.learned;
+    }
+    for (auto it = newer.linkTable.begin(); it != newer.linkTable.end(); ++it) {
+        auto mine = linkTable.find(it.key());
+        if (mine == linkTable.end() || it->lastConfirmedMs >= mine->lastConfirmedMs ||
+            it->contradictedMs > mine->lastConfirmedMs)
+            linkTable.insert(it.key(), *it);
+    }
+    for (const Target &t : newer.targetTable) {
+        auto mine = targetTable.find(t.address);
+        if (mine == targetTable.end()) {
+            targetTable.insert(t.address, t);
+            continue;
+        }
+        if (t.route && t.routeMs >= mine->routeMs) {
+            mine->route = t.route;
+            mine->routeMs = t.routeMs;
+        }
+        QList<Result> joined = mine->history + t.history;
+        std::stable_sort(joined.begin(), joined.end(),
+                         [](const Result &x, const Result &y) { return x.timeMs < y.timeMs; });
+        mine->history.clear();
+        for (const Result &r : joined)
+            addResult(*mine, r);
+        mine->routesFound += t.routesFound;
+        mine->routesFailed += t.routesFailed;
+        mine->sendsDelivered += t.sendsDelivered;
+        mine->sendsFailed += t.sendsFailed;
+    }
+}
+
 // ---- JSON -------------------------------------------------------------------------------------
 
 QByteArray NetworkMap::toJson() const

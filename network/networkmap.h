@@ -116,6 +116,9 @@ public:
     QHash<NodeId, int> hopCounts() const;
     bool isEmpty() const { return nodeTable.isEmpty(); }
     void clear();
+    // Adds what `newer` learned (later than this map): nodes and links joined, the later route
+    // of each target kept, histories joined in time order, totals added.
+    void merge(const NetworkMap &newer);
 
     // A link no route confirmed for this long is aged.
     void setStaleAfterMs(qint64 ms) { staleAfter = ms; }

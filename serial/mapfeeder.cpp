@@ -82,8 +82,12 @@ void MapFeeder::learn(const QByteArray &frame, double latencyMs)
         return;
     }
     case protocol::ReplyKind::ConfigRead: {
-        networkMap->setOwnAddress(addressOf(reply.config->moduleAddress), now());
-        emit changed(network::ownNode);
+        const quint16 own = addressOf(reply.config->moduleAddress);
+        if (!networkMap->ownAddress() || *networkMap->ownAddress() == own) {
+            networkMap->setOwnAddress(own, now());
+            emit changed(network::ownNode);
+        }
+        emit ownAddressRead(own);
         return;
     }
     default:

@@ -26,6 +26,10 @@ public:
 signals:
     // The map learned something about this node (a target, or the own module).
     void changed(network::NodeId node);
+    // A configuration read named the module's address. The map takes it as its own module's
+    // only when it has none or the same: another address is another module (or one given a new
+    // address), whose map is not this one.
+    void ownAddressRead(quint16 address);
 
 private:
     void learn(const QByteArray &reply, double latencyMs);

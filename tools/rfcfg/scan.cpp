@@ -137,7 +137,9 @@ int scan(Link &link, Run &run, const ScanPlan &plan, network::NetworkMap &map)
 {
     catchStopSignals();
     serial::MapFeeder feeder(&link.module, &map);
-    const std::optional<quint16> ownBefore = map.ownAddress();
+    std::optional<quint16> ownRead;
+    QObject::connect(&feeder, &serial::MapFeeder::ownAddressRead,
+                     [&ownRead](quint16 address) { ownRead = address; });
     QString message;
     protocol::ReplyFrame reply;
 
@@ -147,11 +149,11 @@ int scan(Link &link, Run &run, const ScanPlan &plan, network::NetworkMap &map)
                 link.retries, QStringLiteral("config get"), &reply, &message);
     if (status != success)
         return run.fail(status, message);
-    if (ownBefore && map.ownAddress() != ownBefore)
+    if (ownRead && map.ownAddress() != ownRead)
         return run.fail(badUsage,
                         QStringLiteral("--map: %1 is the map of module %2, this module "
                                        "is %3; give another file")
-                            .arg(plan.mapPath, address(*ownBefore), address(*map.ownAddress())));
+                            .arg(plan.mapPath, address(*map.ownAddress()), address(*ownRead)));
 
     QList<quint16> targets = plan.targets.addresses;
     if (plan.targets.whitelist) {
