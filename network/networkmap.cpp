@@ -87,13 +87,6 @@ const struct
                     {LearnedRouteTarget, "route_target"},
                     {LearnedDataReport, "data_report"}};
 
-QString statusText(int status)
-{
-    if (status == Result::noReply)
-        return QStringLiteral("no reply");
-    return status == 0 ? QStringLiteral("ok") : QString::asprintf("status 0x%02x", status);
-}
-
 } // namespace
 
 QString nodeName(NodeId id)
@@ -540,72 +533,6 @@ QByteArray NetworkMap::toDot(qint64 nowMs) const
     }
     dot += QStringLiteral("}\n");
     return dot.toUtf8();
-}
-
-QString NetworkMap::describeNode(NodeId id, qint64 nowMs) const
-{
-    const auto node = nodeTable.constFind(id);
-    if (node == nodeTable.constEnd())
-        return {};
-    const auto local = [](qint64 ms) {
-        return ms ? QDateTime::fromMSecsSinceEpoch(ms).toString(
-                        QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                  : QStringLiteral("-");
-    };
-    QStringList lines;
-    lines << (id == ownNode ? QStringLiteral("%1 (own module)")
-                                  .arg(own ? nodeName(*own) : QStringLiteral("????"))
-                            : nodeName(id));
-    QStringList how;
-    for (const auto &l : learnedNames) {
-        if (node->learned & l.flag)
-            how << QString::fromLatin1(l.name).replace(QLatin1Char('_'), QLatin1Char(' '));
-    }
-    lines << QStringLiteral("learned as: %1").arg(how.join(QLatin1String(", ")));
-    lines << QStringLiteral("first seen %1, last seen %2")
-                 .arg(local(node->firstSeenMs), local(node->lastSeenMs));
-    const auto hops = hopCounts();
-    if (hops.contains(id) && id != ownNode)
-        lines << QStringLiteral("hops: %1").arg(hops[id]);
-    if (id != ownNode) {
-        const auto target = targetTable.constFind(quint16(id));
-        if (target != targetTable.constEnd()) {
-            if (target->route) {
-                QStringList relays;
-                for (quint16 r : *target->route)
-                    relays << nodeName(r);
-                lines << QStringLiteral("route: %1")
-                             .arg(relays.isEmpty() ? QStringLiteral("direct")
-                                                   : relays.join(QLatin1String(" → ")));
-            }
-            lines << QStringLiteral("routes found %1, failed %2; sends delivered %3, failed %4")
-                         .arg(target->routesFound)
-                         .arg(target->routesFailed)
-                         .arg(target->sendsDelivered)
-                         .arg(target->sendsFailed);
-            // The newest few: a tooltip is no log.
-            const int shown = int(qMin<qsizetype>(target->history.size(), 8));
-            for (int i = int(target->history.size()) - shown; i < target->history.size(); ++i) {
-                const Result &r = target->history[i];
-                QString line = QStringLiteral("%1 %2 %3")
-                                   .arg(local(r.timeMs),
-                                        r.kind == Result::Kind::Route ? QStringLiteral("route")
-                                                                      : QStringLiteral("send"),
-                                        statusText(r.status));
-                if (r.latencyMs >= 0)
-                    line += QStringLiteral(" %1 ms").arg(double(r.latencyMs), 0, 'f', 1);
-                lines << line;
-            }
-        }
-    }
-    int stale = 0;
-    for (const Link &l : linkTable) {
-        if ((l.a == id || l.b == id) && linkState(l, nowMs) != LinkState::Fresh)
-            ++stale;
-    }
-    if (stale)
-        lines << QStringLiteral("stale links: %1").arg(stale);
-    return lines.join(QLatin1Char('\n'));
 }
 
 // ---- Target lists -----------------------------------------------------------------------------

@@ -134,9 +134,6 @@ public:
     // node labelled with its address and hop count.
     QByteArray toDot(qint64 nowMs) const;
 
-    // A node's history as lines of text (a tooltip, a table).
-    QString describeNode(NodeId id, qint64 nowMs) const;
-
 private:
     Node &touch(NodeId id, Learned how, qint64 nowMs);
     void addResult(Target &target, const Result &result);
