@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStaticText>
 #include <QToolTip>
 
 #include <algorithm>
@@ -19,6 +20,7 @@ constexpr int titleHeight = 28;
 constexpr int columnWidth = 120;
 constexpr int rowHeight = 40;
 constexpr double radius = 15;
+constexpr int maxRows = 24;
 
 } // namespace
 
@@ -52,6 +54,8 @@ QSize NetworkMapView::sizeHint() const
 void NetworkMapView::layOut()
 {
     centres.clear();
+    labels.clear();
+    sprites.clear();
     columnTitles.clear();
     hops.clear();
     if (!networkMap || networkMap->isEmpty()) {
@@ -66,9 +70,9 @@ void NetworkMapView::layOut()
         columns[hops.value(n.id, unreached)] << n.id;
     if (!columns.contains(0))
         columns[0]; // the own module's column, even before the own module is known
+    // A tall group is cut into columns side by side, so that a large map stays a picture.
     int column = 0, tallest = 0;
-    for (auto it = columns.begin(); it != columns.end(); ++it, ++column) {
-        const int x = margin + column * columnWidth + columnWidth / 2;
+    for (auto it = columns.begin(); it != columns.end(); ++it) {
         QString title;
         if (it.key() == 0)
             title = tr("本模块");
@@ -76,12 +80,16 @@ void NetworkMapView::layOut()
             title = tr("未到达");
         else
             title = tr("%n 跳", nullptr, it.key());
-        columnTitles.append({x, title});
+        columnTitles.append({margin + column * columnWidth + columnWidth / 2, title});
         const int nodes = int(it->size());
-        for (int row = 0; row < nodes; ++row)
-            centres.insert((*it)[row],
+        for (int i = 0; i < nodes; ++i) {
+            const int x = margin + (column + i / maxRows) * columnWidth + columnWidth / 2;
+            const int row = i % maxRows;
+            centres.insert((*it)[i],
                            QPointF(x, margin + titleHeight + rowHeight / 2.0 + row * rowHeight));
-        tallest = std::max(tallest, nodes);
+        }
+        column += std::max(1, (nodes + maxRows - 1) / maxRows);
+        tallest = std::max(tallest, std::min(nodes, maxRows));
     }
     extent = QSize(2 * margin + column * columnWidth,
                    2 * margin + titleHeight + std::max(1, tallest) * rowHeight);
@@ -201,6 +209,9 @@ void NetworkMapView::draw(QPainter &painter, const QRect &area) const
     if (!networkMap)
         return;
     const qint64 t = now();
+    // Only what the area shows is drawn: a large map scrolls.
+    const QRectF visible =
+        QRectF(area).adjusted(-radius - 30, -radius - 10, radius + 30, radius + 10);
     const double staleAfter = double(networkMap->staleAfterMs());
 
     QFont font = painter.font();
@@ -214,7 +225,8 @@ void NetworkMapView::draw(QPainter &painter, const QRect &area) const
     // Links under the nodes. A stale link fades over four age limits, never quite away.
     for (const network::Link &l : networkMap->links()) {
         const auto a = centres.constFind(l.a), b = centres.constFind(l.b);
-        if (a == centres.constEnd() || b == centres.constEnd())
+        if (a == centres.constEnd() || b == centres.constEnd() ||
+            !visible.intersects(QRectF(*a, *b).normalized().adjusted(-2, -2, 2, 2)))
             continue;
         QPen pen(QColor(60, 60, 60), 2);
         switch (networkMap->linkState(l, t)) {
@@ -235,6 +247,8 @@ void NetworkMapView::draw(QPainter &painter, const QRect &area) const
 
     const auto &targets = networkMap->targets();
     for (auto it = centres.begin(); it != centres.end(); ++it) {
+        if (!visible.contains(*it))
+            continue;
         const network::NodeId id = it.key();
         QColor fill(225, 235, 250); // a relay
         if (id == network::ownNode) {
@@ -246,19 +260,41 @@ void NetworkMapView::draw(QPainter &painter, const QRect &area) const
         }
         if (!hops.contains(id))
             fill = fill.lighter(115);
-        painter.setPen(QPen(hops.contains(id) ? QColor(60, 60, 60) : QColor(160, 160, 160), 1.5,
-                            hops.contains(id) ? Qt::SolidLine : Qt::DashLine));
-        painter.setBrush(fill);
-        painter.drawEllipse(*it, radius, radius);
-        if (id == network::ownNode)
-            painter.drawEllipse(*it, radius - 3, radius - 3);
+        // Smooth circles cost the most of a frame: each kind is drawn once and then copied.
+        const bool reached = hops.contains(id), own = id == network::ownNode;
+        const quint64 key = quint64(fill.rgba()) << 2 | (reached ? 2 : 0) | (own ? 1 : 0);
+        QImage &sprite = sprites[key];
+        if (sprite.isNull()) {
+            const qreal ratio = painter.device()->devicePixelRatioF();
+            const int side = int(2 * radius + 4);
+            sprite = QImage(QSize(side, side) * ratio, QImage::Format_ARGB32_Premultiplied);
+            sprite.setDevicePixelRatio(ratio);
+            sprite.fill(Qt::transparent);
+            QPainter p(&sprite);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(reached ? QColor(60, 60, 60) : QColor(160, 160, 160), 1.5,
+                          reached ? Qt::SolidLine : Qt::DashLine));
+            p.setBrush(fill);
+            const QPointF c(side / 2.0, side / 2.0);
+            p.drawEllipse(c, radius, radius);
+            if (own)
+                p.drawEllipse(c, radius - 3, radius - 3);
+        }
+        painter.drawImage(*it - QPointF(radius + 2, radius + 2), sprite);
         painter.setPen(id == network::ownNode ? Qt::white : Qt::black);
-        const QString name =
-            id == network::ownNode
-                ? (networkMap->ownAddress() ? network::nodeName(*networkMap->ownAddress())
-                                            : QStringLiteral("?"))
-                : network::nodeName(id);
-        painter.drawText(QRectF(it->x() - 30, it->y() - 10, 60, 20), Qt::AlignCenter, name);
+        // Laid out once per map change: text layout is the dearest part of a frame.
+        QStaticText &label = labels[id];
+        if (label.text().isEmpty()) {
+            label.setText(id == network::ownNode
+                              ? (networkMap->ownAddress()
+                                     ? network::nodeName(*networkMap->ownAddress())
+                                     : QStringLiteral("?"))
+                              : network::nodeName(id));
+            label.setTextFormat(Qt::PlainText);
+            label.prepare(painter.transform(), painter.font());
+        }
+        painter.drawStaticText(*it - QPointF(label.size().width(), label.size().height()) / 2,
+                               label);
     }
 }
 

@@ -3,8 +3,10 @@
 #include "network/networkmap.h"
 
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QPointF>
+#include <QStaticText>
 #include <QWidget>
 
 #include <functional>
@@ -55,6 +57,8 @@ private:
     const network::NetworkMap *networkMap = nullptr;
     std::function<qint64()> now;
     QHash<network::NodeId, QPointF> centres;
+    mutable QHash<network::NodeId, QStaticText> labels;
+    mutable QHash<quint64, QImage> sprites;
     QHash<network::NodeId, int> hops;
     QList<std::pair<int, QString>> columnTitles; // x and caption
     QSize extent;
