@@ -18,8 +18,8 @@ namespace {
 constexpr int margin = 24;
 constexpr int titleHeight = 28;
 constexpr int columnWidth = 120;
-constexpr int rowHeight = 40;
-constexpr double radius = 15;
+constexpr int rowHeight = 44;
+constexpr double radius = 18;
 constexpr int maxRows = 24;
 
 } // namespace
