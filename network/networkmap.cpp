@@ -290,6 +290,27 @@ void NetworkMap::merge(const NetworkMap &newer)
             continue;
         }
         if (t.route && t.routeMs >= mine->routeMs) {
+            // The later route contradicts the hops of the earlier one it does not pass along,
+            // as it would have, had both come to one map.
+            if (mine->route && *mine->route != *t.route) {
+                const auto pathOf = [this, address = t.address](const QList<quint16> &relays) {
+                    QList<NodeId> path{ownNode};
+                    for (quint16 r : relays)
+                        path << idOf(r);
+                    return path << idOf(address);
+                };
+                const QList<NodeId> oldPath = pathOf(*mine->route), newPath = pathOf(*t.route);
+                QSet<quint64> kept;
+                for (int i = 0; i + 1 < newPath.size(); ++i)
+                    kept.insert(linkKey(newPath[i], newPath[i + 1]));
+                for (int i = 0; i + 1 < oldPath.size(); ++i) {
+                    const quint64 key = linkKey(oldPath[i], oldPath[i + 1]);
+                    auto l = linkTable.find(key);
+                    if (l != linkTable.end() && !kept.contains(key) &&
+                        l->lastConfirmedMs < t.routeMs)
+                        l->contradictedMs = t.routeMs;
+                }
+            }
             mine->route = t.route;
             mine->routeMs = t.routeMs;
         }

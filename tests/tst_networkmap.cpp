@@ -502,6 +502,60 @@ private slots:
         QVERIFY2(last.err.contains(error), qPrintable(last.err));
     }
 
+    // route and send add what they learn to the map file too.
+    void routeAndSendFeedTheMapFile_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("history");
+        QTest::newRow("route") << "route 1234 --max-hops 7"
+                               << "1234"
+                               << "route:00";
+        QTest::newRow("route failed") << "route 0005"
+                                      << "0005"
+                                      << "route:02";
+        QTest::newRow("send") << "send 00ab 01"
+                              << "00ab"
+                              << "data:00";
+        QTest::newRow("link test") << "send 00ab 01 --count 3 --interval 0"
+                                   << "00ab"
+                                   << "data:00 data:00 data:00";
+    }
+    void routeAndSendFeedTheMapFile()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, target);
+        QFETCH(QString, history);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir dir;
+        const QString mapPath = dir.filePath("map.json");
+        for (int run = 0; run < 2; ++run) {
+            rfcfg(QStringList{"-p", module.devicePath(), "--timeout", "5000", "--map", mapPath} +
+                  args.split(' '));
+            QVERIFY2(last.status == 0 || last.status == 1, qPrintable(last.err));
+        }
+        NetworkMap map;
+        QCOMPARE(network::loadMapFile(&map, mapPath), QString());
+        QCOMPARE(historyText(map, hex(target)), history + ' ' + history);
+    }
+
+    // What a map learned before it was named joins the kept one, in time order.
+    void mergeJoinsTwoMaps()
+    {
+        NetworkMap kept, learned;
+        play(kept, "own 0001; route 1234 ok 0002 0003; data 1234 00");
+        const qint64 now = play(learned, "wait 60; route 1234 ok 0004; route 0005 fail 02");
+        kept.merge(learned);
+        QCOMPARE(linksText(kept, now), QStringLiteral("0002>0003 contradicted, 0003>1234 "
+                                                      "contradicted, 0004>1234, own>0002 "
+                                                      "contradicted, own>0004"));
+        QCOMPARE(hopsText(kept), QStringLiteral("0004:1 1234:2"));
+        QCOMPARE(historyText(kept, 0x1234), QStringLiteral("route:00 data:00 route:00"));
+        QCOMPARE(kept.ownAddress(), std::optional<quint16>(0x0001));
+        QCOMPARE(kept.targets().value(0x1234).routesFound, 2);
+    }
+
     // A map belongs to one module: another module's map is refused, the file left alone.
     void mapOfAnotherModuleRefused()
     {

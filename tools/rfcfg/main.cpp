@@ -14,6 +14,7 @@
 #include "protocol/payloads.h"
 #include "protocol/profile.h"
 #include "serial/linesettings.h"
+#include "serial/mapfeeder.h"
 #include "serial/portnames.h"
 
 #include <QCommandLineParser>
@@ -70,9 +71,9 @@ QList<const QCommandLineOption *> commandOptions(const Options &o, const QString
     if (command == QLatin1String("config set"))
         return {&o.lora, &o.noVerify, &o.from};
     if (command == QLatin1String("route"))
-        return {&o.maxHops};
+        return {&o.maxHops, &o.map};
     if (command == QLatin1String("send"))
-        return {&o.route, &o.via, &o.hops, &o.maxHops, &o.ack, &o.count, &o.interval};
+        return {&o.route, &o.via, &o.hops, &o.maxHops, &o.ack, &o.count, &o.interval, &o.map};
     if (command == QLatin1String("monitor"))
         return {&o.count, &o.duration};
     if (command == QLatin1String("provision"))
@@ -515,6 +516,14 @@ int runCommandLine()
     } else {
         expectWords(0, 0, "no arguments");
     }
+    // route and send add what they learn to a map file, as scan does.
+    ScanPlan mapFile;
+    network::NetworkMap map;
+    if (error.isEmpty() && parser.isSet(o.map)) {
+        mapFile.mapPath = parser.value(o.map);
+        error = mapFile.mapPath.isEmpty() ? QStringLiteral("--map: the file name is empty")
+                                          : loadScanMap(mapFile, &map);
+    }
     if (!error.isEmpty())
         return run.fail(badUsage, error);
 
@@ -534,13 +543,27 @@ int runCommandLine()
         return whitelistGet(link, run);
     if (command == QLatin1String("whitelist set"))
         return whitelistSet(link, run, addressWords(words));
-    if (command == QLatin1String("route"))
-        return route(link, run, words[0], maxHops);
-    if (command == QLatin1String("send") && plan.count == 0)
-        return sendOnce(link, run, plan);
+    if (command == QLatin1String("route") || command == QLatin1String("send")) {
+        serial::MapFeeder feeder(&link.module, &map);
+        int status = success;
+        if (command == QLatin1String("route")) {
+            status = route(link, run, words[0], maxHops);
+        } else if (plan.count == 0) {
+            status = sendOnce(link, run, plan);
+        } else {
+            endOnOutputFailure();
+            status = linkTest(link, run, plan);
+        }
+        if (!mapFile.mapPath.isEmpty()) {
+            if (const QString failure = network::saveMapFile(map, mapFile.mapPath);
+                !failure.isEmpty()) {
+                print(stderr, QStringLiteral("rfcfg: --map: %1\n").arg(failure));
+                return status == success ? outputFailure : status;
+            }
+        }
+        return status;
+    }
     endOnOutputFailure();
-    if (command == QLatin1String("send"))
-        return linkTest(link, run, plan);
     return monitor(link, run, monitorCount, monitorDurationMs);
 }
 
