@@ -387,6 +387,40 @@ private slots:
         QCOMPARE(changed.size(), 1 + 2 + 3);
     }
 
+    // A random mesh is connected, the same for the same seed (in the simulator's output too),
+    // and spreads its hop counts past the hop limit.
+    void randomNetwork_data()
+    {
+        QTest::addColumn<int>("nodes");
+        QTest::addColumn<int>("seed");
+        QTest::addColumn<int>("fewestFarHops"); // the farthest node is at least so far
+        QTest::newRow("demo's 20") << 20 << 7 << 3;
+        QTest::newRow("100") << 100 << 1 << 8;
+        QTest::newRow("500") << 500 << 3 << 8;
+    }
+    void randomNetwork()
+    {
+        QFETCH(int, nodes);
+        QFETCH(int, seed);
+        QFETCH(int, fewestFarHops);
+        const vmodule::Network mesh = vmodule::Network::random(nodes, quint32(seed));
+        QCOMPARE(mesh.nodes().size(), nodes);
+        int farthest = 0;
+        for (quint16 node : mesh.nodes()) {
+            const QList<quint16> path = mesh.shortestPath(0x0001, node);
+            QVERIFY2(!path.isEmpty(), qPrintable(network::nodeName(node)));
+            farthest = std::max(farthest, int(path.size()) - 1);
+        }
+        QVERIFY2(farthest >= fewestFarHops, qPrintable(QString::number(farthest)));
+        QCOMPARE(vmodule::Network::random(nodes, quint32(seed)).toText(), mesh.toText());
+        QVERIFY(vmodule::Network::random(nodes, quint32(seed) + 1).toText() != mesh.toText());
+        QProcess sim;
+        sim.start(QStringLiteral(SIMULATOR), {"--random-network", QString::number(nodes), "--seed",
+                                              QString::number(seed), "--print-network"});
+        QVERIFY(sim.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(sim.readAllStandardOutput()), mesh.toText());
+    }
+
     // rfcfg scan against a module whose network file the test knows: every target within the
     // hop limit comes with a shortest route along the file's links, the others with the
     // module's status.
