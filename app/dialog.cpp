@@ -8,6 +8,7 @@
 #include "widgets/datasendform.h"
 #include "widgets/decodebox.h"
 #include "widgets/logview.h"
+#include "widgets/networkmapwindow.h"
 #include "widgets/receivetick.h"
 
 #include <QMessageBox>
@@ -104,6 +105,9 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     form.loraOnly = {ui->label_28, ui->label_29, ui->comboBox_bandwidth, ui->comboBox_SpreadFactor};
     form.plainOnly = {ui->comboBox_RfDataRate};
     configForm = new ConfigForm(form, &fieldNames, this);
+    // A window of its own beside this one (not a child: the form's checks look at this window's
+    // widgets alone); it goes with this one.
+    mapWindow = new NetworkMapWindow(session, nullptr);
     updateControls();
 
     // Connected last, so that nothing set above reaches a slot.
@@ -143,10 +147,14 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     connect(port, &PortController::foundAndOpened, this, &Dialog::on_pushButton_readCfg_clicked);
     connect(port, &PortController::settingsWritten, this, &Dialog::readMyCom);
     connect(port, &PortController::followed, this, &Dialog::on_pushButton_readVersion_clicked);
+    connect(mapWindow, &NetworkMapWindow::targetChosen, dataForm, &DataSendForm::setTarget);
+    connect(mapWindow, &NetworkMapWindow::sourceRouteChosen, dataForm,
+            &DataSendForm::setSourceRoute);
 }
 
 Dialog::~Dialog()
 {
+    delete std::exchange(mapWindow, nullptr);
     delete ui;
 }
 
@@ -265,6 +273,7 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
     } else {
         readTimer->stop();
         lastReadConfig.reset(); // the next port may hold another module
+        mapWindow->portClosed();
         stopRepeating();
         receiveTick->clear();
     }
@@ -398,6 +407,13 @@ void Dialog::on_pushButton_routeDiscovery_clicked()
     const auto payload = routeSearchPayload(*target, ui->comboBox_routeMaxDepth->currentIndex());
     sendCommand(ui->pushButton_routeDiscovery, group::network, code::routeSearch,
                 QByteArrayView(payload.data(), routeSearchPayloadSize));
+}
+
+void Dialog::on_pushButton_networkMap_clicked()
+{
+    mapWindow->show();
+    mapWindow->raise();
+    mapWindow->activateWindow();
 }
 
 // ---- Application data -----------------------------------------------------------------------

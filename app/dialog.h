@@ -22,6 +22,7 @@
 
 class ConfigForm;
 class DataSendForm;
+class NetworkMapWindow;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -96,6 +97,7 @@ private slots:
     void on_pushButton_writeAcl_clicked();
     void on_pushButton_exportCfg_clicked();
     void on_pushButton_importCfg_clicked();
+    void on_pushButton_networkMap_clicked();
 
 private:
     // Every enabled state, visibility and button text that follows the link's state and the
@@ -126,6 +128,7 @@ private:
     QTimer *readTimer = nullptr;
     ConfigForm *configForm = nullptr;
     DataSendForm *dataForm = nullptr;
+    NetworkMapWindow *mapWindow = nullptr;
 
     // The configuration last read from the module since the port opened: a write lists what it
     // changes against it, and without it asks first.

@@ -673,6 +673,10 @@ Continue?</translation>
         <source>解码…</source>
         <translation>Decode…</translation>
     </message>
+    <message>
+        <source>网络拓扑</source>
+        <translation>Network map</translation>
+    </message>
 </context>
 <context>
     <name>FieldNames</name>
@@ -797,6 +801,205 @@ Continue?</translation>
     <message>
         <source>无法保存文件：%1</source>
         <translation>Cannot save the file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>NetworkMapView</name>
+    <message>
+        <source>本模块</source>
+        <translation>Own module</translation>
+    </message>
+    <message>
+        <source>未到达</source>
+        <translation>Not reached</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 跳</source>
+        <translation>
+            <numerusform>%n hop</numerusform>
+            <numerusform>%n hops</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1（本模块）</source>
+        <translation>%1 (own module)</translation>
+    </message>
+    <message>
+        <source>路由中继</source>
+        <translation>route relay</translation>
+    </message>
+    <message>
+        <source>路由目标</source>
+        <translation>route target</translation>
+    </message>
+    <message>
+        <source>数据发送目标</source>
+        <translation>data-send target</translation>
+    </message>
+    <message>
+        <source>来源：%1</source>
+        <translation>Learned as: %1</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>首次出现：%1，最近确认：%2</source>
+        <translation>First seen %1, last confirmed %2</translation>
+    </message>
+    <message>
+        <source>跳数：%1</source>
+        <translation>Hops: %1</translation>
+    </message>
+    <message>
+        <source>路由：%1</source>
+        <translation>Route: %1</translation>
+    </message>
+    <message>
+        <source>直达</source>
+        <translation>direct</translation>
+    </message>
+    <message>
+        <source>路由搜索成功 %1 次，失败 %2 次；数据发送成功 %3 次，失败 %4 次</source>
+        <translation>Routes found %1, failed %2; sends delivered %3, failed %4</translation>
+    </message>
+    <message>
+        <source>路由</source>
+        <translation>route</translation>
+    </message>
+    <message>
+        <source>发送</source>
+        <translation>send</translation>
+    </message>
+    <message>
+        <source>无应答</source>
+        <translation>no reply</translation>
+    </message>
+    <message>
+        <source>成功</source>
+        <translation>success</translation>
+    </message>
+    <message>
+        <source>失败（状态 0x%1）</source>
+        <translation>failed (status 0x%1)</translation>
+    </message>
+    <message>
+        <source>过时的链路：%1</source>
+        <translation>Stale links: %1</translation>
+    </message>
+</context>
+<context>
+    <name>NetworkMapWindow</name>
+    <message>
+        <source>网络拓扑</source>
+        <translation>Network map</translation>
+    </message>
+    <message>
+        <source>例如 0002 0010-0020 whitelist @文件</source>
+        <translation>such as 0002 0010-0020 whitelist @FILE</translation>
+    </message>
+    <message>
+        <source>要扫描的目标：地址（四位十六进制）、范围（0001-0040）、@文件（每行一个地址或范围，# 起注释）或 whitelist（模块的白名单）</source>
+        <translation>Targets to scan: addresses (four hex digits), ranges (0001-0040), @FILE (one address or range a line, # starts a comment) or whitelist (the module&apos;s whitelist)</translation>
+    </message>
+    <message>
+        <source>扫描</source>
+        <translation>Scan</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>导出DOT</source>
+        <translation>Export DOT</translation>
+    </message>
+    <message>
+        <source>导出PNG</source>
+        <translation>Export PNG</translation>
+    </message>
+    <message>
+        <source>目标：</source>
+        <translation>Targets:</translation>
+    </message>
+    <message>
+        <source>最大跳数：</source>
+        <translation>Max hops:</translation>
+    </message>
+    <message>
+        <source>无法保存网络拓扑：%1</source>
+        <translation>Cannot keep the network map: %1</translation>
+    </message>
+    <message>
+        <source>无法读取保存的网络拓扑：%1</source>
+        <translation>Cannot read the kept network map: %1</translation>
+    </message>
+    <message>
+        <source>模块 %1：%2 个节点，%3 条链路</source>
+        <translation>Module %1: %2 nodes, %3 links</translation>
+    </message>
+    <message>
+        <source>%1 个节点，%2 条链路（读配置后按模块地址保存）</source>
+        <translation>%1 nodes, %2 links (kept by module address once the configuration is read)</translation>
+    </message>
+    <message>
+        <source>请输入要扫描的目标。</source>
+        <translation>Enter the targets to scan.</translation>
+    </message>
+    <message>
+        <source>目标有误：%1</source>
+        <translation>Targets: %1</translation>
+    </message>
+    <message>
+        <source>请先打开串口。</source>
+        <translation>Open the port first.</translation>
+    </message>
+    <message>
+        <source>扫描中……</source>
+        <translation>Scanning…</translation>
+    </message>
+    <message>
+        <source>扫描完成：%1 个目标，找到 %2 条路由</source>
+        <translation>Scan done: %1 targets, %2 routes found</translation>
+    </message>
+    <message>
+        <source>扫描 %1（%2/%3）</source>
+        <translation>Scanning %1 (%2/%3)</translation>
+    </message>
+    <message>
+        <source>扫描已停止：%1/%2 个目标，找到 %3 条路由</source>
+        <translation>Scan stopped: %1/%2 targets, %3 routes found</translation>
+    </message>
+    <message>
+        <source>扫描已停止</source>
+        <translation>Scan stopped</translation>
+    </message>
+    <message>
+        <source>源路由</source>
+        <translation>Source routing</translation>
+    </message>
+    <message>
+        <source>到 %1 的路由经过 %2 个中继：%3
+是否填入源路由的中继地址？</source>
+        <translation>The route to %1 passes %2 relays: %3
+Fill them in as the source route?</translation>
+    </message>
+    <message>
+        <source>Graphviz 文件 (*.dot);;所有文件 (*)</source>
+        <translation>Graphviz files (*.dot);;All files (*)</translation>
+    </message>
+    <message>
+        <source>无法写入 %1：%2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png);;所有文件 (*)</source>
+        <translation>PNG images (*.png);;All files (*)</translation>
+    </message>
+    <message>
+        <source>无法写入 %1</source>
+        <translation>Cannot write %1</translation>
     </message>
 </context>
 <context>

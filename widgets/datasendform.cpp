@@ -68,6 +68,21 @@ void DataSendForm::showRouteMode()
     }
 }
 
+void DataSendForm::setTarget(const QString &address)
+{
+    ui.target->setText(address);
+}
+
+void DataSendForm::setSourceRoute(const QList<quint16> &relays)
+{
+    const int count = int(qMin<qsizetype>(relays.size(), maxRelays));
+    for (int k = 0; k < count; ++k)
+        ui.relays[k]->setText(QString::asprintf("%04x", relays[k]));
+    ui.relayCount->setCurrentIndex(count);
+    ui.routeMode->setCurrentIndex(sourceRoutingMode);
+    showRouteMode();
+}
+
 std::optional<LinkTestView::Send> DataSendForm::frame(const std::function<void()> &beforeBox)
 {
     const auto refuse = [&](const QString &text) {

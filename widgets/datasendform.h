@@ -47,6 +47,11 @@ public:
     void checkText();
     // The relays as the routing and their count allow.
     void showRouteMode();
+    // The target field, as typed.
+    void setTarget(const QString &address);
+    // Source routing along these relays (at most six), in route order; the fields beyond them
+    // keep their text.
+    void setSourceRoute(const QList<quint16> &relays);
     // The frame a send would send, or nothing after the box that refuses it; `beforeBox` runs
     // before any box.
     std::optional<LinkTestView::Send> frame(const std::function<void()> &beforeBox = {});

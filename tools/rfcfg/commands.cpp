@@ -153,6 +153,21 @@ Failure ask(Link &link, const QByteArray &request, int retries, const QString &w
     return describeOutcome(link, exchange(link, request, retries), what, reply, latencyNs);
 }
 
+} // namespace
+
+int request(Link &link, const QByteArray &frame, int retries, const QString &what,
+            protocol::ReplyFrame *reply, QString *message, double *latencyMs)
+{
+    qint64 ns = 0;
+    const Failure f = ask(link, frame, retries, what, reply, &ns);
+    *message = f.message;
+    if (latencyMs)
+        *latencyMs = ns / 1e6;
+    return f.status;
+}
+
+namespace {
+
 int statusExit(Run &run, int status, const QString &what, const QString &hint)
 {
     run.doc.insert(QStringLiteral("status"), status == 0 ? "success" : "failure");

@@ -148,6 +148,12 @@ QStringList differencesText(const QList<protocol::RecordDifference> &differences
 // Line settings as the JSON output names them: {"baud", "parity", "stop_bits"}.
 QJsonObject serialObject(const serial::LineSettings &settings);
 
+// Sends `request` and waits --timeout for its readable reply, sending it again up to `retries`
+// times: success, or the exit status with the message to report (an interruption by Ctrl+C
+// included).
+int request(Link &link, const QByteArray &request, int retries, const QString &what,
+            protocol::ReplyFrame *reply, QString *message, double *latencyMs = nullptr);
+
 int listPorts(Run &run);
 int configGet(Link &link, Run &run, bool lora);
 // Read, change, write and (when `verify`) read back and compare.

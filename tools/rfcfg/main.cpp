@@ -6,6 +6,7 @@
 #include "helptext.h"
 #include "portaccess.h"
 #include "provision.h"
+#include "scan.h"
 
 #include "protocol/configfields.h"
 #include "protocol/configrecord.h"
@@ -15,6 +16,7 @@
 #include "protocol/profile.h"
 #include "serial/capture.h"
 #include "serial/linesettings.h"
+#include "serial/mapfeeder.h"
 #include "serial/portnames.h"
 
 #include <QCommandLineParser>
@@ -61,6 +63,8 @@ struct Options
     QCommandLineOption log{"log", "", "file"};
     QCommandLineOption quick{"quick"};
     QCommandLineOption capture{"capture", "", "file"};
+    QCommandLineOption dot{"dot", "", "file"};
+    QCommandLineOption repeat{"repeat", "", "n"};
 };
 
 // The options each command takes besides the global ones.
@@ -71,15 +75,17 @@ QList<const QCommandLineOption *> commandOptions(const Options &o, const QString
     if (command == QLatin1String("config set"))
         return {&o.lora, &o.noVerify, &o.from};
     if (command == QLatin1String("route"))
-        return {&o.maxHops};
+        return {&o.maxHops, &o.map};
     if (command == QLatin1String("send"))
-        return {&o.route, &o.via, &o.hops, &o.maxHops, &o.ack, &o.count, &o.interval};
+        return {&o.route, &o.via, &o.hops, &o.maxHops, &o.ack, &o.count, &o.interval, &o.map};
     if (command == QLatin1String("monitor"))
         return {&o.count, &o.duration};
     if (command == QLatin1String("provision"))
         return {&o.lora, &o.from, &o.address, &o.map, &o.log};
     if (command == QLatin1String("discover"))
         return {&o.quick};
+    if (command == QLatin1String("scan"))
+        return {&o.maxHops, &o.dot, &o.repeat, &o.interval, &o.map};
     return {};
 }
 
@@ -292,15 +298,84 @@ QStringList addressWords(QStringList words)
     return words;
 }
 
+// Targets and the scan's options, or the usage error.
+QString planScan(const QCommandLineParser &parser, const Options &o, const QStringList &words,
+                 ScanPlan *plan)
+{
+    if (words.isEmpty())
+        return QStringLiteral("scan takes TARGETS: addresses, ranges such as 0001-0040, @FILE or "
+                              "whitelist; see rfcfg scan --help");
+    QString error;
+    const auto targets = network::parseTargetList(words, &error);
+    if (!targets)
+        return QStringLiteral("TARGETS: ") + error;
+    plan->targets = *targets;
+    if (parser.isSet(o.maxHops)) {
+        const auto n = number(parser.value(o.maxHops), 1, 7, "--max-hops", &error);
+        if (!n)
+            return error;
+        plan->maxHops = *n;
+    }
+    if (parser.isSet(o.repeat)) {
+        const auto n = number(parser.value(o.repeat), 1, 1'000'000, "--repeat", &error);
+        if (!n)
+            return error;
+        plan->repeat = *n;
+    }
+    if (parser.isSet(o.interval)) {
+        if (!parser.isSet(o.repeat))
+            return QStringLiteral("--interval needs --repeat");
+        bool ok = false;
+        const double seconds = parser.value(o.interval).toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 86'400)
+            return QStringLiteral("--interval: '%1' is not a number of seconds from 0 to 86400")
+                .arg(parser.value(o.interval));
+        plan->intervalMs = int(seconds * 1000.0);
+    }
+    for (const auto &[option, path] :
+         {std::pair{&o.dot, &plan->dotPath}, std::pair{&o.map, &plan->mapPath}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *path = parser.value(*option);
+        if (path->isEmpty())
+            return QStringLiteral("--%1: the file name is empty").arg(option->names().constFirst());
+    }
+    return {};
+}
+
+// Opens the port that -p names; success, or the exit status after the error was reported.
+int openForCommand(const QCommandLineParser &parser, const Options &o, Run &run, Link &link,
+                   const serial::LineSettings &settings, std::unique_ptr<serial::Capture> &capture)
+{
+    if (!parser.isSet(o.port))
+        return run.fail(badUsage, QStringLiteral("no port given; add -p PATH (rfcfg ports lists "
+                                                 "the ports)"));
+    if (parser.value(o.port).isEmpty())
+        return run.fail(badUsage, QStringLiteral("-p: the port path is empty; give a device "
+                                                 "path such as /dev/ttyUSB0 (rfcfg ports lists "
+                                                 "the ports)"));
+    link.name = parser.value(o.port);
+    if (parser.isSet(o.capture)) {
+        QString error;
+        if (!(capture = startCapture(parser.value(o.capture), &error)))
+            return run.fail(outputFailure, error);
+        capture->attach(&link.module); // from the open on, through reopens
+    }
+    if (const QString failure = openPort(link.module, link.name, settings); !failure.isEmpty())
+        return run.fail(portProblem, failure);
+    link.onUnsolicited = [&run](const QByteArray &f) { run.noteUnsolicited(f); };
+    return success;
+}
+
 int runCommandLine()
 {
     Options o;
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addOptions({o.port,     o.baud,    o.parity, o.stopBits, o.timeout, o.retries,
-                       o.json,     o.help,    o.lora,   o.noVerify, o.from,    o.maxHops,
-                       o.route,    o.via,     o.hops,   o.ack,      o.count,   o.interval,
-                       o.duration, o.address, o.map,    o.log,      o.quick,   o.capture});
+    parser.addOptions({o.port, o.baud,  o.parity,   o.stopBits, o.timeout,  o.retries, o.json,
+                       o.help, o.lora,  o.noVerify, o.from,     o.maxHops,  o.route,   o.via,
+                       o.hops, o.ack,   o.count,    o.interval, o.duration, o.address, o.map,
+                       o.log,  o.quick, o.dot,      o.repeat,   o.capture});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
@@ -337,7 +412,7 @@ int runCommandLine()
     const QList<const QCommandLineOption *> own = commandOptions(o, command);
     for (const QCommandLineOption *option :
          {&o.lora, &o.noVerify, &o.from, &o.maxHops, &o.route, &o.via, &o.hops, &o.ack, &o.count,
-          &o.interval, &o.duration, &o.address, &o.map, &o.log, &o.quick}) {
+          &o.interval, &o.duration, &o.address, &o.map, &o.log, &o.quick, &o.dot, &o.repeat}) {
         if (parser.isSet(*option) && !own.contains(option))
             return run.fail(badUsage, QStringLiteral("--%1 does not apply to %2; see rfcfg %2 "
                                                      "--help")
@@ -392,7 +467,8 @@ int runCommandLine()
     // Declared after the link: it outlives no link it records.
     std::unique_ptr<serial::Capture> capture;
     if (parser.isSet(o.capture) &&
-        (command == QLatin1String("ports") || command == QLatin1String("discover")))
+        (command == QLatin1String("ports") || command == QLatin1String("discover") ||
+         command == QLatin1String("decode")))
         return run.fail(
             badUsage,
             QStringLiteral("--capture does not apply to %1; see rfcfg --help").arg(command));
@@ -427,6 +503,20 @@ int runCommandLine()
             return run.fail(outputFailure, error);
         plan.capture = capture.get();
         return provision(plan, run);
+    }
+    if (command == QLatin1String("scan")) {
+        ScanPlan scanPlan;
+        network::NetworkMap map;
+        error = planScan(parser, o, words, &scanPlan);
+        if (error.isEmpty())
+            error = loadScanMap(scanPlan, &map);
+        if (!error.isEmpty())
+            return run.fail(badUsage, error);
+        if (const int status =
+                openForCommand(parser, o, run, link, {*baud, *parity, *stopBits}, capture);
+            status != success)
+            return status;
+        return scan(link, run, scanPlan, map);
     }
     protocol::ConfigValues changes;
     SendPlan plan;
@@ -468,26 +558,21 @@ int runCommandLine()
     } else {
         expectWords(0, 0, "no arguments");
     }
+    // route and send add what they learn to a map file, as scan does.
+    ScanPlan mapFile;
+    network::NetworkMap map;
+    if (error.isEmpty() && parser.isSet(o.map)) {
+        mapFile.mapPath = parser.value(o.map);
+        error = mapFile.mapPath.isEmpty() ? QStringLiteral("--map: the file name is empty")
+                                          : loadScanMap(mapFile, &map);
+    }
     if (!error.isEmpty())
         return run.fail(badUsage, error);
 
-    if (!parser.isSet(o.port))
-        return run.fail(badUsage, QStringLiteral("no port given; add -p PATH (rfcfg ports lists "
-                                                 "the ports)"));
-    if (parser.value(o.port).isEmpty())
-        return run.fail(badUsage, QStringLiteral("-p: the port path is empty; give a device "
-                                                 "path such as /dev/ttyUSB0 (rfcfg ports lists "
-                                                 "the ports)"));
-    link.name = parser.value(o.port);
-    if (parser.isSet(o.capture)) {
-        if (!(capture = startCapture(parser.value(o.capture), &error)))
-            return run.fail(outputFailure, error);
-        capture->attach(&link.module); // from the open on, through reopens
-    }
-    if (const QString failure = openPort(link.module, link.name, {*baud, *parity, *stopBits});
-        !failure.isEmpty())
-        return run.fail(portProblem, failure);
-    link.onUnsolicited = [&run](const QByteArray &f) { run.noteUnsolicited(f); };
+    if (const int status =
+            openForCommand(parser, o, run, link, {*baud, *parity, *stopBits}, capture);
+        status != success)
+        return status;
 
     if (command == QLatin1String("config get"))
         return configGet(link, run, lora);
@@ -501,13 +586,27 @@ int runCommandLine()
         return whitelistGet(link, run);
     if (command == QLatin1String("whitelist set"))
         return whitelistSet(link, run, addressWords(words));
-    if (command == QLatin1String("route"))
-        return route(link, run, words[0], maxHops);
-    if (command == QLatin1String("send") && plan.count == 0)
-        return sendOnce(link, run, plan);
+    if (command == QLatin1String("route") || command == QLatin1String("send")) {
+        serial::MapFeeder feeder(&link.module, &map);
+        int status = success;
+        if (command == QLatin1String("route")) {
+            status = route(link, run, words[0], maxHops);
+        } else if (plan.count == 0) {
+            status = sendOnce(link, run, plan);
+        } else {
+            endOnOutputFailure();
+            status = linkTest(link, run, plan);
+        }
+        if (!mapFile.mapPath.isEmpty()) {
+            if (const QString failure = network::saveMapFile(map, mapFile.mapPath);
+                !failure.isEmpty()) {
+                print(stderr, QStringLiteral("rfcfg: --map: %1\n").arg(failure));
+                return status == success ? outputFailure : status;
+            }
+        }
+        return status;
+    }
     endOnOutputFailure();
-    if (command == QLatin1String("send"))
-        return linkTest(link, run, plan);
     return monitor(link, run, monitorCount, monitorDurationMs);
 }
 

@@ -21,7 +21,8 @@ int main(int argc, char *argv[])
     const SettingsFileCheck settingsCheck = setAsideDamagedSettings();
     const QLocale locale = QLocale::system();
     const Translations translations(uiLanguageFor(locale), locale);
-    vmodule::VirtualModule module;
+    // A network of some size, so that the map and a scan have something to show.
+    vmodule::VirtualModule module(vmodule::Network::random(20, 7));
     if (!module.start()) {
         QMessageBox::critical(nullptr, QCoreApplication::translate("Dialog", "错误"),
                               QCoreApplication::translate("Demo", "无法创建虚拟模块。"));

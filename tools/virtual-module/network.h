@@ -24,6 +24,15 @@ public:
 
     // A few nodes in a chain and one that nothing reaches; own address 0x0001.
     static Network standard();
+    // A connected mesh of `nodes` nodes, addresses 0001 up (0001 the own module's), the same for
+    // the same seed on every machine: nodes at random places in a square, linked when near one
+    // another, the own module at one side so that hop counts spread from 1 to beyond 7 (in a mesh
+    // of 100).
+    static Network random(int nodes, quint32 seed);
+    static constexpr int maxRandomNodes = 4096;
+
+    // The text format below, one link a line (and a node line for a node without links).
+    QString toText() const;
 
     // Text format, one statement per line, '#' starts a comment:
     //   node ABCD           a node with no link yet

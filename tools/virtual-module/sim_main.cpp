@@ -167,6 +167,18 @@ int main(int argc, char *argv[])
                        "(hex addresses, '#' comments). The module's own address comes from its "
                        "configuration (default 0001). A regular file of at most 1 MiB."),
         QStringLiteral("file"));
+    const QCommandLineOption randomNetwork(
+        QStringLiteral("random-network"),
+        QStringLiteral("Build a connected mesh of <n> nodes (2 to 4096, addresses 0001 up, 0001 "
+                       "the module's own) whose hop counts from the module spread from 1 to "
+                       "beyond 7; the same for the same --seed. Not with --network."),
+        QStringLiteral("n"));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("The seed of --random-network (default 1)."),
+                                  QStringLiteral("s"));
+    const QCommandLineOption printNetwork(
+        QStringLiteral("print-network"),
+        QStringLiteral("Print the network in the --network file format and exit."));
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
         QStringLiteral("Log every request and reply with a time stamp, and every reply dropped "
@@ -233,9 +245,11 @@ int main(int argc, char *argv[])
         QStringLiteral("replay-timing"),
         QStringLiteral("With --replay, keep the capture's delays between a request and what "
                        "followed it."));
-    parser.addOptions({link, networkFile, verbose, version, date, serialOption, lineCheck, delay,
-                       dropEvery, corruptEvery, splitEvery, noiseEvery, unsolicitedEvery,
-                       hangUpAfter, capture, replay, replayTiming});
+    parser.addOptions({link,         networkFile, randomNetwork, seed,
+                       printNetwork, verbose,     version,       date,
+                       serialOption, lineCheck,   delay,         dropEvery,
+                       corruptEvery, splitEvery,  noiseEvery,    unsolicitedEvery,
+                       hangUpAfter,  capture,     replay,        replayTiming});
     parser.process(app);
 
     QTextStream out(stdout);
@@ -255,6 +269,27 @@ int main(int argc, char *argv[])
             return 1;
         }
         network = *parsed;
+    }
+    if (parser.isSet(randomNetwork)) {
+        const auto n = parseCount(parser.value(randomNetwork), 2);
+        const auto s = parser.isSet(seed) ? parseCount(parser.value(seed), 0) : 1;
+        if (!n || *n > vmodule::Network::maxRandomNodes || !s) {
+            err << "--random-network expects 2 to " << vmodule::Network::maxRandomNodes
+                << " nodes and --seed a whole number\n";
+            return 1;
+        }
+        if (parser.isSet(networkFile)) {
+            err << "--random-network and --network both give the network; use one of them\n";
+            return 1;
+        }
+        network = vmodule::Network::random(*n, quint32(*s));
+    } else if (parser.isSet(seed)) {
+        err << "--seed needs --random-network\n";
+        return 1;
+    }
+    if (parser.isSet(printNetwork)) {
+        out << network.toText();
+        return 0;
     }
 
     vmodule::VirtualModule module(network);
