@@ -39,7 +39,8 @@ public:
     explicit LinkTestCsv(QObject *parent = nullptr);
     ~LinkTestCsv() override;
 
-    // Creates (or empties) the file and writes the header; false with errorString() otherwise.
+    // Creates (or empties) the file and writes the header; false with errorString() when it
+    // could not be created. A header the file does not take stops the recording (failed()).
     bool open(const QString &path);
     // Also hands each line to the disk before the next (fdatasync): survives a power loss, at
     // the disk's pace.

@@ -650,15 +650,14 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
     serial::LinkTestCsv csv;
     const quint16 target = quint16(plan.target.toUShort(nullptr, 16));
     if (!plan.csvPath.isEmpty()) {
-        if (!csv.open(plan.csvPath))
-            return run.fail(
-                outputFailure,
-                QStringLiteral("--csv: cannot write %1: %2").arg(plan.csvPath, csv.errorString()));
-        csv.follow(&test, [target] { return target; });
         QObject::connect(&csv, &serial::LinkTestCsv::failed, [&](const QString &reason) {
             note(QStringLiteral("recording to %1 stopped: %2; the test goes on")
                      .arg(plan.csvPath, reason));
         });
+        if (!csv.open(plan.csvPath))
+            return run.fail(outputFailure, QStringLiteral("--csv: cannot create %1: %2")
+                                               .arg(plan.csvPath, csv.errorString()));
+        csv.follow(&test, [target] { return target; });
     }
 
     // A port that goes away is waited for, and reopened with the same settings when it is back.
