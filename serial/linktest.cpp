@@ -17,6 +17,7 @@ LinkTest::LinkTest(ModuleLink *link, QObject *parent)
     : QObject(parent), link(link), interval(new QTimer(this))
 {
     qRegisterMetaType<serial::LinkTest::End>();
+    qRegisterMetaType<serial::LinkTest::Gap>();
     interval->setObjectName(QStringLiteral("sendTimer"));
     connect(interval, &QTimer::timeout, this, &LinkTest::tick);
     wait.setSingleShot(true);
@@ -46,6 +47,7 @@ LinkTest::LinkTest(ModuleLink *link, QObject *parent)
             finish(End::Lost);
     });
     durationTimer.setSingleShot(true);
+    durationTimer.setTimerType(Qt::PreciseTimer); // never before its time
     connect(&durationTimer, &QTimer::timeout, this, [this] {
         if (!isRunning())
             return;

@@ -146,3 +146,4 @@ private:
 } // namespace serial
 
 Q_DECLARE_METATYPE(serial::LinkTest::End)
+Q_DECLARE_METATYPE(serial::LinkTest::Gap)
