@@ -1,5 +1,6 @@
 #include "app/dialog.h"
 
+#include "protocol/linkstats.h"
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
 #include "ui_dialog.h"
@@ -48,11 +49,14 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     session = new serial::Session(link, this);
     linkTestView = new LinkTestView(link,
                                     {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
-                                     ui->spinBox_replyWait, ui->SendOutBrowser},
+                                     ui->spinBox_replyWait, ui->SendOutBrowser, ui->verticalLayout},
                                     this);
     receiveTick = new ReceiveTick(
         session, ui->ReceiveOutBrowser, [this](const Reply &reply) { return showReply(reply); },
         this);
+    receiveTick->setHidden([this](const QByteArray &frame) {
+        return linkTestView->hidesHealthySends() && protocol::dataSentStatus(frame) == 0;
+    });
 
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
@@ -132,8 +136,8 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             });
     connect(linkTestView, &LinkTestView::ended, this, &Dialog::stopRepeating);
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
-    // The link closed the port once; the window shows it as the button would have.
-    connect(port, &PortController::lost, this, &Dialog::stopRepeating);
+    // A lost port pauses repeated sending: the replugged port takes it up again, and a run
+    // whose port stays away ends by itself.
     // The box then shows what the module holds, not the defaults.
     connect(port, &PortController::foundAndOpened, this, &Dialog::on_pushButton_readCfg_clicked);
     connect(port, &PortController::settingsWritten, this, &Dialog::readMyCom);
@@ -260,7 +264,9 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
     } else {
         readTimer->stop();
         lastReadConfig.reset(); // the next port may hold another module
-        stopRepeating();
+        // A run paused over a lost device waits for it; any other close ends it.
+        if (!linkTestView->isPaused())
+            stopRepeating();
         receiveTick->clear();
     }
     updateControls();

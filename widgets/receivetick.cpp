@@ -51,9 +51,21 @@ void ReceiveTick::tick()
 {
     if (arrivedSinceTick.isEmpty() && framesSinceTick.isEmpty() && unansweredSinceTick.isEmpty())
         return;
-    const QByteArray chunk = std::exchange(arrivedSinceTick, {});
-    const QList<ArrivedFrame> frames = std::exchange(framesSinceTick, {});
+    QByteArray chunk = std::exchange(arrivedSinceTick, {});
+    QList<ArrivedFrame> frames = std::exchange(framesSinceTick, {});
     const QStringList unanswered = std::exchange(unansweredSinceTick, {});
+    if (hidden) {
+        frames.removeIf([&](const ArrivedFrame &arrived) {
+            if (!arrived.lateNote.isEmpty() || !hidden(arrived.frame))
+                return false;
+            const qsizetype at = chunk.indexOf(arrived.frame);
+            if (at >= 0)
+                chunk.remove(at, arrived.frame.size());
+            return true;
+        });
+        if (chunk.isEmpty() && frames.isEmpty() && unanswered.isEmpty())
+            return;
+    }
 
     QString text = chunk.isEmpty() ? QString() : receiveLogText(chunk, Reply{});
     for (const ArrivedFrame &arrived : frames) {
