@@ -1,6 +1,5 @@
 #include "app/dialog.h"
 
-#include "protocol/linkstats.h"
 #include "protocol/payloads.h"
 #include "protocol/replies.h"
 #include "ui_dialog.h"
@@ -54,8 +53,8 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     receiveTick = new ReceiveTick(
         session, ui->ReceiveOutBrowser, [this](const Reply &reply) { return showReply(reply); },
         this);
-    receiveTick->setHidden([this](const QByteArray &frame) {
-        return linkTestView->hidesHealthySends() && protocol::dataSentStatus(frame) == 0;
+    receiveTick->setHidden([this](serial::ModuleLink::RequestId id, const QByteArray &frame) {
+        return linkTestView->hidesReport(id, frame);
     });
 
     readTimer = new QTimer(this);

@@ -75,8 +75,6 @@ bool LinkTestCsv::open(const QString &path)
 
 void LinkTestCsv::close()
 {
-    for (QMetaObject::Connection &c : connections)
-        disconnect(c);
     if (file.isOpen())
         file.close();
 }
@@ -102,6 +100,8 @@ bool LinkTestCsv::write(const QByteArray &line)
 
 void LinkTestCsv::follow(LinkTest *test, std::function<quint16()> target)
 {
+    for (QMetaObject::Connection &c : connections)
+        disconnect(c);
     targetOf = std::move(target);
     connections[0] = connect(test, &LinkTest::sent, this, [this] {
         sentAt = QDateTime::currentDateTime();

@@ -45,7 +45,7 @@ public:
     // Also hands each line to the disk before the next (fdatasync): survives a power loss, at
     // the disk's pace.
     void setSyncEachLine(bool on) { syncEachLine = on; }
-    // The run's sends and gaps, with the target each send went to.
+    // The run's sends and gaps, with the target each send went to (written while open).
     void follow(LinkTest *test, std::function<quint16()> target);
     void close();
 

@@ -1,17 +1,22 @@
 // Link tests left running for hours: a device that goes and comes back, limits by count and by
 // time, and the record on disk as the run goes; against the virtual module on pseudo-terminals.
+#include "app/dialog.h"
+#include "dialogdriver.h"
 #include "protocol/frame.h"
 #include "serial/linktest.h"
 #include "serial/linktestcsv.h"
 #include "serial/modulelink.h"
 #include "virtualmodule.h"
+#include "widgets/linktestpanel.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -128,7 +133,154 @@ class LinkTestRunTest : public QObject
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
+    // The window on a module at `path`, repeated sending to 1234 set up and recorded in `folder`.
+    struct Window
+    {
+        Window(const QString &path, const QString &folder) : ui(dialog)
+        {
+            dialog.findChild<LinkTestView *>()->setRecordFolder(folder);
+            ui.openPort(path);
+            ui.setText("lineEdit_dataDstAddr", "1234");
+            dialog.resize(900, 700);
+            dialog.show();
+        }
+        LinkTestPanel *panel() const { return dialog.findChild<LinkTestPanel *>(); }
+        QString figure(const char *name) const
+        {
+            return panel() ? panel()->figure(name) : QString();
+        }
+        int sent() const { return panel() ? panel()->stats().sent() : 0; }
+        QCheckBox *repeating() const { return ui.widget<QCheckBox>("checkBox_continueSend"); }
+        QString record() const { return dialog.findChild<LinkTestView *>()->recordPath(); }
+
+        Dialog dialog;
+        DialogDriver ui;
+    };
+
 private slots:
+    // The window's run over a pulled cable: paused while the port is away, taken up again on
+    // the reopened port, the gap in the panel and in the record written as it went.
+    void windowOverAGap()
+    {
+        Socket socket;
+        QVERIFY(socket.plugIn());
+        QTemporaryDir folder;
+        Window w(socket.path, folder.path());
+        QVERIFY(w.ui.portShownOpen());
+        w.repeating()->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(w.sent() >= 2, 20000);
+        QVERIFY2(w.figure("linkTestRecordFile").contains(folder.path()),
+                 qPrintable(w.figure("linkTestRecordFile")));
+        socket.pull();
+        QTRY_VERIFY_WITH_TIMEOUT(w.figure("linkTestStatus").contains("等待重新连接"), 10000);
+        QVERIFY(w.repeating()->isChecked());
+        QTest::qWait(1200); // two ticks of 500 ms fall in the gap
+        QVERIFY(socket.plugIn());
+        QTRY_VERIFY_WITH_TIMEOUT(socket.module->requestsHandled() >= 2, 20000);
+        QVERIFY2(w.figure("linkTestStatus").contains("继续发送"),
+                 qPrintable(w.figure("linkTestStatus")));
+        QVERIFY2(w.figure("linkTestGaps").startsWith("1 次"), qPrintable(w.figure("linkTestGaps")));
+        w.repeating()->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT(w.figure("linkTestStatus").contains("已停止"), 10000);
+
+        const CsvCheck record = checkCsv(w.record());
+        QVERIFY2(record.fault.isEmpty(), qPrintable(record.fault));
+        QCOMPARE(record.gaps, 1);
+        QVERIFY(record.missed >= 2);
+        QCOMPARE(record.sends, w.sent());
+        QCOMPARE(w.panel()->gaps().size(), size_t(1));
+        // The export holds the same gap among the sends.
+        const QString exported = folder.filePath("export.csv");
+        QVERIFY(w.panel()->exportCsv(exported));
+        const CsvCheck again = checkCsv(exported);
+        QVERIFY2(again.fault.isEmpty(), qPrintable(again.fault));
+        QCOMPARE(again.gaps, 1);
+        QCOMPARE(again.sends, record.sends);
+    }
+
+    // The window's limits end the run, uncheck repeated sending and say why.
+    void windowLimits_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("count") << 3 << 0 << "达到发送次数 3";
+        QTest::newRow("duration") << 0 << 2 << "达到发送时长 2 秒";
+        QTest::newRow("count first") << 2 << 600 << "达到发送次数 2";
+    }
+    void windowLimits()
+    {
+        QFETCH(int, count);
+        QFETCH(int, seconds);
+        QFETCH(QString, said);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir folder;
+        Window w(module.devicePath(), folder.path());
+        w.ui.widget<QSpinBox>("spinBox_sendCount")->setValue(count);
+        w.ui.widget<QSpinBox>("spinBox_sendDuration")->setValue(seconds);
+        w.repeating()->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.repeating()->isChecked(), 30000);
+        QVERIFY2(w.figure("linkTestStatus").contains(said), qPrintable(w.figure("linkTestStatus")));
+        if (count > 0)
+            QCOMPARE(w.sent(), count);
+        else
+            QVERIFY(w.sent() >= 1 && w.sent() <= seconds * 2);
+        QTRY_COMPARE_WITH_TIMEOUT(module.requestsHandled(), quint64(w.sent()), 10000);
+        QCOMPARE(checkCsv(w.record()).sends, w.sent());
+    }
+
+    // With failures only logged, a run's healthy sends stay out of both boxes and a failed one
+    // shows; the panel counts them all.
+    void windowLogsFailuresOnly_data()
+    {
+        QTest::addColumn<bool>("failuresOnly");
+        QTest::newRow("failures only") << true;
+        QTest::newRow("everything") << false;
+    }
+    void windowLogsFailuresOnly()
+    {
+        QFETCH(bool, failuresOnly);
+        VirtualModule module;
+        QVERIFY(module.start());
+        connect(&module, &VirtualModule::requestReceived, this, [&] {
+            if (module.requestsHandled() == 1) // the third send fails
+                module.failNextDataSend(0x01);
+        });
+        QTemporaryDir folder;
+        Window w(module.devicePath(), folder.path());
+        w.ui.widget<QCheckBox>("checkBox_logFailuresOnly")->setChecked(failuresOnly);
+        w.ui.widget<QSpinBox>("spinBox_sendCount")->setValue(4);
+        w.repeating()->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.repeating()->isChecked(), 30000);
+        w.ui.receiveTick();
+        QCOMPARE(w.sent(), 4);
+        QCOMPARE(w.panel()->stats().failed(), 1);
+        const int sendLines = int(w.ui.sendText().count("send->"));
+        const int successes = int(w.ui.receiveText().count("SUCCESS!"));
+        QCOMPARE(sendLines, failuresOnly ? 1 : 4);
+        QCOMPARE(successes, failuresOnly ? 0 : 3);
+        QCOMPARE(int(w.ui.receiveText().count("FAILUER!")), 1);
+    }
+
+    // A taller window gives the chart most of the added height.
+    void chartGrowsWithTheWindow()
+    {
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir folder;
+        Window w(module.devicePath(), folder.path());
+        w.ui.widget<QSpinBox>("spinBox_sendCount")->setValue(1);
+        w.repeating()->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.repeating()->isChecked(), 30000);
+        auto *chart = w.panel()->findChild<QWidget *>("linkTestChart");
+        w.dialog.resize(900, 700);
+        QTRY_VERIFY(chart->isVisible());
+        const int before = chart->height();
+        w.dialog.resize(900, 1100);
+        QTRY_VERIFY_WITH_TIMEOUT(chart->height() >= before + 100, 5000);
+    }
+
     // The engine pauses when its device goes, counts the ticks it missed and goes on once the
     // same link opens again; a device that stays away ends the run as lost, with its gap.
     void engineOverAGap_data()
@@ -326,5 +478,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(LinkTestRunTest)
+QTEST_MAIN(LinkTestRunTest)
 #include "tst_linktestrun.moc"

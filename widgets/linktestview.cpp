@@ -1,6 +1,7 @@
 #include "widgets/linktestview.h"
 
 #include "protocol/frame.h"
+#include "protocol/linkstats.h"
 #include "serial/replug.h"
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
@@ -62,10 +63,12 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
     connect(engine, &serial::LinkTest::sent, this,
             [this](qsizetype, serial::ModuleLink::RequestId id, const QByteArray &frame) {
                 const QString line = QStringLiteral("send->") + protocol::hexLine(frame);
-                if (hidesHealthySends())
+                if (hidesHealthySends()) {
                     pendingSendLine = line; // shown once its report says it failed
-                else
+                    quietRequest = id;
+                } else {
                     ui.sendLog->appendText(line);
+                }
                 request = id;
                 panel->recordSend(target);
             });
@@ -180,6 +183,12 @@ void LinkTestView::setRecordFolder(const QString &newFolder)
 bool LinkTestView::isPaused() const
 {
     return engine->isPaused();
+}
+
+bool LinkTestView::hidesReport(serial::ModuleLink::RequestId id, const QByteArray &frame) const
+{
+    // Asked after the engine settled the send, which may have ended the run.
+    return id != 0 && id == quietRequest && protocol::dataSentStatus(frame) == 0;
 }
 
 bool LinkTestView::hidesHealthySends() const

@@ -60,6 +60,8 @@ public:
     // "Log failures only" is on and a run goes: sends answered with status 0 stay out of the
     // log boxes (the panel counts them all).
     bool hidesHealthySends() const;
+    // The reply is the healthy report to one of the run's sends made while they were hidden.
+    bool hidesReport(serial::ModuleLink::RequestId id, const QByteArray &frame) const;
     // Where runs are recorded: a new file in this folder for each run. By default a folder
     // "linktest" in the application's data folder.
     void setRecordFolder(const QString &folder);
@@ -92,6 +94,7 @@ private:
     QCheckBox *failuresOnly;
     QString folder;
     QString pendingSendLine; // a send's line while its report may still hide it
+    serial::ModuleLink::RequestId quietRequest = 0; // the last send made while hidden
     bool recordOpened = false;
     quint16 target = 0;                        // of the send being built
     serial::ModuleLink::RequestId request = 0; // of the send in flight

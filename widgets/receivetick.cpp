@@ -15,8 +15,8 @@ ReceiveTick::ReceiveTick(serial::Session *session, LogView *log, ShowReply showR
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
     // Every frame is shown as it came; what it answers is the session's to say.
     connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &, const QByteArray &frame) {
-                framesSinceTick.append({frame, {}});
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
+                framesSinceTick.append({frame, {}, hidden && hidden(request.id, frame)});
             });
     connect(link, &serial::ModuleLink::unsolicited, this, [this](const QByteArray &frame) {
         framesSinceTick.append({frame, {}});
@@ -56,7 +56,7 @@ void ReceiveTick::tick()
     const QStringList unanswered = std::exchange(unansweredSinceTick, {});
     if (hidden) {
         frames.removeIf([&](const ArrivedFrame &arrived) {
-            if (!arrived.lateNote.isEmpty() || !hidden(arrived.frame))
+            if (!arrived.hide)
                 return false;
             const qsizetype at = chunk.indexOf(arrived.frame);
             if (at >= 0)
