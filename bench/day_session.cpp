@@ -1,11 +1,17 @@
 // A day of repeated sending at 500 ms: 172,800 send lines and 172,800 reply lines pushed through
 // the real slots (the send-timer slot and the receive tick) as fast as they go, with the
 // link-test panel recording every send where the window has one.
-//   bench_day_session [EXCHANGES]
+//   bench_day_session [EXCHANGES] [--failures-only]
+// With --failures-only the run's healthy sends stay out of the log boxes, as the window's
+// "Log failures only" switch keeps them. The run's live record goes to a temporary folder.
 #include "benchsupport.h"
 #include "serial/modulelink.h"
+#include "widgets/linktestview.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -13,12 +19,20 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const int exchanges = argc > 1 ? std::atoi(argv[1]) : 172800;
+    const bool failuresOnly = argc > 2 && QByteArray(argv[2]) == "--failures-only";
     LiveDialog bench;
     if (!bench.open()) {
         std::fprintf(stderr, "cannot open the virtual module\n");
         return 1;
     }
     setDataSendOn(bench.dialog, QStringLiteral("00ab"), QStringLiteral("01 02 03 "));
+    QTemporaryDir recordFolder;
+    auto *view = bench.dialog.findChild<LinkTestView *>();
+    if (view)
+        view->setRecordFolder(recordFolder.path());
+    if (auto *quiet =
+            bench.dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_logFailuresOnly")))
+        quiet->setChecked(failuresOnly);
     // Repeated sending switched on, so that every exchange also goes through the link-test
     // panel (shown under the data text); the benchmark runs the send ticks itself.
     setRepeatedSendingOn(bench.dialog, true);
@@ -82,6 +96,11 @@ int main(int argc, char *argv[])
     std::printf("last / first                   %.2f\n", last / first);
     std::printf("resident memory at the end     %.1f MiB\n", residentMiB());
     std::printf("full repaint (grab), median    %.1f ms\n", medianOf(grabMs));
+    if (view) {
+        const qint64 bytes = QFileInfo(view->recordPath()).size();
+        std::printf("live record                    %lld bytes, %.1f bytes per send%s\n", bytes,
+                    double(bytes) / exchanges, failuresOnly ? ", failures only logged" : "");
+    }
     if (const auto *panel = bench.dialog.findChild<QWidget *>(QStringLiteral("linkTestPanel")))
         std::printf("link-test panel                %s, %s sends\n",
                     panel->isVisible() ? "shown" : "hidden",
