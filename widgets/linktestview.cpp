@@ -104,6 +104,9 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
             emit ended();
     });
     csv->follow(engine, [this] { return target; });
+    // Every 500 ms at the most: a sync per line (well under a millisecond) keeps the record
+    // through a power cut as well.
+    csv->setSyncEachLine(true);
     connect(csv, &serial::LinkTestCsv::failed, this, [this](const QString &reason) {
         panel->showRecord(
             tr("记录已停止（%1）：%2").arg(reason, QDir::toNativeSeparators(recordPath())));

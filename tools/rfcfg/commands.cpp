@@ -563,6 +563,9 @@ QString ms(double value)
     return QString::number(value, 'f', value < 10 ? 2 : 1);
 }
 
+// From this interval on, a link test's record is synced to the disk line by line.
+constexpr int syncedIntervalMs = 100;
+
 QString progressLine(const LinkStats &s)
 {
     QString line = QStringLiteral("sent %1  acknowledged %2  failed %3  no reply %4")
@@ -655,9 +658,13 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
                      .arg(plan.csvPath, reason));
         });
         if (!csv.open(plan.csvPath))
-            return run.fail(outputFailure, QStringLiteral("--csv: cannot create %1: %2")
-                                               .arg(plan.csvPath, csv.errorString()));
+            return run.fail(
+                outputFailure,
+                QStringLiteral("--csv: cannot create %1: %2").arg(plan.csvPath, csv.errorString()));
         csv.follow(&test, [target] { return target; });
+        // On disk before the next send, so a power cut loses nothing either; a sync costs a
+        // fraction of a millisecond, which only a faster test than this would feel.
+        csv.setSyncEachLine(plan.intervalMs >= syncedIntervalMs);
     }
 
     // A port that goes away is waited for, and reopened with the same settings when it is back.
