@@ -248,8 +248,12 @@ private:
 
 LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
 {
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 2, 0, 0);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 2, 0, 0);
+    outer->setSpacing(2);
+    auto *layout = new QHBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
+    outer->addLayout(layout, 1);
 
     // A column of figures, the latencies under their caption; the chart takes the rest.
     auto *figures = new QGridLayout;
@@ -275,17 +279,21 @@ LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
     ratioLabel = addFigure(tr("送达率："), "linkTestRatio");
     latencyLabel = addFigure(tr("时延（最小/中位/95%/最大）："), "linkTestLatency", true);
     gapLabel = addFigure(tr("断开："), "linkTestGaps");
-    // What the run is doing or why it ended, and where it is recorded: a line each, below.
-    const auto addLine = [&](const char *name) {
+    // What the run is doing or why it ended, and where it is recorded: one line under it all,
+    // the file's name cut short rather than widening the panel.
+    auto *lines = new QHBoxLayout;
+    lines->setSpacing(12);
+    const auto addLine = [&](const char *name, int stretch) {
         auto *line = new QLabel(this);
         line->setObjectName(QLatin1String(name));
-        line->setWordWrap(true);
         line->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        figures->addWidget(line, figures->rowCount(), 0, 1, 2);
+        line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        lines->addWidget(line, stretch);
         return line;
     };
-    statusLabel = addLine("linkTestStatus");
-    recordLabel = addLine("linkTestRecordFile");
+    statusLabel = addLine("linkTestStatus", 2);
+    recordLabel = addLine("linkTestRecordFile", 3);
+    outer->addLayout(lines);
     figures->setRowStretch(figures->rowCount(), 1);
     layout->addLayout(figures);
 
@@ -418,11 +426,13 @@ void LinkTestPanel::recordGap(qint64 lengthMs, qint64 missed, bool resumed)
 void LinkTestPanel::showStatus(const QString &text)
 {
     statusLabel->setText(text);
+    statusLabel->setToolTip(text);
 }
 
 void LinkTestPanel::showRecord(const QString &text)
 {
     recordLabel->setText(text);
+    recordLabel->setToolTip(text);
 }
 
 void LinkTestPanel::changed()

@@ -84,6 +84,7 @@ int main(int argc, char *argv[])
     };
     play(current);
     if (gap) {
+        dialog.resize(dialog.width(), 900); // room for the chart
         QTimer::singleShot(seconds * 400, [&] {
             current->hangUp();
             QFile::remove(socket);
