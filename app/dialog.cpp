@@ -46,10 +46,11 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
                               this);
     link = port->link();
     session = new serial::Session(link, this);
-    linkTestView = new LinkTestView(link,
-                                    {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
-                                     ui->spinBox_replyWait, ui->SendOutBrowser, ui->verticalLayout},
-                                    this);
+    linkTestView =
+        new LinkTestView(link,
+                         {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
+                          ui->spinBox_replyWait, ui->SendOutBrowser, ui->horizontalLayout_12},
+                         this);
     receiveTick = new ReceiveTick(
         session, ui->ReceiveOutBrowser, [this](const Reply &reply) { return showReply(reply); },
         this);

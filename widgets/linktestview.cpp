@@ -29,7 +29,8 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
     : QObject(window), ui(widgets), window(window), engine(new serial::LinkTest(link, this)),
       csv(new serial::LinkTestCsv(this))
 {
-    // The limits and the log switch, under the reply wait; read when a run starts.
+    // The limits and the log switch, in the data length's row, which has room to spare (a row
+    // of their own would squeeze the window's other boxes); read when a run starts.
     QWidget *column = ui.replyWait->parentWidget();
     countBox = new QSpinBox(column);
     countBox->setObjectName(QStringLiteral("spinBox_sendCount"));
@@ -47,10 +48,9 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
     failuresOnly->setObjectName(QStringLiteral("checkBox_logFailuresOnly"));
     failuresOnly->setToolTip(
         tr("连续发送时，成功（状态0）的发送和应答不写入收发框；统计仍计入每一次发送"));
-    const int below = ui.sendColumn->indexOf(ui.replyWait) + 1;
-    ui.sendColumn->insertWidget(below, countBox);
-    ui.sendColumn->insertWidget(below + 1, durationBox);
-    ui.sendColumn->insertWidget(below + 2, failuresOnly);
+    for (QWidget *widget : {static_cast<QWidget *>(countBox), static_cast<QWidget *>(durationBox),
+                            static_cast<QWidget *>(failuresOnly)})
+        ui.limitsRow->addWidget(widget);
     QWidget::setTabOrder(ui.replyWait, countBox);
     QWidget::setTabOrder(countBox, durationBox);
     QWidget::setTabOrder(durationBox, failuresOnly);

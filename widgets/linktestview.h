@@ -34,7 +34,7 @@ public:
         QComboBox *interval;     // 500 ms steps from 500 ms
         QSpinBox *replyWait;     // ms
         LogView *sendLog;        // "send->" and each frame sent
-        QBoxLayout *sendColumn;  // the limits and the log switch go in under the reply wait
+        QBoxLayout *limitsRow;   // the limits and the log switch go in at its end
     };
     // One send's frame and the address it goes to.
     struct Send
