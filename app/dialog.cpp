@@ -52,13 +52,17 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
     new CaptureControl(link, ui->pushButton_capture, this);
     connect(ui->pushButton_decode, &QPushButton::clicked, this,
             [this] { DecodeBox::showFor(this); });
-    linkTestView = new LinkTestView(link,
-                                    {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
-                                     ui->spinBox_replyWait, ui->SendOutBrowser},
-                                    this);
+    linkTestView =
+        new LinkTestView(link,
+                         {ui->groupBox_4, ui->dataLayout, ui->comboBox_msTime,
+                          ui->spinBox_replyWait, ui->SendOutBrowser, ui->horizontalLayout_12},
+                         this);
     receiveTick = new ReceiveTick(
         session, ui->ReceiveOutBrowser, [this](const Reply &reply) { return showReply(reply); },
         this);
+    receiveTick->setHidden([this](serial::ModuleLink::RequestId id, const QByteArray &frame) {
+        return linkTestView->hidesReport(id, frame);
+    });
 
     readTimer = new QTimer(this);
     readTimer->setObjectName(QStringLiteral("readTimer"));
@@ -141,8 +145,8 @@ Dialog::Dialog(QWidget *parent) : QDialog(parent), ui(new Ui::DialogForm)
             });
     connect(linkTestView, &LinkTestView::ended, this, &Dialog::stopRepeating);
     connect(link, &serial::ModuleLink::stateChanged, this, &Dialog::onLinkStateChanged);
-    // The link closed the port once; the window shows it as the button would have.
-    connect(port, &PortController::lost, this, &Dialog::stopRepeating);
+    // A lost port pauses repeated sending: the replugged port takes it up again, and a run
+    // whose port stays away ends by itself.
     // The box then shows what the module holds, not the defaults.
     connect(port, &PortController::foundAndOpened, this, &Dialog::on_pushButton_readCfg_clicked);
     connect(port, &PortController::settingsWritten, this, &Dialog::readMyCom);
@@ -274,7 +278,9 @@ void Dialog::onLinkStateChanged(serial::ModuleLink::State state)
         readTimer->stop();
         lastReadConfig.reset(); // the next port may hold another module
         mapWindow->portClosed();
-        stopRepeating();
+        // A run paused over a lost device waits for it; any other close ends it.
+        if (!linkTestView->isPaused())
+            stopRepeating();
         receiveTick->clear();
     }
     updateControls();

@@ -1,13 +1,18 @@
 // A day of repeated sending at 500 ms: 172,800 send lines and 172,800 reply lines pushed through
 // the real slots (the send-timer slot and the receive tick) as fast as they go, with the
 // link-test panel recording every send where the window has one.
+//   bench_day_session [EXCHANGES] [--failures-only] [--capture FILE]
+// With --failures-only the run's healthy sends stay out of the log boxes, as the window's
+// "Log failures only" switch keeps them. The run's live record goes to a temporary folder.
 // With --capture FILE the link records to FILE, and its bytes per exchange are printed.
-//   bench_day_session [EXCHANGES] [--capture FILE]
 #include "benchsupport.h"
 #include "serial/modulelink.h"
+#include "widgets/linktestview.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -22,13 +27,21 @@ int main(int argc, char *argv[])
     const QStringList args = QCoreApplication::arguments();
     const int captureArg = int(args.indexOf(QStringLiteral("--capture")));
     const QString capturePath = captureArg > 0 ? args.value(captureArg + 1) : QString();
-    const int exchanges = argc > 1 && captureArg != 1 ? std::atoi(argv[1]) : 172800;
+    const bool failuresOnly = args.contains(QStringLiteral("--failures-only"));
+    const int exchanges = argc > 1 && argv[1][0] != '-' ? std::atoi(argv[1]) : 172800;
     LiveDialog bench;
     if (!bench.open()) {
         std::fprintf(stderr, "cannot open the virtual module\n");
         return 1;
     }
     setDataSendOn(bench.dialog, QStringLiteral("00ab"), QStringLiteral("01 02 03 "));
+    QTemporaryDir recordFolder;
+    auto *view = bench.dialog.findChild<LinkTestView *>();
+    if (view)
+        view->setRecordFolder(recordFolder.path());
+    if (auto *quiet =
+            bench.dialog.findChild<QCheckBox *>(QStringLiteral("checkBox_logFailuresOnly")))
+        quiet->setChecked(failuresOnly);
     // Repeated sending switched on, so that every exchange also goes through the link-test
     // panel (shown under the data text); the benchmark runs the send ticks itself.
     setRepeatedSendingOn(bench.dialog, true);
@@ -115,6 +128,11 @@ int main(int argc, char *argv[])
                     double(bytes) / exchanges * 172800 / (1024.0 * 1024.0));
     }
     std::printf("full repaint (grab), median    %.1f ms\n", medianOf(grabMs));
+    if (view) {
+        const qint64 bytes = QFileInfo(view->recordPath()).size();
+        std::printf("live record                    %lld bytes, %.1f bytes per send%s\n", bytes,
+                    double(bytes) / exchanges, failuresOnly ? ", failures only logged" : "");
+    }
     if (const auto *panel = bench.dialog.findChild<QWidget *>(QStringLiteral("linkTestPanel")))
         std::printf("link-test panel                %s, %s sends\n",
                     panel->isVisible() ? "shown" : "hidden",

@@ -29,6 +29,12 @@ public:
     void addLate() { ++late_; }
     // A send left out because the port still held the previous frame; not counted as sent.
     void addSkipped() { ++skipped_; }
+    // A time without the port, and the sends that would have gone out meanwhile.
+    void addGap(qint64 missed)
+    {
+        ++gaps_;
+        missed_ += missed;
+    }
 
     int sent() const { return sent_; }
     int acknowledged() const { return acknowledged_; }
@@ -36,6 +42,8 @@ public:
     int noReply() const { return noReply_; }
     int late() const { return late_; }
     int skipped() const { return skipped_; }
+    int gaps() const { return gaps_; }
+    qint64 missed() const { return missed_; }
     // Failures by the module's status code.
     const QMap<int, int> &failuresByStatus() const { return failures_; }
     double deliveryRatio() const { return sent_ ? double(acknowledged_) / sent_ : 0.0; }
@@ -51,7 +59,8 @@ private:
     std::vector<quint32> buckets;
     QMap<int, int> failures_;
     int sent_ = 0, acknowledged_ = 0, failed_ = 0, noReply_ = 0, answered_ = 0, late_ = 0,
-        skipped_ = 0;
+        skipped_ = 0, gaps_ = 0;
+    qint64 missed_ = 0;
     double min_ = 0, max_ = 0, last_ = 0;
 };
 

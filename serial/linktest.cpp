@@ -1,5 +1,7 @@
 #include "serial/linktest.h"
 
+#include <climits>
+
 namespace serial {
 
 namespace {
@@ -15,6 +17,7 @@ LinkTest::LinkTest(ModuleLink *link, QObject *parent)
     : QObject(parent), link(link), interval(new QTimer(this))
 {
     qRegisterMetaType<serial::LinkTest::End>();
+    qRegisterMetaType<serial::LinkTest::Gap>();
     interval->setObjectName(QStringLiteral("sendTimer"));
     connect(interval, &QTimer::timeout, this, &LinkTest::tick);
     wait.setSingleShot(true);
@@ -28,8 +31,32 @@ LinkTest::LinkTest(ModuleLink *link, QObject *parent)
     connect(link, &ModuleLink::answered, this, &LinkTest::onAnswered);
     connect(link, &ModuleLink::noReply, this, &LinkTest::onNoReply);
     connect(link, &ModuleLink::lateReply, this, &LinkTest::onLateReply);
+    // A lost device (lost comes before the state change) may come back; a port closed on
+    // purpose does not.
+    connect(link, &ModuleLink::lost, this, [this] {
+        if (isRunning() && phase != Phase::Paused && plan.reconnectWaitMs > 0)
+            pause();
+    });
     connect(link, &ModuleLink::stateChanged, this, [this](ModuleLink::State state) {
+        if (phase == Phase::Paused) {
+            if (state == ModuleLink::State::Open)
+                resume();
+            return;
+        }
         if (state != ModuleLink::State::Open && isRunning())
+            finish(End::Lost);
+    });
+    durationTimer.setSingleShot(true);
+    durationTimer.setTimerType(Qt::PreciseTimer); // never before its time
+    connect(&durationTimer, &QTimer::timeout, this, [this] {
+        if (!isRunning())
+            return;
+        stopEnd = End::DurationReached;
+        stop();
+    });
+    reconnectTimer.setSingleShot(true);
+    connect(&reconnectTimer, &QTimer::timeout, this, [this] {
+        if (phase == Phase::Paused)
             finish(End::Lost);
     });
 }
@@ -48,6 +75,7 @@ void LinkTest::start(const Plan &newPlan, FrameSource frameSource)
     source = std::move(frameSource);
     linkStats = {};
     stopAsked = tickDue = lateOwed = false;
+    stopEnd = End::Stopped;
     ticks = 0;
     sequence = -1;
     inFlight = 0;
@@ -56,6 +84,8 @@ void LinkTest::start(const Plan &newPlan, FrameSource frameSource)
     link->setTracksLateReplies(true);
     phase = Phase::Ready;
     interval->start(plan.intervalMs);
+    if (plan.durationMs > 0)
+        durationTimer.start(int(std::min<qint64>(plan.durationMs, INT_MAX)));
     if (plan.firstAtOnce)
         tick();
 }
@@ -66,14 +96,53 @@ void LinkTest::stop()
         return;
     stopAsked = true;
     interval->stop();
-    if (phase == Phase::Ready || phase == Phase::Flushing)
-        finish(End::Stopped);
+    if (phase == Phase::Ready || phase == Phase::Flushing || phase == Phase::Paused)
+        finish(stopEnd);
 }
 
 void LinkTest::abort()
 {
     if (isRunning())
         finish(End::Stopped);
+}
+
+void LinkTest::pause()
+{
+    // The link dropped its requests: the send in flight will hear nothing more.
+    if (phase == Phase::Awaiting) {
+        linkStats.addNoReply();
+        emit noReply(sequence);
+    }
+    interval->stop();
+    wait.stop();
+    inFlight = 0;
+    tickDue = lateOwed = false;
+    sequences.clear();
+    phase = Phase::Paused;
+    gapStart = QDateTime::currentDateTime();
+    gapClock.start();
+    reconnectTimer.start(int(std::min<qint64>(plan.reconnectWaitMs, INT_MAX)));
+    emit paused();
+}
+
+void LinkTest::closeGap(bool resumed)
+{
+    reconnectTimer.stop();
+    Gap gap;
+    gap.start = gapStart;
+    gap.lengthMs = gapClock.elapsed();
+    gap.missed = plan.intervalMs > 0 ? gap.lengthMs / plan.intervalMs : 0;
+    gap.resumed = resumed;
+    linkStats.addGap(gap.missed);
+    emit gapClosed(gap);
+}
+
+void LinkTest::resume()
+{
+    closeGap(true);
+    phase = Phase::Ready;
+    // The next send one interval on: a device that just came back gets a moment.
+    interval->start(plan.intervalMs);
 }
 
 void LinkTest::setIntervalMs(int ms)
@@ -87,7 +156,7 @@ void LinkTest::tick()
 {
     if (phase != Phase::Ready) {
         // A send still waits for its report or its late report: this tick's send follows it.
-        tickDue = isRunning();
+        tickDue = isRunning() && phase != Phase::Paused;
         return;
     }
     if (plan.count > 0 && ticks >= plan.count) {
@@ -215,7 +284,7 @@ void LinkTest::ready()
     wait.stop();
     phase = Phase::Ready;
     if (stopAsked)
-        finish(End::Stopped);
+        finish(stopEnd);
     else if (plan.count > 0 && ticks >= plan.count)
         finish(End::CountReached);
     else if (tickDue)
@@ -224,6 +293,10 @@ void LinkTest::ready()
 
 void LinkTest::finish(End end)
 {
+    if (phase == Phase::Paused)
+        closeGap(false);
+    durationTimer.stop();
+    reconnectTimer.stop();
     interval->stop();
     wait.stop();
     phase = Phase::Idle;

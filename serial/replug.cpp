@@ -75,7 +75,7 @@ void ReplugWatch::watch(const PortIdentity &id)
 
 void ReplugWatch::poll()
 {
-    if (since.elapsed() > windowMs) {
+    if (since.elapsed() > window) {
         timer.stop();
         return;
     }

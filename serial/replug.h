@@ -43,6 +43,8 @@ public:
     static constexpr int windowMs = 60'000;
     static constexpr int pollMs = 500;
 
+    // How long a watch looks (windowMs unless set).
+    void setWindowMs(qint64 ms) { window = ms; }
     void watch(const PortIdentity &identity);
     void stop() { timer.stop(); }
     bool isWatching() const { return timer.isActive(); }
@@ -55,6 +57,7 @@ private:
     PortIdentity identity;
     QTimer timer;
     QElapsedTimer since;
+    qint64 window = windowMs;
 };
 
 } // namespace serial

@@ -460,7 +460,7 @@ private slots:
     }
 
     // A pulled adapter leaves a line with the time and the reason; the same device path coming
-    // back is reopened with the same settings, and repeated sending stays off.
+    // back is reopened with the same settings, and repeated sending goes on over it.
     void replugReopened()
     {
         QTemporaryDir dir;
@@ -473,6 +473,7 @@ private slots:
         ui.select("comboBox_baudList", 14); // 230400
         ui.openPort(path);
         QVERIFY(ui.portShownOpen());
+        ui.setText("lineEdit_dataDstAddr", "1234");
         ui.widget<QCheckBox>("checkBox_continueSend")->setChecked(true);
         first->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!ui.portShownOpen(), 10000);
@@ -487,7 +488,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ui.portShownOpen(), 10000);
         QVERIFY(ui.receiveText().contains(
             QStringLiteral("串口已重新连接：%1（230400 NONE 1）").arg(path)));
-        QVERIFY(!ui.widget<QCheckBox>("checkBox_continueSend")->isChecked());
+        QVERIFY(ui.widget<QCheckBox>("checkBox_continueSend")->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(second.requestsHandled() > 0, 10000);
+        ui.widget<QCheckBox>("checkBox_continueSend")->setChecked(false);
         ui.click("pushButton_readVersion");
         QTRY_VERIFY_WITH_TIMEOUT(
             (ui.receiveTick(), ui.receiveText().endsWith("发布日期：2014-03-25\n")), 10000);

@@ -430,9 +430,10 @@ private slots:
         QTest::newRow("json")
             << true
             << "\"acknowledged\":28,\"command\":\"send\",\"delivery_ratio\":0.9333,"
-               "\"error\":\"1 of 30 sends failed by status; check the route and "
-               "the target node\",\"exit_status\":1,"
-               "\"failed\":1,\"failed_by_status\":{\"0x01\":1},\"interrupted\":false,\"late\":0,"
+               "\"ended\":\"count\",\"error\":\"1 of 30 sends failed by status; check the "
+               "route and the target node\",\"exit_status\":1,"
+               "\"failed\":1,\"failed_by_status\":{\"0x01\":1},\"gaps\":0,"
+               "\"interrupted\":false,\"late\":0,"
                "\"latency_ms\":{\"max\":";
     }
     void linkTest()

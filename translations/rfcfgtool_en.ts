@@ -763,6 +763,93 @@ Continue?</translation>
         <source>迟到的应答：</source>
         <translation>Late replies:</translation>
     </message>
+    <message>
+        <source>断开：</source>
+        <translation>Gaps:</translation>
+    </message>
+    <message>
+        <source>串口已断开，等待重新连接…</source>
+        <translation>Port lost, waiting for it to come back…</translation>
+    </message>
+    <message>
+        <source>串口已重新连接，继续发送（断开 %1 秒，漏发 %2 次）</source>
+        <translation>Port back, sending goes on (away %1 s, %2 sends missed)</translation>
+    </message>
+    <message>
+        <source>%1 次（漏发 %2 次）</source>
+        <translation>%1 (%2 sends missed)</translation>
+    </message>
+</context>
+<context>
+    <name>LinkTestView</name>
+    <message>
+        <source>不限次数</source>
+        <translation>No count limit</translation>
+    </message>
+    <message>
+        <source> 次</source>
+        <translation> sends</translation>
+    </message>
+    <message>
+        <source>连续发送的次数，到达后停止；0：不限</source>
+        <translation>Repeated sending stops after this many sends; 0: no limit</translation>
+    </message>
+    <message>
+        <source>不限时长</source>
+        <translation>No time limit</translation>
+    </message>
+    <message>
+        <source> 秒</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>连续发送的时长，到达后停止；0：不限</source>
+        <translation>Repeated sending stops after this many seconds; 0: no limit</translation>
+    </message>
+    <message>
+        <source>只记录异常</source>
+        <translation>Log failures only</translation>
+    </message>
+    <message>
+        <source>连续发送时，成功（状态0）的发送和应答不写入收发框；统计仍计入每一次发送</source>
+        <translation>During repeated sending, sends answered with status 0 stay out of the log boxes; the figures still count every send</translation>
+    </message>
+    <message>
+        <source>记录已停止（%1）：%2</source>
+        <translation>Recording stopped (%1): %2</translation>
+    </message>
+    <message>
+        <source>无法创建文件夹</source>
+        <translation>cannot create the folder</translation>
+    </message>
+    <message>
+        <source>无法记录（%1）：%2</source>
+        <translation>Cannot record (%1): %2</translation>
+    </message>
+    <message>
+        <source>记录到：%1</source>
+        <translation>Recording to: %1</translation>
+    </message>
+    <message>
+        <source>%1 已停止：达到发送次数 %2</source>
+        <translation>%1 stopped: %2 sends reached</translation>
+    </message>
+    <message>
+        <source>%1 已停止：达到发送时长 %2 秒</source>
+        <translation>%1 stopped: %2 s reached</translation>
+    </message>
+    <message>
+        <source>%1 已停止：串口断开，未能重新连接</source>
+        <translation>%1 stopped: the port was lost and did not come back</translation>
+    </message>
+    <message>
+        <source>%1 已停止</source>
+        <translation>%1 stopped</translation>
+    </message>
+    <message>
+        <source>%1 已停止：数据无法发送</source>
+        <translation>%1 stopped: the data could not be sent</translation>
+    </message>
 </context>
 <context>
     <name>LogView</name>

@@ -1,5 +1,6 @@
 #include "widgets/linktestpanel.h"
 
+#include "serial/linktestcsv.h"
 #include "widgets/lastfolder.h"
 
 #include <QGridLayout>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 // ---- The record -----------------------------------------------------------------------------
 
@@ -98,6 +100,7 @@ constexpr qint64 minuteMs = 60 * 1000;
 const QColor deliveredColour(0x1f, 0x77, 0xb4);
 const QColor failedColour(0xd3, 0x2f, 0x2f);
 const QColor noReplyColour(0xef, 0x8a, 0x00);
+const QColor gapColour(0x70, 0x70, 0x70);
 
 // The smallest of 1, 2, 5 × 10^k at or above `value`.
 double niceCeiling(double value)
@@ -123,7 +126,9 @@ QString statusCode(int status)
 class LatencyChart : public QWidget
 {
 public:
-    LatencyChart(const LinkTestRecord &record, QWidget *parent) : QWidget(parent), sends(record)
+    LatencyChart(const LinkTestRecord &record, const std::vector<LinkTestGap> &gaps,
+                 QWidget *parent)
+        : QWidget(parent), sends(record), gaps(gaps)
     {
         setMinimumSize(160, 80);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -134,6 +139,8 @@ public:
     qint64 viewEndMs = minuteMs;
     qint64 spanMs = minuteMs;
     QDateTime wallStart;
+    // The time now from the start of the run: a gap still going reaches it.
+    qint64 nowMs = 0;
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -180,6 +187,18 @@ protected:
         const auto xOf = [&](qint64 atMs) {
             return area.left() + 1 + int((atMs - from) * width / spanMs);
         };
+        // Times without the port, hatched across the whole height.
+        for (const LinkTestGap &gap : gaps) {
+            const qint64 end = gap.lengthMs < 0 ? nowMs : gap.atMs + gap.lengthMs;
+            if (end < from || gap.atMs > viewEndMs)
+                continue;
+            const int left = xOf(std::max(gap.atMs, from));
+            const int right = std::max(left + 1, xOf(std::min(end, viewEndMs)));
+            const QRect band(left, area.top() + 1, right - left, area.height() - 2);
+            painter.fillRect(band, QBrush(gapColour, Qt::BDiagPattern));
+            painter.fillRect(band,
+                             QColor(gapColour.red(), gapColour.green(), gapColour.blue(), 40));
+        }
         int column = -1;
         double low = 0, high = 0;
         bool delivered = false, failed = false, missing = false;
@@ -222,14 +241,19 @@ protected:
 
 private:
     const LinkTestRecord &sends;
+    const std::vector<LinkTestGap> &gaps;
 };
 
 // ---- The panel ------------------------------------------------------------------------------
 
 LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
 {
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 2, 0, 0);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 2, 0, 0);
+    outer->setSpacing(2);
+    auto *layout = new QHBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
+    outer->addLayout(layout, 1);
 
     // A column of figures, the latencies under their caption; the chart takes the rest.
     auto *figures = new QGridLayout;
@@ -254,12 +278,28 @@ LinkTestPanel::LinkTestPanel(QWidget *parent) : QWidget(parent)
     lateLabel = addFigure(tr("迟到的应答："), "linkTestLate");
     ratioLabel = addFigure(tr("送达率："), "linkTestRatio");
     latencyLabel = addFigure(tr("时延（最小/中位/95%/最大）："), "linkTestLatency", true);
+    gapLabel = addFigure(tr("断开："), "linkTestGaps");
+    // What the run is doing or why it ended, and where it is recorded: one line under it all,
+    // the file's name cut short rather than widening the panel.
+    auto *lines = new QHBoxLayout;
+    lines->setSpacing(12);
+    const auto addLine = [&](const char *name, int stretch) {
+        auto *line = new QLabel(this);
+        line->setObjectName(QLatin1String(name));
+        line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        lines->addWidget(line, stretch);
+        return line;
+    };
+    statusLabel = addLine("linkTestStatus", 2);
+    recordLabel = addLine("linkTestRecordFile", 3);
+    outer->addLayout(lines);
     figures->setRowStretch(figures->rowCount(), 1);
     layout->addLayout(figures);
 
     auto *chartColumn = new QVBoxLayout;
     chartColumn->setSpacing(0);
-    chart = new LatencyChart(sends, this);
+    chart = new LatencyChart(sends, gapList, this);
     chart->setObjectName(QStringLiteral("linkTestChart"));
     chartColumn->addWidget(chart, 1);
     scroll = new QScrollBar(Qt::Horizontal, this);
@@ -300,6 +340,9 @@ void LinkTestPanel::start()
 {
     linkStats = protocol::LinkStats();
     sends.clear();
+    gapList.clear();
+    statusLabel->clear();
+    recordLabel->clear();
     wallStart = QDateTime::currentDateTime();
     clock.start();
     chart->wallStart = wallStart;
@@ -313,6 +356,7 @@ void LinkTestPanel::clearRun()
 {
     linkStats = protocol::LinkStats();
     sends.clear();
+    gapList.clear();
     refresh();
     hide();
 }
@@ -358,6 +402,39 @@ void LinkTestPanel::recordSkipped()
     changed();
 }
 
+void LinkTestPanel::recordPause()
+{
+    gapList.push_back({clock.isValid() ? clock.elapsed() : 0, -1, 0});
+    showStatus(tr("串口已断开，等待重新连接…"));
+    changed();
+}
+
+void LinkTestPanel::recordGap(qint64 lengthMs, qint64 missed, bool resumed)
+{
+    if (gapList.empty() || gapList.back().lengthMs >= 0)
+        gapList.push_back({clock.isValid() ? clock.elapsed() - lengthMs : 0, -1, 0});
+    gapList.back().lengthMs = lengthMs;
+    gapList.back().missed = missed;
+    linkStats.addGap(missed);
+    if (resumed)
+        showStatus(tr("串口已重新连接，继续发送（断开 %1 秒，漏发 %2 次）")
+                       .arg(QString::number(lengthMs / 1000.0, 'f', 1))
+                       .arg(missed));
+    changed();
+}
+
+void LinkTestPanel::showStatus(const QString &text)
+{
+    statusLabel->setText(text);
+    statusLabel->setToolTip(text);
+}
+
+void LinkTestPanel::showRecord(const QString &text)
+{
+    recordLabel->setText(text);
+    recordLabel->setToolTip(text);
+}
+
 void LinkTestPanel::changed()
 {
     if (!refreshTimer->isActive())
@@ -383,6 +460,8 @@ void LinkTestPanel::refresh()
                              ? QString::number(s.failed())
                              : tr("%1（%2）").arg(s.failed()).arg(codes.join(tr("，"))));
     noReplyLabel->setText(QString::number(s.noReply()));
+    gapLabel->setText(s.gaps() > 0 ? tr("%1 次（漏发 %2 次）").arg(s.gaps()).arg(s.missed())
+                                   : QStringLiteral("0"));
     lateLabel->setText(QString::number(s.late()));
     ratioLabel->setText(s.sent() ? QString::number(100.0 * s.deliveryRatio(), 'f', 1) +
                                        QStringLiteral(" %")
@@ -407,6 +486,7 @@ void LinkTestPanel::refresh()
             scroll->setValue(maximum);
     }
     chart->viewEndMs = qint64(scroll->value()) * 1000 + chart->spanMs;
+    chart->nowMs = clock.isValid() ? clock.elapsed() : 0;
     chart->update();
 }
 
@@ -418,29 +498,30 @@ bool LinkTestPanel::exportCsv(const QString &path, QString *error) const
             *error = file.errorString();
         return false;
     }
-    QByteArray text = "time,sequence,target,status,latency_ms\n";
+    namespace csv = serial::linktestcsv;
+    QByteArray text = csv::header();
+    // Gaps go in among the sends, at their start.
+    auto gap = gapList.cbegin();
+    const auto gapsUpTo = [&](qint64 atMs) {
+        for (; gap != gapList.cend() && gap->atMs <= atMs; ++gap) {
+            const quint16 target = sends.size() > 0 ? sends.at(sends.size() - 1).target : 0;
+            text += csv::gapLine(wallStart.addMSecs(gap->atMs), gap->missed, target,
+                                 gap->lengthMs < 0 ? clock.elapsed() - gap->atMs : gap->lengthMs);
+        }
+    };
     for (qsizetype i = 0; i < sends.size(); ++i) {
         const LinkTestRecord::Send s = sends.at(i);
-        text += wallStart.addMSecs(s.atMs).toString(Qt::ISODateWithMs).toLatin1();
-        text += ',' + QByteArray::number(i + 1) + ',';
-        text += QString::asprintf("%04x,", s.target).toLatin1();
-        switch (s.outcome) {
-        case LinkTestRecord::Outcome::Answered:
-            text += statusCode(s.status).toLatin1() + ',' + QByteArray::number(s.latencyMs, 'f', 2);
-            break;
-        case LinkTestRecord::Outcome::NoReply:
-            text += "no reply,";
-            break;
-        case LinkTestRecord::Outcome::Pending:
-            text += "pending,";
-            break;
-        }
-        text += '\n';
+        gapsUpTo(s.atMs - 1);
+        const bool answered = s.outcome == LinkTestRecord::Outcome::Answered;
+        text += csv::sendLine(wallStart.addMSecs(s.atMs), i + 1, s.target,
+                              answered ? std::optional<int>(s.status) : std::nullopt, s.latencyMs,
+                              s.outcome == LinkTestRecord::Outcome::Pending);
         if (text.size() >= 1 << 16) {
             file.write(text);
             text.clear();
         }
     }
+    gapsUpTo(std::numeric_limits<qint64>::max());
     file.write(text);
     if (file.commit())
         return true;

@@ -66,6 +66,14 @@ private:
     qsizetype count = 0;
 };
 
+// A time a run spent without its port, from the start of the run.
+struct LinkTestGap
+{
+    qint64 atMs = 0;
+    qint64 lengthMs = -1; // -1: still going
+    qint64 missed = 0;
+};
+
 class LatencyChart;
 
 // The link test of repeated sending, as it runs: counts, delivery ratio and latencies (with
@@ -93,9 +101,18 @@ public:
     void recordLate();
     // A send left out because the port still held the previous frame.
     void recordSkipped();
+    // The port went away: the run waits for it.
+    void recordPause();
+    // The gap is over (the run goes on, or ended in it).
+    void recordGap(qint64 lengthMs, qint64 missed, bool resumed);
+    // The run's line under the figures: why it ended, or that it waits.
+    void showStatus(const QString &text);
+    // Where the run is recorded as it goes, or why it is not.
+    void showRecord(const QString &text);
 
     const protocol::LinkStats &stats() const { return linkStats; }
     const LinkTestRecord &record() const { return sends; }
+    const std::vector<LinkTestGap> &gaps() const { return gapList; }
     QDateTime startedAt() const { return wallStart; }
     // The figures as shown, by name (for the curious and the tests).
     QString figure(const char *name) const;
@@ -115,11 +132,12 @@ private:
 
     protocol::LinkStats linkStats;
     LinkTestRecord sends;
+    std::vector<LinkTestGap> gapList;
     QDateTime wallStart;
     QElapsedTimer clock;
     QTimer *refreshTimer = nullptr;
     LatencyChart *chart = nullptr;
     QScrollBar *scroll = nullptr;
     QLabel *sentLabel, *deliveredLabel, *failedLabel, *noReplyLabel, *lateLabel, *ratioLabel,
-        *latencyLabel;
+        *latencyLabel, *gapLabel, *statusLabel, *recordLabel;
 };

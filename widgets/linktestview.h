@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/linktest.h"
+#include "serial/linktestcsv.h"
 #include "serial/modulelink.h"
 
 #include <QByteArray>
@@ -11,6 +12,8 @@
 
 class LinkTestPanel;
 class LogView;
+class QBoxLayout;
+class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QSpinBox;
@@ -31,6 +34,7 @@ public:
         QComboBox *interval;     // 500 ms steps from 500 ms
         QSpinBox *replyWait;     // ms
         LogView *sendLog;        // "send->" and each frame sent
+        QBoxLayout *limitsRow;   // the limits and the log switch go in at its end
     };
     // One send's frame and the address it goes to.
     struct Send
@@ -51,6 +55,19 @@ public:
     // A tick now, as the interval gives them.
     void tick();
     bool isRunning() const;
+    // The run waits for its lost port.
+    bool isPaused() const;
+    // "Log failures only" is on and a run goes: sends answered with status 0 stay out of the
+    // log boxes (the panel counts them all).
+    bool hidesHealthySends() const;
+    // The reply is the healthy report to one of the run's sends made while they were hidden.
+    bool hidesReport(serial::ModuleLink::RequestId id, const QByteArray &frame) const;
+    // Where runs are recorded: a new file in this folder for each run. By default a folder
+    // "linktest" in the application's data folder.
+    void setRecordFolder(const QString &folder);
+    QString recordFolder() const { return folder; }
+    // The file the current (or last) run is recorded in.
+    QString recordPath() const;
 
 signals:
     // A send had no report by its reply wait (its late report may still come).
@@ -62,11 +79,23 @@ private:
     int intervalMs() const;
     // The window grows by what the panel needs, as far as the screen allows.
     void makeRoom();
+    // Opens the run's record and says in the panel where it goes.
+    void startRecord();
+    // The panel's line on how the run ended.
+    void showEnd(serial::LinkTest::End end);
 
     Widgets ui;
     QWidget *window;
     serial::LinkTest *engine;
+    serial::LinkTestCsv *csv;
     LinkTestPanel *panel = nullptr;
+    QSpinBox *countBox;
+    QSpinBox *durationBox;
+    QCheckBox *failuresOnly;
+    QString folder;
+    QString pendingSendLine; // a send's line while its report may still hide it
+    serial::ModuleLink::RequestId quietRequest = 0; // the last send made while hidden
+    bool recordOpened = false;
     quint16 target = 0;                        // of the send being built
     serial::ModuleLink::RequestId request = 0; // of the send in flight
 };

@@ -15,8 +15,8 @@ ReceiveTick::ReceiveTick(serial::Session *session, LogView *log, ShowReply showR
             [this](const QByteArray &bytes) { arrivedSinceTick += bytes; });
     // Every frame is shown as it came; what it answers is the session's to say.
     connect(link, &serial::ModuleLink::answered, this,
-            [this](const serial::ModuleLink::Request &, const QByteArray &frame) {
-                framesSinceTick.append({frame, {}});
+            [this](const serial::ModuleLink::Request &request, const QByteArray &frame) {
+                framesSinceTick.append({frame, {}, hidden && hidden(request.id, frame)});
             });
     connect(link, &serial::ModuleLink::unsolicited, this, [this](const QByteArray &frame) {
         framesSinceTick.append({frame, {}});
@@ -51,9 +51,21 @@ void ReceiveTick::tick()
 {
     if (arrivedSinceTick.isEmpty() && framesSinceTick.isEmpty() && unansweredSinceTick.isEmpty())
         return;
-    const QByteArray chunk = std::exchange(arrivedSinceTick, {});
-    const QList<ArrivedFrame> frames = std::exchange(framesSinceTick, {});
+    QByteArray chunk = std::exchange(arrivedSinceTick, {});
+    QList<ArrivedFrame> frames = std::exchange(framesSinceTick, {});
     const QStringList unanswered = std::exchange(unansweredSinceTick, {});
+    if (hidden) {
+        frames.removeIf([&](const ArrivedFrame &arrived) {
+            if (!arrived.hide)
+                return false;
+            const qsizetype at = chunk.indexOf(arrived.frame);
+            if (at >= 0)
+                chunk.remove(at, arrived.frame.size());
+            return true;
+        });
+        if (chunk.isEmpty() && frames.isEmpty() && unanswered.isEmpty())
+            return;
+    }
 
     QString text = chunk.isEmpty() ? QString() : receiveLogText(chunk, Reply{});
     for (const ArrivedFrame &arrived : frames) {

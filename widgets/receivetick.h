@@ -32,6 +32,10 @@ public:
     // A request without a reply by its wait: its line on the next tick, and its name for a late
     // reply.
     void noteUnanswered(serial::ModuleLink::RequestId id, const QString &sender);
+    // Replies for which it holds are left out of the box, their bytes with them (a link test's
+    // healthy reports, when only failures are logged).
+    using Hidden = std::function<bool(serial::ModuleLink::RequestId, const QByteArray &frame)>;
+    void setHidden(Hidden hide) { hidden = std::move(hide); }
     // Writes what the tick shows.
     void tick();
     // What a closed port had not shown yet goes with it, as its unread bytes always did.
@@ -41,12 +45,14 @@ private:
     serial::ModuleLink *link;
     LogView *log;
     ShowReply showReply;
+    Hidden hidden;
 
     QByteArray arrivedSinceTick;
     struct ArrivedFrame
     {
         QByteArray frame;
         QString lateNote; // for a late reply: whose it is and how late
+        bool hide = false;
     };
     QList<ArrivedFrame> framesSinceTick;
     QStringList unansweredSinceTick;

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "portaccess.h"
 #include "replywords.h"
 
 #include "protocol/configrecord.h"
@@ -10,6 +11,8 @@
 #include "protocol/replyframe.h"
 #include "serial/discovery.h"
 #include "serial/linktest.h"
+#include "serial/linktestcsv.h"
+#include "serial/replug.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -575,6 +578,9 @@ QString ms(double value)
     return QString::number(value, 'f', value < 10 ? 2 : 1);
 }
 
+// From this interval on, a link test's record is synced to the disk line by line.
+constexpr int syncedIntervalMs = 100;
+
 QString progressLine(const LinkStats &s)
 {
     QString line = QStringLiteral("sent %1  acknowledged %2  failed %3  no reply %4")
@@ -586,6 +592,8 @@ QString progressLine(const LinkStats &s)
         line += QStringLiteral("  late %1").arg(s.late());
     if (s.skipped() > 0)
         line += QStringLiteral("  skipped %1").arg(s.skipped());
+    if (s.gaps() > 0)
+        line += QStringLiteral("  gaps %1").arg(s.gaps());
     if (s.hasLatency())
         line += QStringLiteral("  last %1 ms").arg(ms(s.lastLatencyMs()));
     return line;
@@ -609,6 +617,10 @@ QString summaryText(const LinkStats &s, bool interrupted)
     if (s.skipped() > 0)
         text += QStringLiteral("skipped sends: %1 (the port still held the previous frame)\n")
                     .arg(s.skipped());
+    if (s.gaps() > 0)
+        text += QStringLiteral("gaps: %1 (the port was away; %2 sends missed)\n")
+                    .arg(s.gaps())
+                    .arg(s.missed());
     if (s.hasLatency())
         text += QStringLiteral("latency ms: min %1, median %2, p95 %3, max %4\n")
                     .arg(ms(s.minimumMs()), ms(s.percentileMs(0.5)), ms(s.percentileMs(0.95)),
@@ -635,15 +647,65 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
             sinceRedraw.restart();
         }
     };
-    bool lost = false;
-    QObject::connect(&test, &serial::LinkTest::finished, [&](serial::LinkTest::End end) {
-        lost = end == serial::LinkTest::End::Lost;
+    // Messages on standard error start on a line of their own, under the progress line.
+    const auto note = [&](const QString &text) {
+        if (live)
+            print(stdout, QStringLiteral("\n"));
+        print(stderr, QStringLiteral("rfcfg: ") + text + QLatin1Char('\n'));
+        redraw(true);
+    };
+    serial::LinkTest::End end = serial::LinkTest::End::Stopped;
+    QObject::connect(&test, &serial::LinkTest::finished, [&](serial::LinkTest::End e) {
+        end = e;
         QCoreApplication::exit();
     });
     QObject::connect(&test, &serial::LinkTest::answered, [&] { redraw(false); });
     QObject::connect(&test, &serial::LinkTest::noReply, [&] { redraw(false); });
     QObject::connect(&test, &serial::LinkTest::late, [&] { redraw(false); });
     QObject::connect(&test, &serial::LinkTest::skipped, [&] { redraw(false); });
+
+    // Each send on disk as it settles.
+    serial::LinkTestCsv csv;
+    const quint16 target = quint16(plan.target.toUShort(nullptr, 16));
+    if (!plan.csvPath.isEmpty()) {
+        QObject::connect(&csv, &serial::LinkTestCsv::failed, [&](const QString &reason) {
+            note(QStringLiteral("recording to %1 stopped: %2; the test goes on")
+                     .arg(plan.csvPath, reason));
+        });
+        if (!csv.open(plan.csvPath))
+            return run.fail(
+                outputFailure,
+                QStringLiteral("--csv: cannot create %1: %2").arg(plan.csvPath, csv.errorString()));
+        csv.follow(&test, [target] { return target; });
+        // On disk before the next send, so a power cut loses nothing either; a sync costs a
+        // fraction of a millisecond, which only a faster test than this would feel.
+        csv.setSyncEachLine(plan.intervalMs >= syncedIntervalMs);
+    }
+
+    // A port that goes away is waited for, and reopened with the same settings when it is back.
+    const serial::LineSettings settings = link.module.lineSettings();
+    serial::ReplugWatch watch(&serial::availablePortFacts, [&](const QString &name) {
+        return openPort(link.module, name, settings).isEmpty();
+    });
+    watch.setWindowMs(qint64(plan.reconnectS) * 1000);
+    const serial::PortIdentity identity =
+        plan.reconnectS > 0 ? serial::identifyPort(link.name, serial::availablePortFacts())
+                            : serial::PortIdentity{link.name, {}, {}};
+    QObject::connect(&test, &serial::LinkTest::paused, [&] {
+        note(QStringLiteral("lost the port %1 (%2); waiting up to %3 s for it to come back")
+                 .arg(link.name, link.lossReason)
+                 .arg(plan.reconnectS));
+        watch.watch(identity);
+    });
+    QObject::connect(&test, &serial::LinkTest::gapClosed, [&](const serial::LinkTest::Gap &gap) {
+        watch.stop();
+        if (gap.resumed)
+            note(QStringLiteral("the port %1 is back after %2 s (%3 sends missed); the test "
+                                "goes on")
+                     .arg(link.name, QString::number(gap.lengthMs / 1000.0, 'f', 1))
+                     .arg(gap.missed));
+    });
+
     // Ctrl+C, SIGTERM and a closed standard output end the run at once.
     QTimer stopPoll;
     QObject::connect(&stopPoll, &QTimer::timeout, [&] {
@@ -655,15 +717,30 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
     testPlan.intervalMs = plan.intervalMs;
     testPlan.replyWaitMs = link.timeoutMs;
     testPlan.count = plan.count;
+    testPlan.durationMs = plan.durationMs;
+    testPlan.reconnectWaitMs = qint64(plan.reconnectS) * 1000;
     testPlan.retries = plan.retries;
     test.start(testPlan, [&] { return std::optional<QByteArray>(plan.frame); });
     if (test.isRunning())
         QCoreApplication::exec();
+    const bool lost = end == serial::LinkTest::End::Lost;
     redraw(true);
     if (live)
         print(stdout, QStringLiteral("\n"));
     const bool interrupted = stopRequested();
-    run.text(summaryText(stats, interrupted));
+    QString summary = summaryText(stats, interrupted);
+    if (end == serial::LinkTest::End::CountReached)
+        summary += QStringLiteral("ended: the count of %1 sends was reached\n").arg(plan.count);
+    else if (end == serial::LinkTest::End::DurationReached)
+        summary +=
+            QStringLiteral("ended: the duration of %1 s was reached\n").arg(plan.durationMs / 1000);
+    if (!plan.csvPath.isEmpty())
+        summary += csv.isRecording() ? QStringLiteral("recorded %1 lines in %2\n")
+                                           .arg(csv.linesWritten())
+                                           .arg(plan.csvPath)
+                                     : QStringLiteral("recording to %1 stopped: %2\n")
+                                           .arg(plan.csvPath, csv.errorString());
+    run.text(summary);
 
     QJsonObject failures;
     for (auto it = stats.failuresByStatus().begin(); it != stats.failuresByStatus().end(); ++it)
@@ -675,6 +752,20 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
     run.doc.insert(QStringLiteral("no_reply"), stats.noReply());
     run.doc.insert(QStringLiteral("late"), stats.late());
     run.doc.insert(QStringLiteral("skipped"), stats.skipped());
+    run.doc.insert(QStringLiteral("gaps"), stats.gaps());
+    run.doc.insert(QStringLiteral("missed"), stats.missed());
+    const char *ended = interrupted                                     ? "interrupted"
+                        : lost                                          ? "lost"
+                        : end == serial::LinkTest::End::CountReached    ? "count"
+                        : end == serial::LinkTest::End::DurationReached ? "duration"
+                                                                        : "stopped";
+    run.doc.insert(QStringLiteral("ended"), QString::fromLatin1(ended));
+    if (!plan.csvPath.isEmpty())
+        run.doc.insert(QStringLiteral("csv"),
+                       QJsonObject{{"path", plan.csvPath},
+                                   {"lines", csv.linesWritten()},
+                                   {"error", csv.isRecording() ? QJsonValue()
+                                                               : QJsonValue(csv.errorString())}});
     run.doc.insert(QStringLiteral("failed_by_status"), failures);
     run.doc.insert(QStringLiteral("delivery_ratio"), std::round(stats.deliveryRatio() * 1e4) / 1e4);
     run.doc.insert(QStringLiteral("latency_ms"),
@@ -687,10 +778,17 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
     run.doc.insert(QStringLiteral("interrupted"), interrupted);
     if (lost)
         return run.fail(portProblem,
-                        QStringLiteral("lost the port %1 after %2 sends; reconnect the module "
-                                       "and start the test again")
-                            .arg(link.name)
-                            .arg(stats.sent()));
+                        plan.reconnectS > 0
+                            ? QStringLiteral("lost the port %1 after %2 sends; it did not come "
+                                             "back within %3 s (--reconnect); reconnect the "
+                                             "module and start the test again")
+                                  .arg(link.name)
+                                  .arg(stats.sent())
+                                  .arg(plan.reconnectS)
+                            : QStringLiteral("lost the port %1 after %2 sends; reconnect the "
+                                             "module and start the test again")
+                                  .arg(link.name)
+                                  .arg(stats.sent()));
     if (stats.skipped() > 0)
         return run.fail(portProblem,
                         QStringLiteral("%1 of %2 sends were skipped: the port %3 did not pass on "
@@ -713,6 +811,9 @@ int linkTest(Link &link, Run &run, const SendPlan &plan)
     if (interrupted && stats.sent() == 0)
         return run.fail(noReply, QStringLiteral("interrupted before any send completed; nothing "
                                                 "was measured"));
+    if (!plan.csvPath.isEmpty() && !csv.isRecording())
+        return run.fail(outputFailure, QStringLiteral("the record in %1 is incomplete: %2")
+                                           .arg(plan.csvPath, csv.errorString()));
     return run.finish(success);
 }
 

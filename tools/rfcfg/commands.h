@@ -135,9 +135,12 @@ struct SendPlan
 {
     QByteArray frame;
     QString target;
-    int count = 0; // 0: one send, not a link test
+    int count = 0;         // 0 and no duration: one send, not a link test
+    qint64 durationMs = 0; // a link test's limit in time
     int intervalMs = 500;
     int retries = 0;
+    QString csvPath;     // each send written there as it settles
+    int reconnectS = 60; // how long a lost port is waited for; 0: it ends the test
 };
 
 // How a record read back differs from the one written, for JSON and for people ("KEY wrote A,

@@ -65,6 +65,8 @@ struct Options
     QCommandLineOption capture{"capture", "", "file"};
     QCommandLineOption dot{"dot", "", "file"};
     QCommandLineOption repeat{"repeat", "", "n"};
+    QCommandLineOption csv{"csv", "", "file"};
+    QCommandLineOption reconnect{"reconnect", "", "s"};
 };
 
 // The options each command takes besides the global ones.
@@ -77,7 +79,8 @@ QList<const QCommandLineOption *> commandOptions(const Options &o, const QString
     if (command == QLatin1String("route"))
         return {&o.maxHops, &o.map};
     if (command == QLatin1String("send"))
-        return {&o.route, &o.via, &o.hops, &o.maxHops, &o.ack, &o.count, &o.interval, &o.map};
+        return {&o.route,    &o.via,      &o.hops, &o.maxHops,   &o.ack, &o.count,
+                &o.interval, &o.duration, &o.csv,  &o.reconnect, &o.map};
     if (command == QLatin1String("monitor"))
         return {&o.count, &o.duration};
     if (command == QLatin1String("provision"))
@@ -222,9 +225,31 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
             return error;
         plan->count = *n;
     }
+    // A link test runs to a count, a duration or both, whichever comes first.
+    if (parser.isSet(o.duration)) {
+        const auto n = number(parser.value(o.duration), 1, 1'000'000'000, "--duration", &error);
+        if (!n)
+            return error;
+        plan->durationMs = qint64(*n) * 1000;
+    }
+    const bool linkTest = plan->count > 0 || plan->durationMs > 0;
+    for (const QCommandLineOption *option : {&o.interval, &o.csv, &o.reconnect}) {
+        if (parser.isSet(*option) && !linkTest)
+            return QStringLiteral("--%1 needs --count or --duration")
+                .arg(option->names().constFirst());
+    }
+    if (parser.isSet(o.csv)) {
+        plan->csvPath = parser.value(o.csv);
+        if (plan->csvPath.isEmpty())
+            return QStringLiteral("--csv: the file name is empty");
+    }
+    if (parser.isSet(o.reconnect)) {
+        const auto n = number(parser.value(o.reconnect), 0, 86'400, "--reconnect", &error);
+        if (!n)
+            return error;
+        plan->reconnectS = *n;
+    }
     if (parser.isSet(o.interval)) {
-        if (!parser.isSet(o.count))
-            return QStringLiteral("--interval needs --count");
         const auto n = number(parser.value(o.interval), 0, 86'400'000, "--interval", &error);
         if (!n)
             return error;
@@ -372,10 +397,11 @@ int runCommandLine()
     Options o;
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    parser.addOptions({o.port, o.baud,  o.parity,   o.stopBits, o.timeout,  o.retries, o.json,
-                       o.help, o.lora,  o.noVerify, o.from,     o.maxHops,  o.route,   o.via,
-                       o.hops, o.ack,   o.count,    o.interval, o.duration, o.address, o.map,
-                       o.log,  o.quick, o.dot,      o.repeat,   o.capture});
+    parser.addOptions({o.port,     o.baud,    o.parity, o.stopBits, o.timeout, o.retries,
+                       o.json,     o.help,    o.lora,   o.noVerify, o.from,    o.maxHops,
+                       o.route,    o.via,     o.hops,   o.ack,      o.count,   o.interval,
+                       o.duration, o.address, o.map,    o.log,      o.quick,   o.dot,
+                       o.repeat,   o.capture, o.csv,    o.reconnect});
     const bool parsed = parser.parse(QCoreApplication::arguments());
     const bool json = parser.isSet(o.json);
     QStringList words = parser.positionalArguments();
@@ -412,7 +438,8 @@ int runCommandLine()
     const QList<const QCommandLineOption *> own = commandOptions(o, command);
     for (const QCommandLineOption *option :
          {&o.lora, &o.noVerify, &o.from, &o.maxHops, &o.route, &o.via, &o.hops, &o.ack, &o.count,
-          &o.interval, &o.duration, &o.address, &o.map, &o.log, &o.quick, &o.dot, &o.repeat}) {
+          &o.interval, &o.duration, &o.address, &o.map, &o.log, &o.quick, &o.dot, &o.repeat, &o.csv,
+          &o.reconnect}) {
         if (parser.isSet(*option) && !own.contains(option))
             return run.fail(badUsage, QStringLiteral("--%1 does not apply to %2; see rfcfg %2 "
                                                      "--help")
@@ -591,7 +618,7 @@ int runCommandLine()
         int status = success;
         if (command == QLatin1String("route")) {
             status = route(link, run, words[0], maxHops);
-        } else if (plan.count == 0) {
+        } else if (plan.count == 0 && plan.durationMs == 0) {
             status = sendOnce(link, run, plan);
         } else {
             endOnOutputFailure();

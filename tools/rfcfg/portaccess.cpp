@@ -2,6 +2,7 @@
 
 #include "serial/devicelock.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -22,14 +23,19 @@ QString inUse(const QString &portName, const QString &reason)
 // cannot be locked is still used, and opening it tells why.
 bool lockDevice(const QString &portName, QString *reason)
 {
-    static std::vector<serial::DeviceLock> held;
+    static std::vector<std::pair<QString, serial::DeviceLock>> held;
+    // A device reopened after it came back: the lock on its earlier self goes first (a lock of
+    // this process on the same device would count as held elsewhere).
+    held.erase(std::remove_if(held.begin(), held.end(),
+                              [&](const auto &h) { return h.first == portName; }),
+               held.end());
     serial::DeviceLock lock(portName);
     if (lock.heldElsewhere()) {
         *reason = lock.reason();
         return false;
     }
     if (lock.isLocked())
-        held.push_back(std::move(lock));
+        held.emplace_back(portName, std::move(lock));
     return true;
 }
 
