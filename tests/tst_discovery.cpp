@@ -74,17 +74,6 @@ struct Bench
     QStringList ports;
 };
 
-// The module's side of the line must not live on in rfcfg.
-void keepDescriptorsFromChildren()
-{
-    const QStringList fds =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
-    for (const QString &name : fds) {
-        if (name.toInt() > 2)
-            ::fcntl(name.toInt(), F_SETFD, ::fcntl(name.toInt(), F_GETFD) | FD_CLOEXEC);
-    }
-}
-
 } // namespace
 
 class DiscoveryTest : public QObject

@@ -3,6 +3,7 @@
 #include "app/dialog.h"
 #include "dialogdriver.h"
 #include "protocol/frame.h"
+#include "ptypair.h"
 #include "serial/linktest.h"
 #include "serial/linktestcsv.h"
 #include "serial/modulelink.h"
@@ -48,18 +49,6 @@ struct Socket
         QFile::remove(path);
     }
 };
-
-// The module's side of the line must not live on in rfcfg, or a pulled cable would not show.
-void keepDescriptorsFromChildren()
-{
-    const QStringList fds =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
-    for (const QString &name : fds) {
-        const int fd = name.toInt();
-        if (fd > 2)
-            ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
-    }
-}
 
 // A record's lines after the header, each checked against the columns; the number of sends and
 // of gaps, and the sequence numbers run on without a hole.

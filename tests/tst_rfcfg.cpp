@@ -49,18 +49,6 @@ struct Result
     QString err;
 };
 
-// The module's side of the line must not live on in rfcfg, or a pulled cable would not show.
-void keepDescriptorsFromChildren()
-{
-    const QStringList fds =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System);
-    for (const QString &name : fds) {
-        const int fd = name.toInt();
-        if (fd > 2)
-            ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
-    }
-}
-
 // A module that answers nothing but sends reports for another node without pause, as fast as
 // the line takes them.
 struct FloodedLine

@@ -50,3 +50,7 @@ private:
 
 // The process's CPU time (user + system) in milliseconds.
 double processCpuMs();
+
+// Marks every descriptor of this process above the standard three close-on-exec: the module's
+// side of a line must not live on in a child program (rfcfg), or a pulled cable would not show.
+void keepDescriptorsFromChildren();

@@ -105,6 +105,21 @@ std::optional<int> number(const QString &text, int low, int high, const QString 
     return std::nullopt;
 }
 
+// The option's whole number into *target when it is given; false, with the usage error, when it
+// is not a number within [low, high].
+template <typename Number>
+bool takeNumber(const QCommandLineParser &parser, const QCommandLineOption &option, int low,
+                int high, Number *target, QString *error)
+{
+    if (!parser.isSet(option))
+        return true;
+    const auto n = number(parser.value(option), low, high,
+                          QStringLiteral("--") + option.names().constLast(), error);
+    if (n)
+        *target = *n;
+    return n.has_value();
+}
+
 // KEY=VALUE pairs and --from FILE, checked; the file's lora flag may switch on the LoRa keys.
 QString gatherChanges(const QStringList &pairs, const QString &fromFile, bool *lora,
                       protocol::ConfigValues *changes)
@@ -219,12 +234,8 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
         protocol::commandFrame(protocol::group::network, protocol::code::sendData, *payload);
     plan->target = protocol::formatHexWord(request.target);
 
-    if (parser.isSet(o.count)) {
-        const auto n = number(parser.value(o.count), 1, 1'000'000'000, "--count", &error);
-        if (!n)
-            return error;
-        plan->count = *n;
-    }
+    if (!takeNumber(parser, o.count, 1, 1'000'000'000, &plan->count, &error))
+        return error;
     // A link test runs to a count, a duration or both, whichever comes first.
     if (parser.isSet(o.duration)) {
         const auto n = number(parser.value(o.duration), 1, 1'000'000'000, "--duration", &error);
@@ -243,18 +254,10 @@ QString planSend(const QCommandLineParser &parser, const Options &o, const QStri
         if (plan->csvPath.isEmpty())
             return QStringLiteral("--csv: the file name is empty");
     }
-    if (parser.isSet(o.reconnect)) {
-        const auto n = number(parser.value(o.reconnect), 0, 86'400, "--reconnect", &error);
-        if (!n)
-            return error;
-        plan->reconnectS = *n;
-    }
-    if (parser.isSet(o.interval)) {
-        const auto n = number(parser.value(o.interval), 0, 86'400'000, "--interval", &error);
-        if (!n)
-            return error;
-        plan->intervalMs = *n;
-    }
+    if (!takeNumber(parser, o.reconnect, 0, 86'400, &plan->reconnectS, &error))
+        return error;
+    if (!takeNumber(parser, o.interval, 0, 86'400'000, &plan->intervalMs, &error))
+        return error;
     return {};
 }
 
@@ -335,18 +338,10 @@ QString planScan(const QCommandLineParser &parser, const Options &o, const QStri
     if (!targets)
         return QStringLiteral("TARGETS: ") + error;
     plan->targets = *targets;
-    if (parser.isSet(o.maxHops)) {
-        const auto n = number(parser.value(o.maxHops), 1, 7, "--max-hops", &error);
-        if (!n)
-            return error;
-        plan->maxHops = *n;
-    }
-    if (parser.isSet(o.repeat)) {
-        const auto n = number(parser.value(o.repeat), 1, 1'000'000, "--repeat", &error);
-        if (!n)
-            return error;
-        plan->repeat = *n;
-    }
+    if (!takeNumber(parser, o.maxHops, 1, 7, &plan->maxHops, &error))
+        return error;
+    if (!takeNumber(parser, o.repeat, 1, 1'000'000, &plan->repeat, &error))
+        return error;
     if (parser.isSet(o.interval)) {
         if (!parser.isSet(o.repeat))
             return QStringLiteral("--interval needs --repeat");
@@ -468,18 +463,10 @@ int runCommandLine()
         return run.fail(badUsage,
                         QStringLiteral("--stop-bits: '%1' is not allowed; use one of %2")
                             .arg(parser.value(o.stopBits), serial::stopBitsItems().join(", ")));
-    if (parser.isSet(o.timeout)) {
-        const auto t = number(parser.value(o.timeout), 1, 3'600'000, "--timeout", &error);
-        if (!t)
-            return run.fail(badUsage, error);
-        link.timeoutMs = *t;
-    }
-    if (parser.isSet(o.retries)) {
-        const auto r = number(parser.value(o.retries), 0, 100, "--retries", &error);
-        if (!r)
-            return run.fail(badUsage, error);
-        link.retries = *r;
-    }
+    if (!takeNumber(parser, o.timeout, 1, 3'600'000, &link.timeoutMs, &error))
+        return run.fail(badUsage, error);
+    if (!takeNumber(parser, o.retries, 0, 100, &link.retries, &error))
+        return run.fail(badUsage, error);
 
     auto expectWords = [&](int low, int high, const QString &what) {
         if (words.size() < low || words.size() > high)
