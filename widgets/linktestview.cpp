@@ -53,6 +53,7 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
         tr("连续发送时，成功（状态0）的发送和应答不写入收发框；统计仍计入每一次发送"));
     recordButton = new QPushButton(tr("记录到…"), column);
     recordButton->setObjectName(QStringLiteral("pushButton_recordTo"));
+    recordButton->setAutoDefault(false); // Enter in a field must not open the file dialog
     recordButton->setToolTip(recordButtonTip());
     connect(recordButton, &QPushButton::clicked, this, &LinkTestView::chooseRecordFile);
     for (QWidget *widget :
