@@ -54,7 +54,6 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
     recordButton = new QPushButton(tr("记录到…"), column);
     recordButton->setObjectName(QStringLiteral("pushButton_recordTo"));
     recordButton->setAutoDefault(false); // Enter in a field must not open the file dialog
-    recordButton->setToolTip(recordButtonTip());
     connect(recordButton, &QPushButton::clicked, this, &LinkTestView::chooseRecordFile);
     for (QWidget *widget :
          {static_cast<QWidget *>(countBox), static_cast<QWidget *>(durationBox),
@@ -66,6 +65,7 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
     QWidget::setTabOrder(failuresOnly, recordButton);
     folder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
                  .filePath(QStringLiteral("linktest"));
+    recordButton->setToolTip(recordButtonTip()); // names the folder
 
     // A new interval takes effect at once, so the list never shows one that is not in use.
     connect(ui.interval, &QComboBox::currentIndexChanged, this,
