@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -217,6 +218,62 @@ private slots:
             QVERIFY(w.sent() >= 1 && w.sent() <= seconds * 2);
         QTRY_COMPARE_WITH_TIMEOUT(module.requestsHandled(), quint64(w.sent()), 10000);
         QCOMPARE(checkCsv(w.record()).sends, w.sent());
+    }
+
+    // A file chosen for the next run takes that run's lines, written afresh; the run after it
+    // gets a file of its own beside it. Without a choice, runs go to the record folder.
+    void windowRecordsToChosenFile_data()
+    {
+        QTest::addColumn<QString>("chosen");    // relative to a folder of the test's, "" for none
+        QTest::addColumn<QByteArray>("before"); // what the chosen file held
+        QTest::addColumn<QString>("recorded");  // the file the first run went to
+        QTest::newRow("none chosen") << "" << QByteArray() << "";
+        QTest::newRow("chosen") << "bench/mine.csv" << QByteArray() << "bench/mine.csv";
+        QTest::newRow("typed without extension")
+            << "bench/mine" << QByteArray() << "bench/mine.csv";
+        QTest::newRow("an old file replaced")
+            << "bench/old.csv" << QByteArray("an old run\n1,2,3\n") << "bench/old.csv";
+    }
+    void windowRecordsToChosenFile()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QByteArray, before);
+        QFETCH(QString, recorded);
+        VirtualModule module;
+        QVERIFY(module.start());
+        QTemporaryDir folder;
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir(elsewhere.path()).mkpath("bench"));
+        if (!before.isEmpty()) {
+            QFile old(elsewhere.filePath(recorded));
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(before) == before.size());
+        }
+        Window w(module.devicePath(), folder.path());
+        auto *view = w.dialog.findChild<LinkTestView *>();
+        if (!chosen.isEmpty())
+            view->recordNextRunTo(elsewhere.filePath(chosen));
+        w.ui.widget<QSpinBox>("spinBox_sendCount")->setValue(2);
+        QStringList records; // each run's file
+        for (int run = 0; run < 2; ++run) {
+            w.repeating()->setChecked(true);
+            QTRY_VERIFY_WITH_TIMEOUT(!w.repeating()->isChecked(), 30000);
+            records << w.record();
+        }
+        const QString first = records[0];
+        const QString second = records[1];
+        if (recorded.isEmpty())
+            QCOMPARE(QFileInfo(first).absolutePath(), folder.path());
+        else
+            QCOMPARE(first, elsewhere.filePath(recorded));
+        QVERIFY(second != first);
+        QCOMPARE(QFileInfo(second).absolutePath(), QFileInfo(first).absolutePath());
+        QVERIFY2(w.figure("linkTestRecordFile").contains(second),
+                 qPrintable(w.figure("linkTestRecordFile")));
+        for (const QString &path : {first, second}) {
+            const CsvCheck record = checkCsv(path);
+            QVERIFY2(record.fault.isEmpty(), qPrintable(record.fault));
+            QCOMPARE(record.sends, 2);
+        }
     }
 
     // With failures only logged, a run's healthy sends stay out of both boxes and a failed one

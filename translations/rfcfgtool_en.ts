@@ -850,6 +850,26 @@ Continue?</translation>
         <source>%1 已停止：数据无法发送</source>
         <translation>%1 stopped: the data could not be sent</translation>
     </message>
+    <message>
+        <source>记录到…</source>
+        <translation>Record to…</translation>
+    </message>
+    <message>
+        <source>选择下一次连续发送记录到的文件（重新写入）；之后的每一次在同一文件夹新建文件。未选择时记录到：%1</source>
+        <translation>Choose the file the next repeated-sending run is recorded in (written afresh); each run after it gets a new file in the same folder. Without a choice, runs are recorded in: %1</translation>
+    </message>
+    <message>
+        <source>下一次记录到：%1</source>
+        <translation>Next run recorded in: %1</translation>
+    </message>
+    <message>
+        <source>记录连续发送</source>
+        <translation>Record repeated sending</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv);;所有文件 (*)</source>
+        <translation>CSV files (*.csv);;All files (*)</translation>
+    </message>
 </context>
 <context>
     <name>LogView</name>

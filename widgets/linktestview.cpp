@@ -3,6 +3,7 @@
 #include "protocol/frame.h"
 #include "protocol/linkstats.h"
 #include "serial/replug.h"
+#include "widgets/lastfolder.h"
 #include "widgets/linktestpanel.h"
 #include "widgets/logview.h"
 
@@ -11,7 +12,9 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
+#include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -48,14 +51,21 @@ LinkTestView::LinkTestView(serial::ModuleLink *link, const Widgets &widgets, QWi
     failuresOnly->setObjectName(QStringLiteral("checkBox_logFailuresOnly"));
     failuresOnly->setToolTip(
         tr("连续发送时，成功（状态0）的发送和应答不写入收发框；统计仍计入每一次发送"));
-    for (QWidget *widget : {static_cast<QWidget *>(countBox), static_cast<QWidget *>(durationBox),
-                            static_cast<QWidget *>(failuresOnly)})
+    recordButton = new QPushButton(tr("记录到…"), column);
+    recordButton->setObjectName(QStringLiteral("pushButton_recordTo"));
+    recordButton->setAutoDefault(false); // Enter in a field must not open the file dialog
+    connect(recordButton, &QPushButton::clicked, this, &LinkTestView::chooseRecordFile);
+    for (QWidget *widget :
+         {static_cast<QWidget *>(countBox), static_cast<QWidget *>(durationBox),
+          static_cast<QWidget *>(failuresOnly), static_cast<QWidget *>(recordButton)})
         ui.limitsRow->addWidget(widget);
     QWidget::setTabOrder(ui.replyWait, countBox);
     QWidget::setTabOrder(countBox, durationBox);
     QWidget::setTabOrder(durationBox, failuresOnly);
+    QWidget::setTabOrder(failuresOnly, recordButton);
     folder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
                  .filePath(QStringLiteral("linktest"));
+    recordButton->setToolTip(recordButtonTip()); // names the folder
 
     // A new interval takes effect at once, so the list never shows one that is not in use.
     connect(ui.interval, &QComboBox::currentIndexChanged, this,
@@ -151,15 +161,57 @@ void LinkTestView::start(Source source)
     makeRoom();
 }
 
+QString LinkTestView::defaultRecordName()
+{
+    return QStringLiteral("linktest-%1.csv")
+        .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")));
+}
+
+QString LinkTestView::recordButtonTip() const
+{
+    const QString tip = tr("选择下一次连续发送记录到的文件（重新写入）；之后的每一次在同一文件夹"
+                           "新建文件。未选择时记录到：%1")
+                            .arg(QDir::toNativeSeparators(folder));
+    if (chosenPath.isEmpty())
+        return tip;
+    return tip + QLatin1Char('\n') +
+           tr("下一次记录到：%1").arg(QDir::toNativeSeparators(chosenPath));
+}
+
+void LinkTestView::chooseRecordFile()
+{
+    // Offered as the run would name it, in the folder last chosen (or the one runs go to).
+    const QString last = lastFolder(QStringLiteral("linktest-record"));
+    if (last.isEmpty())
+        QDir().mkpath(folder); // the dialog opens in it
+    const QString path =
+        askSavePath(window, tr("记录连续发送"), QStringLiteral("linktest-record"),
+                    QDir(last.isEmpty() ? folder : last).filePath(defaultRecordName()),
+                    tr("CSV 文件 (*.csv);;所有文件 (*)"), QStringLiteral("csv"));
+    recordNextRunTo(path);
+}
+
+void LinkTestView::recordNextRunTo(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    chosenPath = withDefaultSuffix(path, QStringLiteral("csv"));
+    // The runs after it stay beside it, each in a file of its own.
+    folder = QFileInfo(chosenPath).absolutePath();
+    recordButton->setToolTip(recordButtonTip());
+}
+
 void LinkTestView::startRecord()
 {
-    const QString name =
-        QStringLiteral("linktest-%1.csv")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")));
-    QString path = QDir(folder).filePath(name);
-    // Two runs in one second each keep their own file.
-    for (int n = 2; QFile::exists(path); ++n)
-        path = QDir(folder).filePath(name.chopped(4) + QStringLiteral("-%1.csv").arg(n));
+    QString path = std::exchange(chosenPath, {});
+    if (path.isEmpty()) {
+        const QString name = defaultRecordName();
+        path = QDir(folder).filePath(name);
+        // Two runs in one second each keep their own file.
+        for (int n = 2; QFile::exists(path); ++n)
+            path = QDir(folder).filePath(name.chopped(4) + QStringLiteral("-%1.csv").arg(n));
+    }
+    recordButton->setToolTip(recordButtonTip());
     QString error;
     if (!QDir().mkpath(folder))
         error = tr("无法创建文件夹");
@@ -181,6 +233,7 @@ QString LinkTestView::recordPath() const
 void LinkTestView::setRecordFolder(const QString &newFolder)
 {
     folder = newFolder;
+    recordButton->setToolTip(recordButtonTip());
 }
 
 bool LinkTestView::isPaused() const

@@ -16,6 +16,7 @@ class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
+class QPushButton;
 class QSpinBox;
 class QWidget;
 
@@ -68,6 +69,15 @@ public:
     QString recordFolder() const { return folder; }
     // The file the current (or last) run is recorded in.
     QString recordPath() const;
+    // The next run is recorded in `path`, written afresh; the runs after it in new files in its
+    // folder. An empty path changes nothing.
+    void recordNextRunTo(const QString &path);
+    // The file the next run goes to when one was chosen, else empty.
+    QString chosenRecordPath() const { return chosenPath; }
+
+public slots:
+    // Asks the user for the next run's file ("记录到…").
+    void chooseRecordFile();
 
 signals:
     // A send had no report by its reply wait (its late report may still come).
@@ -81,6 +91,9 @@ private:
     void makeRoom();
     // Opens the run's record and says in the panel where it goes.
     void startRecord();
+    // A run's file name in the record folder: linktest-DATE-TIME.csv.
+    static QString defaultRecordName();
+    QString recordButtonTip() const;
     // The panel's line on how the run ended.
     void showEnd(serial::LinkTest::End end);
 
@@ -92,7 +105,9 @@ private:
     QSpinBox *countBox;
     QSpinBox *durationBox;
     QCheckBox *failuresOnly;
+    QPushButton *recordButton;
     QString folder;
+    QString chosenPath;      // for the next run, then cleared
     QString pendingSendLine; // a send's line while its report may still hide it
     serial::ModuleLink::RequestId quietRequest = 0; // the last send made while hidden
     bool recordOpened = false;
