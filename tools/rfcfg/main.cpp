@@ -352,14 +352,10 @@ QString planScan(const QCommandLineParser &parser, const Options &o, const QStri
                 .arg(parser.value(o.interval));
         plan->intervalMs = int(seconds * 1000.0);
     }
-    for (const auto &[option, path] :
-         {std::pair{&o.dot, &plan->dotPath}, std::pair{&o.map, &plan->mapPath}}) {
-        if (!parser.isSet(*option))
-            continue;
-        *path = parser.value(*option);
-        if (path->isEmpty())
-            return QStringLiteral("--%1: the file name is empty").arg(option->names().constFirst());
-    }
+    // --map is read as for route and send.
+    plan->dotPath = parser.value(o.dot);
+    if (parser.isSet(o.dot) && plan->dotPath.isEmpty())
+        return QStringLiteral("--dot: the file name is empty");
     return {};
 }
 
@@ -518,24 +514,15 @@ int runCommandLine()
         plan.capture = capture.get();
         return provision(plan, run);
     }
-    if (command == QLatin1String("scan")) {
-        ScanPlan scanPlan;
-        network::NetworkMap map;
-        error = planScan(parser, o, words, &scanPlan);
-        if (error.isEmpty())
-            error = loadScanMap(scanPlan, &map);
-        if (!error.isEmpty())
-            return run.fail(badUsage, error);
-        if (const int status =
-                openForCommand(parser, o, run, link, {*baud, *parity, *stopBits}, capture);
-            status != success)
-            return status;
-        return scan(link, run, scanPlan, map);
-    }
     protocol::ConfigValues changes;
     SendPlan plan;
+    // scan keeps what it learns in a map, and route and send add to a map file as scan does.
+    ScanPlan scanPlan;
+    network::NetworkMap map;
     int maxHops = 7, monitorCount = 0, monitorDurationMs = 0;
-    if (command == QLatin1String("config set")) {
+    if (command == QLatin1String("scan")) {
+        error = planScan(parser, o, words, &scanPlan);
+    } else if (command == QLatin1String("config set")) {
         if (parser.isSet(o.from) && parser.value(o.from).isEmpty())
             error = QStringLiteral("--from: the file name is empty; give a file written by "
                                    "config get --json");
@@ -572,13 +559,10 @@ int runCommandLine()
     } else {
         expectWords(0, 0, "no arguments");
     }
-    // route and send add what they learn to a map file, as scan does.
-    ScanPlan mapFile;
-    network::NetworkMap map;
     if (error.isEmpty() && parser.isSet(o.map)) {
-        mapFile.mapPath = parser.value(o.map);
-        error = mapFile.mapPath.isEmpty() ? QStringLiteral("--map: the file name is empty")
-                                          : loadScanMap(mapFile, &map);
+        scanPlan.mapPath = parser.value(o.map);
+        error = scanPlan.mapPath.isEmpty() ? QStringLiteral("--map: the file name is empty")
+                                           : loadScanMap(scanPlan, &map);
     }
     if (!error.isEmpty())
         return run.fail(badUsage, error);
@@ -588,6 +572,8 @@ int runCommandLine()
         status != success)
         return status;
 
+    if (command == QLatin1String("scan"))
+        return scan(link, run, scanPlan, map);
     if (command == QLatin1String("config get"))
         return configGet(link, run, lora);
     if (command == QLatin1String("config set"))
@@ -611,8 +597,8 @@ int runCommandLine()
             endOnOutputFailure();
             status = linkTest(link, run, plan);
         }
-        if (!mapFile.mapPath.isEmpty()) {
-            if (const QString failure = network::saveMapFile(map, mapFile.mapPath);
+        if (!scanPlan.mapPath.isEmpty()) {
+            if (const QString failure = network::saveMapFile(map, scanPlan.mapPath);
                 !failure.isEmpty()) {
                 print(stderr, QStringLiteral("rfcfg: --map: %1\n").arg(failure));
                 return status == success ? outputFailure : status;
