@@ -240,42 +240,42 @@ bool NetworkMapWindow::startScan(const QString &text, int maxHops)
     status->setText(tr("扫描中……"));
 
     // Before the routes: the module's address names the map, and the whitelist may add targets.
-    QList<std::function<serial::Operation *()>> before;
+    beforeRoutes.clear();
     if (!networkMap.ownAddress())
-        before << [this] { return session->readConfig(); };
+        beforeRoutes << [this] { return session->readConfig(); };
     if (targets->whitelist)
-        before << [this] { return session->readWhitelist(); };
-    if (before.isEmpty()) {
+        beforeRoutes << [this] { return session->readWhitelist(); };
+    if (beforeRoutes.isEmpty()) {
         nextTarget();
         return true;
     }
-    // One after another, then the routes.
-    auto run = std::make_shared<std::function<void(int)>>();
-    *run = [this, before, run](int i) {
-        if (!scanning)
-            return;
-        if (i == before.size()) {
-            total = int(queue.size());
-            progress->setRange(0, std::max(1, total));
-            nextTarget();
-            return;
-        }
-        inFlight = before[i]();
-        connect(inFlight, &serial::Operation::finished, this,
-                [this, run, i](const serial::Outcome &outcome) {
-                    if (outcome.kind == serial::Outcome::Kind::Answered &&
-                        outcome.reply.kind == protocol::ReplyKind::WhitelistRead) {
-                        for (const protocol::HexWord &w : outcome.reply.whitelist) {
-                            const quint16 a = addressOf(w);
-                            if (a != 0xffff && !queue.contains(a))
-                                queue << a;
-                        }
-                    }
-                    (*run)(i + 1);
-                });
-    };
-    (*run)(0);
+    nextBeforeRoutes();
     return true;
+}
+
+// One read after another, then the routes.
+void NetworkMapWindow::nextBeforeRoutes()
+{
+    if (!scanning)
+        return;
+    if (beforeRoutes.isEmpty()) {
+        total = int(queue.size());
+        progress->setRange(0, std::max(1, total));
+        nextTarget();
+        return;
+    }
+    inFlight = beforeRoutes.takeFirst()();
+    connect(inFlight, &serial::Operation::finished, this, [this](const serial::Outcome &outcome) {
+        if (outcome.kind == serial::Outcome::Kind::Answered &&
+            outcome.reply.kind == protocol::ReplyKind::WhitelistRead) {
+            for (const protocol::HexWord &w : outcome.reply.whitelist) {
+                const quint16 a = addressOf(w);
+                if (a != 0xffff && !queue.contains(a))
+                    queue << a;
+            }
+        }
+        nextBeforeRoutes();
+    });
 }
 
 void NetworkMapWindow::nextTarget()

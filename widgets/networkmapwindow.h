@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointer>
 
+#include <functional>
 #include <optional>
 
 class NetworkMapView;
@@ -65,6 +66,7 @@ private:
     void changed();
     void save();
     void nextTarget();
+    void nextBeforeRoutes();
     void finishScan(const QString &how);
     void exportDot();
     void exportPng();
@@ -88,4 +90,6 @@ private:
     QList<quint16> queue;
     int scanned = 0, found = 0, total = 0, scanHops = 7;
     QPointer<serial::Operation> inFlight;
+    // Reads a scan makes before its routes: the module's address, the whitelist's targets.
+    QList<std::function<serial::Operation *()>> beforeRoutes;
 };
